@@ -1,0 +1,13 @@
+/* (module header: declarations to come) */
+#ifndef KIVO8_XTEXT_KIVO_H
+#define KIVO8_XTEXT_KIVO_H
+
+#include <stdint.h>
+
+#include "kivo8_export.h"
+
+KIVO8_BEGIN_DECLS
+
+KIVO8_END_DECLS
+
+#endif
