@@ -21,6 +21,7 @@
 #include <stdint.h>
 
 #include "kivo8_export.h"
+#include "snmp_comm.h"
 
 /* PDU types (the BER tag of the PDU). */
 #define SNMP_MSG_GET 0xA0
@@ -62,7 +63,6 @@
 KIVO8_BEGIN_DECLS
 
 struct udp_session;
-struct snmp_comm;
 
 typedef struct snmp_var {
   struct snmp_var *next;
