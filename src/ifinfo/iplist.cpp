@@ -64,7 +64,8 @@ ifinfo_iplist *init_iplist(ifinfo *first) {
   }
   record->count = static_cast<int32_t>(stored);
   record->current = 0;
-  record->entries = entries.release();
+  // Only reversed ranges: an empty table holds no array, like one built from no ranges.
+  record->entries = stored == 0 ? nullptr : entries.release();
   return record.release();
 }
 

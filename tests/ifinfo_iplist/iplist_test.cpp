@@ -171,7 +171,9 @@ TEST_P(Expansion, DrawsEveryAddressOfEveryRangeInOrder) {
   ASSERT_NE(record, nullptr);
   EXPECT_EQ(ifinfo_iplist_getcount(record), static_cast<int32_t>(c.expected.size()));
   EXPECT_EQ(ifinfo_iplist_getcurrent(record), 0);
-  if (c.expected.empty()) EXPECT_EQ(record->entries, nullptr);
+  if (c.expected.empty()) {
+    EXPECT_EQ(record->entries, nullptr);
+  }
   EXPECT_EQ(draw_all(record, list), c.expected);
   ifinfo_free_iplist(record);
 }
@@ -234,8 +236,9 @@ TEST_P(Limit, AcceptsAtMost262144Addresses) {
   uint32_t previous = 0;
   int32_t drawn = 0;
   while (ifinfo_ipentry *e = ifinfo_iplist_getnext(record)) {
-    if (drawn > 0 && e->owner == record->entries[drawn - 1].owner)
+    if (drawn > 0 && e->owner == record->entries[drawn - 1].owner) {
       ASSERT_EQ(ntohl(e->addr.s_addr), previous + 1) << "at " << drawn;
+    }
     previous = ntohl(e->addr.s_addr);
     ++drawn;
   }
