@@ -7,6 +7,7 @@
 #include "core/alloc.h"
 #include "core/file.h"
 #include "core/guard.h"
+#include "ifinfo/ifinfo_internal.h"
 #include "kivo8/ifinfo.h"
 #include "kivo8/mt_support.h"
 #include "mt/mt_internal.h"
@@ -27,12 +28,9 @@ std::uint32_t count_between(struct in_addr a, struct in_addr b) {
   return diff == UINT32_MAX ? diff : diff + 1;
 }
 
-// The list's first entry; a null list is the global one.
-ifinfo *first_of(ifinfo *first) { return first != nullptr ? first : ifinfo_getat(nullptr, 0); }
-
 std::uint64_t total_in_ranges(ifinfo *first) {
   std::uint64_t total = 0;
-  for (ifinfo *e = first_of(first); e != nullptr; e = e->next)
+  for (ifinfo *e = kivo8::_ifinfo_first(first); e != nullptr; e = e->next)
     if (ifinfo_get_type(e) == IFINFO_RANGE) total += count_between(e->addr1, e->addr2);
   return total;
 }
@@ -51,7 +49,7 @@ ifinfo_iplist *init_iplist(ifinfo *first) {
   // Reversed ranges were counted above but store nothing, so `stored` may stay below
   // `total`; it can never pass it.
   std::uint64_t stored = 0;
-  for (ifinfo *e = first_of(first); e != nullptr; e = e->next) {
+  for (ifinfo *e = kivo8::_ifinfo_first(first); e != nullptr; e = e->next) {
     if (ifinfo_get_type(e) != IFINFO_RANGE) continue;
     std::uint32_t from = host_order(e->addr1), to = host_order(e->addr2);
     if (from > to) continue;

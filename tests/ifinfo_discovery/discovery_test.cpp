@@ -12,6 +12,7 @@
 
 #include "kivo8/ifinfo.h"
 #include "kivo8/snmp_comm.h"
+#include "kivo8/tcp_utils.h"
 #include "support/alloc_failure.h"
 #include "support/peers.h"
 
@@ -30,8 +31,7 @@ struct Found {
 };
 
 std::ostream &operator<<(std::ostream &os, const Found &f) {
-  return os << "{" << f.name << " " << f.addr << " bcast " << f.bcast << " mask " << f.mask
-            << "}";
+  return os << "{" << f.name << " " << f.addr << " bcast " << f.bcast << " mask " << f.mask << "}";
 }
 
 class Discovery : public ::testing::Test {
@@ -86,7 +86,8 @@ struct Case {
 const Case kCases[] = {
     {"only loopback", {}, {}},
     {"one interface that is up",
-     {"ip link add d0 type bridge", "ip addr add 192.168.7.10/24 brd + dev d0", "ip link set d0 up"},
+     {"ip link add d0 type bridge", "ip addr add 192.168.7.10/24 brd + dev d0",
+      "ip link set d0 up"},
      {{"d0", "192.168.7.10", "192.168.7.255", "255.255.255.0"}}},
     {"an interface that is down",
      {"ip link add d0 type bridge", "ip addr add 192.168.7.10/24 brd + dev d0"},
@@ -258,6 +259,60 @@ TEST_F(Discovery, InitWithLocalOnAPrivateListDropsWhatItHeld) {
   EXPECT_STREQ(list_->name, "d0");
   EXPECT_EQ(held->next, nullptr);
   ifinfo_free(held);
+}
+
+// A neighbour address for a device stays in the subnet of a discovered interface when the
+// next address lies in one, and steps down otherwise.
+TEST_F(Discovery, NeighbourAddressesFollowTheDiscoveredSubnets) {
+  ns_->must("ip link add d0 type bridge");
+  ns_->must("ip link add d1 type bridge");
+  ns_->must("ip addr add 192.168.1.20/24 brd + dev d0");
+  ns_->must("ip addr add 10.0.0.1/8 brd + dev d1");
+  ns_->must("ip tuntap add dev tn0 mode tun");
+  ns_->must("ip addr add 10.9.0.1 peer 10.9.0.2 dev tn0");
+  for (const char *dev : {"d0", "d1", "tn0"}) ns_->must(std::string("ip link set ") + dev + " up");
+  ns_->enter();
+  ifinfo_initwithlocal(nullptr);
+  ns_->leave();
+  ASSERT_EQ(ifinfo_get_num_local(nullptr), 3);
+
+  struct {
+    const char *current, *expected;
+  } cases[] = {
+      {"192.168.1.7", "192.168.1.8"},      // covered by d0
+      {"192.168.1.0", "192.168.1.1"},      // covered; the network address itself may step up
+      {"192.168.1.254", "192.168.1.253"},  // the next would be the broadcast octet 255
+      {"192.168.1.255", "192.168.1.254"},  // the next would wrap to 0
+      {"192.168.2.7", "192.168.2.6"},      // no interface covers 192.168.2.0/24
+      {"10.200.3.9", "10.200.3.10"},       // covered by d1's /8
+      {"10.200.3.0", "10.200.3.1"},
+      {"172.16.0.0", "172.16.0.255"},  // not covered: 0 steps down to 255
+      {"10.9.0.1", "10.9.0.2"},        // d1's /8 also covers the tunnel's addresses
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.current);
+    struct in_addr current {
+    }, result{};
+    ASSERT_EQ(inet_pton(AF_INET, c.current, &current), 1);
+    make_next_ipaddr(&current, &result);
+    EXPECT_EQ(text(result), c.expected);
+  }
+
+  // Without d1, the point-to-point interface covers nothing of its own (its broadcast
+  // address is zero), so an address beside it steps down.
+  ifinfo *d1 = nullptr;
+  for (ifinfo *e = ifinfo_getat(nullptr, 0); e != nullptr; e = e->next)
+    if (std::string(e->name) == "d1") d1 = e;
+  ASSERT_NE(d1, nullptr);
+  ifinfo_remove(nullptr, d1);
+  struct in_addr current {
+  }, result{};
+  inet_pton(AF_INET, "10.9.0.1", &current);
+  make_next_ipaddr(&current, &result);
+  EXPECT_EQ(text(result), "10.9.0.0");
+
+  ifinfo_free_list(nullptr);
+  ifinfo_init_list(nullptr);
 }
 
 // Without a socket the interface list cannot be read: nothing is added.

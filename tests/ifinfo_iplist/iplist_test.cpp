@@ -4,8 +4,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <set>
 #include <string>
 #include <thread>
@@ -45,10 +45,18 @@ class TargetList {
       ifinfo *e = ifinfo_new();
       EXPECT_NE(e, nullptr);
       switch (t->kind) {
-        case Kind::range: e->id = 10001; break;
-        case Kind::bcast: e->id = 1; break;
-        case Kind::local: std::snprintf(e->name, sizeof e->name, "eth%d", ifinfo_get_num(head_)); break;
-        case Kind::slp: e->id = 20001; break;
+        case Kind::range:
+          e->id = 10001;
+          break;
+        case Kind::bcast:
+          e->id = 1;
+          break;
+        case Kind::local:
+          std::snprintf(e->name, sizeof e->name, "eth%d", ifinfo_get_num(head_));
+          break;
+        case Kind::slp:
+          e->id = 20001;
+          break;
       }
       e->addr1 = ip(t->first);
       e->addr2 = ip(t->last);
@@ -116,9 +124,18 @@ const ExpandCase kExpand[] = {
     {"crossing an octet boundary",
      {{Kind::range, "10.0.0.250", "10.0.1.5"}},
      12,
-     {{"10.0.0.250", 0}, {"10.0.0.251", 0}, {"10.0.0.252", 0}, {"10.0.0.253", 0},
-      {"10.0.0.254", 0}, {"10.0.0.255", 0}, {"10.0.1.0", 0}, {"10.0.1.1", 0},
-      {"10.0.1.2", 0}, {"10.0.1.3", 0}, {"10.0.1.4", 0}, {"10.0.1.5", 0}}},
+     {{"10.0.0.250", 0},
+      {"10.0.0.251", 0},
+      {"10.0.0.252", 0},
+      {"10.0.0.253", 0},
+      {"10.0.0.254", 0},
+      {"10.0.0.255", 0},
+      {"10.0.1.0", 0},
+      {"10.0.1.1", 0},
+      {"10.0.1.2", 0},
+      {"10.0.1.3", 0},
+      {"10.0.1.4", 0},
+      {"10.0.1.5", 0}}},
     {"crossing three octet boundaries",
      {{Kind::range, "9.255.255.254", "10.0.0.1"}},
      4,
@@ -150,8 +167,12 @@ const ExpandCase kExpand[] = {
     {"overlapping ranges give shared addresses once per range",
      {{Kind::range, "10.0.0.1", "10.0.0.3"}, {Kind::range, "10.0.0.2", "10.0.0.4"}},
      6,
-     {{"10.0.0.1", 0}, {"10.0.0.2", 0}, {"10.0.0.3", 0},
-      {"10.0.0.2", 1}, {"10.0.0.3", 1}, {"10.0.0.4", 1}}},
+     {{"10.0.0.1", 0},
+      {"10.0.0.2", 0},
+      {"10.0.0.3", 0},
+      {"10.0.0.2", 1},
+      {"10.0.0.3", 1},
+      {"10.0.0.4", 1}}},
     {"other kinds between ranges are passed over",
      {{Kind::range, "10.0.0.1", "10.0.0.1"},
       {Kind::local, "10.0.0.255", "255.255.255.0"},
