@@ -13,8 +13,8 @@
  * the key. Every set replaces the whole file in one step (written to "kivo2.pref~", synced,
  * renamed over the file, directory synced): after a failure or a crash the file holds either
  * its old or its new content, and a failed set leaves no temporary file. A section, key or
- * value holding a carriage return or line feed is refused (-1), since it would change the
- * file's structure. A new file is created with mode 0600 less the creation mask; a rewritten
+ * value holding a carriage return or line feed, and a key beginning with "%", is refused
+ * (-1), since it would change the file's structure. A new file is created with mode 0600 less the creation mask; a rewritten
  * file keeps its permission bits. Not thread-safe: callers serialise writes. */
 #ifndef KIVO8_PREFERENCE_H
 #define KIVO8_PREFERENCE_H

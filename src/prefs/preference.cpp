@@ -95,6 +95,8 @@ extern "C" KIVO8_API int32_t lanset_set_preference_string(const char *section, c
   if (section == nullptr || key == nullptr) return -1;
   // A line end inside any of them would add lines of its own making to the file.
   if (has_line_end(section) || has_line_end(key) || has_line_end(value)) return -1;
+  // Nor may a key line start a section of its own.
+  if (key[0] == '%') return -1;
   return kivo8::guarded(-1, [&]() -> int32_t {
     using namespace kivo8::prefs;
     const std::string path = file_path();

@@ -223,13 +223,13 @@ TEST_F(PreferenceStore, ValuesReadBackAsSet) {
   }
 }
 
-TEST_F(PreferenceStore, LineEndsInsideArgumentsAreRefused) {
+TEST_F(PreferenceStore, ArgumentsThatWouldAddLinesOrSectionsAreRefused) {
   home.put("%s\nk=v\n");
   struct {
     const char *section, *key, *value;
   } cases[] = {
       {"s", "k", "v\n%evil"}, {"s", "k", "v\r"}, {"s\nk=x", "k", "v"}, {"s", "a\nk", "v"},
-      {"s", "k\r", nullptr},  {nullptr, "k", "v"}, {"s", nullptr, "v"},
+      {"s", "k\r", nullptr},  {nullptr, "k", "v"}, {"s", nullptr, "v"}, {"s", "%t", "v"},
   };
   for (const auto &c : cases) {
     EXPECT_EQ(lanset_set_preference_string(c.section, c.key, c.value), -1);
