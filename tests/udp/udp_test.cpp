@@ -283,7 +283,7 @@ TEST(UdpLoopback, AsynchReadWithTimeoutZeroReturnsAtOnce) {
 
 // Replies from three senders at 0.2 s, 0.5 s and 1.1 s: the wait that starts at 1.1 s
 // runs its whole 2 seconds, so the window ends at about 3.1 s; newest first.
-TEST(UdpLoopback, AsynchReadCollectsTheWindowAndDeliversNewestFirst) {
+TEST(UdpWindowThreads, AsynchReadCollectsTheWindowAndDeliversNewestFirst) {
   Peer peer, s2("127.0.0.2"), s3("127.0.0.3"), s4("127.0.0.4");
   Session s = open_to("127.0.0.1", peer.port());
   s->timeout = 3;
@@ -320,7 +320,7 @@ TEST(UdpLoopback, AsynchReadCollectsTheWindowAndDeliversNewestFirst) {
 }
 
 // However many replies keep arriving, a window of T seconds lasts >= T and < T + 1.
-TEST(UdpLoopback, AsynchWindowEndsInTimeUnderAStreamOfReplies) {
+TEST(UdpWindowThreads, AsynchWindowEndsInTimeUnderAStreamOfReplies) {
   Peer peer;
   Session s = open_to("127.0.0.1", peer.port());
   s->timeout = 2;
@@ -419,7 +419,7 @@ void on_alarm(int) {}
 
 // A signal that lands during a wait (the HTTP probe's alarm, say) must not cost the
 // replies collected so far or end a synchronous wait early.
-TEST(UdpLoopback, InterruptedWaitsGoOn) {
+TEST(UdpWindowThreads, InterruptedWaitsGoOn) {
   struct sigaction sa {}, old {};
   sa.sa_handler = on_alarm;
   sigemptyset(&sa.sa_mask);
