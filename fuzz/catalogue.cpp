@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "core/unique_fd.h"
@@ -17,7 +18,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   if (!fd || ftruncate(fd.get(), 0) != 0) return 0;
   if (size != 0 && pwrite(fd.get(), data, size, 0) != static_cast<ssize_t>(size)) return 0;
   std::string path = "/proc/self/fd/" + std::to_string(fd.get());
-  transtext_table *t = kivo8::text::transtext_readxlatefile(path.c_str());
+  // Every other input goes through the language loader too, which converts the
+  // translations (Latin-1 to UTF-8 unless the first catalogue names its encoding).
+  static bool language_set = [] {
+    setenv("LANG", "xx.UTF-8", 1);
+    transtext_init("fd");
+    return true;
+  }();
+  (void)language_set;
+  transtext_table *t = size % 2 == 0
+                           ? kivo8::text::transtext_readxlatefile(path.c_str())
+                           : transtext_new_table_lang("/proc/self/", std::to_string(fd.get()).c_str(), "fd");
   if (t == nullptr) return 0;
   // Look up every bucket's own key and a few absent ones.
   volatile std::size_t sink = 0;
