@@ -69,6 +69,45 @@ KIVO8_API int32_t ifinfo_isbroadcast(const ifinfo *entry) KIVO8_NOEXCEPT;
 
 /* ---- interface discovery, persistence and address iteration (added by their owners) ---- */
 
+/* -- interface discovery --
+ * ifinfo_getlocal adds one local-interface entry (community "vellum", flag 1) for each
+ * IPv4 interface that is up, 127.0.0.1 excepted, each inserted first, so they stand in
+ * the reverse of the system's order. Nothing is reported; a failed enumeration adds
+ * nothing more. ifinfo_initwithlocal empties the head WITHOUT freeing what it held, then
+ * discovers: free an old list with ifinfo_free_list first if it is no longer needed. */
+KIVO8_API void ifinfo_getlocal(ifinfo **head_ref) KIVO8_NOEXCEPT;
+KIVO8_API void ifinfo_initwithlocal(ifinfo **head_ref) KIVO8_NOEXCEPT;
+
+/* -- address iteration --
+ * ifinfo_init_iplist expands every range entry of a list into one table of single
+ * addresses (null when the ranges hold more than 262,144 addresses or memory runs out).
+ * The record owns its array, not the entries its owner fields point at: the list must
+ * outlive the record and stay unchanged while it is built. Any number of threads may
+ * draw with ifinfo_iplist_getnext (under lock slot MT_RES_IFINFO, 1: mt_res_init must
+ * have run); each address is handed out once, then null. Free with ifinfo_free_iplist
+ * after every thread has stopped drawing; null is ignored. */
+typedef struct ifinfo_ipentry {
+  struct in_addr addr; /* one address of a range */
+  ifinfo *owner;       /* the range entry that produced it; borrowed */
+} ifinfo_ipentry;
+
+typedef struct ifinfo_iplist {
+  int32_t count;           /* addresses stored in entries */
+  int32_t current;         /* addresses handed out so far; index of the next */
+  ifinfo_ipentry *entries; /* in draw order; null when count is 0 */
+} ifinfo_iplist;
+
+/* Addresses covered by the range entries, both ends counted, reversed ranges too;
+ * a total beyond 4,294,967,295 is held at that value. */
+KIVO8_API uint32_t count_ip_in_range(ifinfo *first) KIVO8_NOEXCEPT;
+KIVO8_API ifinfo_iplist *ifinfo_init_iplist(ifinfo *first) KIVO8_NOEXCEPT;
+KIVO8_API ifinfo_ipentry *ifinfo_iplist_getnext(ifinfo_iplist *record) KIVO8_NOEXCEPT;
+/* May be read while other threads draw, for progress displays. */
+KIVO8_API int32_t ifinfo_iplist_getcurrent(ifinfo_iplist *record) KIVO8_NOEXCEPT;
+KIVO8_API int32_t ifinfo_iplist_getcount(ifinfo_iplist *record) KIVO8_NOEXCEPT;
+KIVO8_API void ifinfo_free_iplist(ifinfo_iplist *record) KIVO8_NOEXCEPT;
+/* -- end of interface discovery and address iteration -- */
+
 /* ---- end of the blocks of the other owners ---- */
 
 KIVO8_END_DECLS
