@@ -194,6 +194,16 @@ TEST(UdpLoopback, SendAndSynchReadHandOverOneReplyWithItsSender) {
   EXPECT_EQ(s->recv_buffer, nullptr);
 }
 
+TEST(UdpLoopback, SendLeavesFromTheTargetsAddress) {
+  Peer peer("127.0.0.2");
+  ifinfo *t = ifinfo_new();
+  t->addr = ip("127.0.0.5");
+  Session s = open_to("127.0.0.2", peer.port(), t);
+  ifinfo_free(t);  // the session keeps what it needs, not the target
+  ASSERT_EQ(udp_send(s.get(), reinterpret_cast<const uint8_t *>("x"), 1), UDP_OK);
+  EXPECT_EQ(text_of(peer.receive().sin_addr), "127.0.0.5");
+}
+
 TEST(UdpLoopback, PortChangeTakesEffectAtTheNextSend) {
   Peer a, b;
   Session s = open_to("127.0.0.1", a.port());
