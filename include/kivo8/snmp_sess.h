@@ -156,8 +156,74 @@ KIVO8_API const uint8_t *snmp_parse_var_op(const uint8_t *data, uint32_t *name,
                                            uint32_t *listlength) KIVO8_NOEXCEPT;
 
 /* ---- sessions and requests ---------------------------------------------------------
- * (session creation, sending, synchronous and broadcast responses, GET, GETNEXT, walks
- * and the snmp_oid name lists follow here) */
+ * A session binds a UDP transport (owned, aimed at port 161) to one agent with a version
+ * and a community (not owned; snmp_comm_null after creation, which cannot encode a
+ * request, so the caller points it at an entry of the search target's list). Every call
+ * blocks on the caller's thread; a session belongs to one thread at a time.
+ *
+ * Results are the session codes below (0 success); the codes marked "stored" are also
+ * left in `error`. The request PDU given to snmp_send and the response functions stays
+ * the caller's. A response PDU or list handed back belongs to the caller, who frees it
+ * with snmp_free_pdu / snmp_free_pdu_list. After a failure the result cell is null,
+ * except that the two response functions leave it untouched when the request cannot be
+ * built or its first send fails (callers set it to null before the call). A null session
+ * or result cell gives SNMP_ERR_OTHER and nothing is sent. */
+
+#define SNMP_ERR_NONE 0
+#define SNMP_ERR_NOPDU (-1)    /* stored: no PDU; for a walk, no name list */
+#define SNMP_ERR_VERSION (-2)  /* stored: no version, or request/reply versions refused */
+#define SNMP_ERR_SEND (-3)     /* stored: the request could not be sent */
+#define SNMP_ERR_NOMEM (-4)    /* memory exhausted */
+#define SNMP_ERR_RECV (-5)     /* waiting for or receiving the reply failed */
+#define SNMP_ERR_TIMEOUT (-6)  /* no reply to any transmission */
+#define SNMP_ERR_DECODE (-8)   /* stored: the reply could not be decoded or held no binding */
+#define SNMP_ERR_NOCOMM (-9)   /* stored: no community to send with */
+#define SNMP_ERR_OTHER (-10)   /* stored by snmp_send when a request cannot be encoded;
+                                  any other failure */
+
+/* One element of a name list; the list ends with an element whose name_length is 0. */
+typedef struct snmp_oid {
+  uint32_t *name;
+  uint32_t name_length;
+} snmp_oid;
+
+struct ifinfo;
+
+/* Null for a family other than 2 (IPv4) or exhausted memory. `address` is the agent's
+ * IPv4 address; `target` the search target through which it is reached, or null (its
+ * time-out and local address are used). version -1, community snmp_comm_null, retries 2. */
+KIVO8_API snmp_session *snmp_create_session(int32_t family, const struct in_addr *address,
+                                            const struct ifinfo *target) KIVO8_NOEXCEPT;
+/* Closes the transport and frees the record; the community is not freed. */
+KIVO8_API void snmp_free_session(snmp_session *session) KIVO8_NOEXCEPT;
+
+/* Encodes and sends the PDU once: its request id, or 0 with the code in `error`. */
+KIVO8_API uint32_t snmp_send(snmp_session *session, snmp_pdu *pdu) KIVO8_NOEXCEPT;
+/* Sends and waits for one reply, `retries` transmissions of `timeout` seconds each. */
+KIVO8_API int32_t snmp_synch_response(snmp_session *session, snmp_pdu *pdu,
+                                      snmp_pdu **response_ref) KIVO8_NOEXCEPT;
+/* Sends once and collects every reply of the `timeout` window, newest first, one node per
+ * decodable reply with its sender's address; undecodable replies are dropped alone. */
+KIVO8_API int32_t snmp_asynch_response(snmp_session *session, snmp_pdu *pdu,
+                                       snmp_pdu_list **list_ref) KIVO8_NOEXCEPT;
+KIVO8_API int32_t snmp_get(snmp_session *session, const snmp_oid *oids,
+                           snmp_pdu **response_ref) KIVO8_NOEXCEPT;
+KIVO8_API int32_t snmp_getnext(snmp_session *session, const snmp_oid *oids,
+                               snmp_pdu **response_ref) KIVO8_NOEXCEPT;
+/* Walks the subtrees rooted at the names of `oids` in step. On success *list_ref holds
+ * the response of every iteration in order, or null when nothing lay inside. A null or
+ * empty name list gives SNMP_ERR_NOPDU; a root of more than 128 sub-identifiers, an agent
+ * whose next name does not follow the one asked for, or an error status other than
+ * noSuchName gives SNMP_ERR_OTHER. */
+KIVO8_API int32_t snmp_walk(snmp_session *session, const snmp_oid *oids,
+                            snmp_pdu_list **list_ref) KIVO8_NOEXCEPT;
+
+/* Read callbacks handed to the UDP transport by the two response functions: arg1 is the
+ * session, arg2 the response PDU (synch) or the response list (asynch). */
+KIVO8_API int32_t snmp_synch_callback(struct udp_session *udp, uint8_t *data, int32_t length,
+                                      void *session, void *pdu) KIVO8_NOEXCEPT;
+KIVO8_API int32_t snmp_asynch_callback(struct udp_session *udp, uint8_t *data, int32_t length,
+                                       void *session, void *list) KIVO8_NOEXCEPT;
 
 /* ---- end of sessions and requests -------------------------------------------------- */
 
