@@ -1,0 +1,12 @@
+// Library-internal parts of the SNMP session layer.
+#pragma once
+
+#include "kivo8/snmp_sess.h"
+
+// Encodes the PDU and sends it once. False on failure, with the code in the session's
+// `error`; unlike snmp_send it does not depend on the PDU's request id being non-zero.
+bool _snmp_send(snmp_session *session, snmp_pdu *pdu) noexcept;
+
+// A PDU of type `command` with a NULL binding for every name of `oids` before the first
+// whose name_length is 0. Null when memory runs out (nothing is left behind then).
+snmp_pdu *_snmp_request_pdu(int32_t command, const snmp_oid *oids) noexcept;
