@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstddef>
 #include <cstring>
+#include <utility>
 
 #include "core/alloc.h"
 #include "core/file.h"
@@ -22,7 +23,7 @@ constexpr std::size_t kFirstRecords = 100;
 constexpr std::size_t kMoreRecords = 10;
 constexpr char kDefaultCommunity[] = "vellum";
 
-// The interface list as SIOCGIFCONF gave it, in a buffer that the caller releases.
+// The interface list as SIOCGIFCONF gave it, with the buffer that holds it.
 struct IfconfAnswer {
   kivo8::UniqueMem<char> buffer;
   std::size_t length = 0;
