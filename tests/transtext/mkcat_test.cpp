@@ -27,11 +27,15 @@ struct Fixture {
   const char *name;
   std::string po;
   bool valid;
+  // Messages with a context or plural forms are accepted by both, but the catalogue
+  // keeps only plain pairs (the first plural form), so their contents differ on purpose.
+  bool same_messages = true;
 };
 
 TEST(CatalogueCompiler, AgreesWithMsgfmtCheck) {
   KIVO8_REQUIRE_PROGRAM("msgfmt");
   const std::string h = po_header("UTF-8");
+  const std::string hp = h.substr(0, h.size() - 1) + "\"Plural-Forms: nplurals=2; plural=(n > 1);\\n\"\n\n";
   Fixture fixtures[] = {
       {"plain", h + "msgid \"Unknown\"\nmsgstr \"Inconnu\"\n\nmsgid \"DA Unit\"\nmsgstr \"Carte DA\"\n", true},
       {"continued lines and escapes",
@@ -49,6 +53,13 @@ TEST(CatalogueCompiler, AgreesWithMsgfmtCheck) {
                          "\"Content-Type: text/plain; charset=UTF-8\\n\"\r\n"
                          "\"Content-Transfer-Encoding: 8bit\\n\"\r\n\r\nmsgid \"a\"\r\nmsgstr \"b\"\r\n",
        true},
+      {"context and plural forms",
+       hp + "msgctxt \"menu\"\nmsgid \"Open\"\nmsgstr \"Ouvrir\"\n\n"
+           "msgid \"%d device\"\nmsgid_plural \"%d devices\"\nmsgstr[0] \"%d appareil\"\nmsgstr[1] \"%d appareils\"\n\n"
+           "msgid \"Open\"\nmsgstr \"Ouvrir le fichier\"\n",
+       true, false},
+      {"plural form out of order",
+       hp + "msgid \"a\"\nmsgid_plural \"as\"\nmsgstr[1] \"b\"\nmsgstr[0] \"c\"\n", false},
       {"unterminated string", h + "msgid \"Unknown\nmsgstr \"x\"\n", false},
       {"msgid without msgstr", h + "msgid \"Unknown\"\n\nmsgid \"Other\"\nmsgstr \"x\"\n", false},
       {"msgstr without msgid", h + "msgstr \"x\"\n", false},
@@ -69,7 +80,7 @@ TEST(CatalogueCompiler, AgreesWithMsgfmtCheck) {
     int ours = sh(q(mkcat_program()) + " -o " + q(cvt) + " " + q(po) + " 2>/dev/null");
     EXPECT_EQ(msgfmt == 0, f.valid) << "msgfmt";
     EXPECT_EQ(ours == 0, f.valid) << "kivo-mkcat";
-    if (!f.valid || msgfmt != 0 || ours != 0) continue;
+    if (!f.valid || !f.same_messages || msgfmt != 0 || ours != 0) continue;
     // Same messages: msgfmt's output read back by msgunfmt, ours dumped by the tool.
     ASSERT_EQ(sh("msgunfmt -o " + q(dir.file("theirs.po")) + " " + q(mo) + " 2>/dev/null"), 0);
     ASSERT_EQ(sh(q(mkcat_program()) + " --dump -o " + q(dir.file("ours.po")) + " " + q(cvt)), 0);
@@ -77,6 +88,21 @@ TEST(CatalogueCompiler, AgreesWithMsgfmtCheck) {
     EXPECT_EQ(normalized_messages(dir.file("ours.po")), theirs);
     EXPECT_FALSE(theirs.empty());
   }
+}
+
+TEST(CatalogueCompiler, KeepsPlainPairsAndTheFirstPluralForm) {
+  TempDir dir;
+  compile_po(po_header("UTF-8") +
+                 "msgctxt \"menu\"\nmsgid \"Open\"\nmsgstr \"Ouvrir (menu)\"\n\n"
+                 "msgid \"Open\"\nmsgstr \"Ouvrir\"\n\n"
+                 "msgid \"%d device\"\nmsgid_plural \"%d devices\"\nmsgstr[0] \"%d appareil\"\nmsgstr[1] \"%d appareils\"\n",
+             dir.file("c.cvt"));
+  std::unique_ptr<transtext_table, void (*)(transtext_table *)> t(
+      transtext_new_table_nolang((dir.path() + "/").c_str(), "c.cvt"), transtext_free);
+  ASSERT_NE(t, nullptr);
+  EXPECT_STREQ(transtext_translate(t.get(), "Open"), "Ouvrir");
+  EXPECT_STREQ(transtext_translate(t.get(), "%d device"), "%d appareil");
+  EXPECT_EQ(t->filled, 3u);  // with the encoding entry
 }
 
 TEST(CatalogueCompiler, DumpCompilesBackToTheSameBytes) {
