@@ -480,6 +480,33 @@ TEST_F(Message, ParseVarOpReportsNameValueAndPosition) {
   EXPECT_EQ(snmp_parse_var_op(in2.data.get(), name, &name_length, &type, &value_length, &value, &left), nullptr);
 }
 
+TEST_F(Message, BindingBuilderFollowsTheCursorConvention) {
+  const std::uint32_t name_length = 9;
+  const std::uint8_t text[] = {'h', 'i'};
+  const Bytes expected = {0x30, 0x82, 0x00, 0x0E, 0x06, 0x08, 0x2B, 0x06, 0x01, 0x02,
+                          0x01, 0x01, 0x05, 0x00, 0x04, 0x02, 'h',  'i'};
+  for (std::uint32_t room = 0; room <= expected.size() + 2; ++room) {
+    SCOPED_TRACE(room);
+    Bytes buffer(room + 8, 0xA5);
+    std::uint32_t left = room;
+    std::uint8_t *end = snmp_build_var_op(buffer.data(), kSysName, &name_length, SNMP_TYPE_OCTET_STR, 2, text, &left);
+    EXPECT_EQ(Bytes(buffer.begin() + room, buffer.end()), Bytes(8, 0xA5));
+    if (room < expected.size()) {
+      EXPECT_EQ(end, nullptr);
+      continue;
+    }
+    ASSERT_EQ(end, buffer.data() + expected.size());
+    EXPECT_EQ(left, room - expected.size());
+    EXPECT_EQ(Bytes(buffer.data(), end), expected);
+  }
+  Bytes buffer(64);
+  std::uint32_t left = 64;
+  EXPECT_EQ(snmp_build_var_op(buffer.data(), kSysName, &name_length, 0x30, 0, nullptr, &left), nullptr);
+  left = 64;
+  EXPECT_EQ(snmp_build_var_op(buffer.data(), kSysName, &name_length, SNMP_TYPE_INTEGER, 2, text, &left), nullptr)
+      << "an INTEGER is four bytes in the binding";
+}
+
 Bytes multi_binding_message(snmp_session &session) {
   PduPtr pdu(snmp_create_pdu(SNMP_MSG_RESPONSE));
   pdu->version = 1;

@@ -187,7 +187,7 @@ Session::Session(const Options &options) {
   transtext_readfile(dir.c_str());
   if (options.load_targets) {
     ifinfo_initwithlocal(&head_);
-    // PENDING-PERSIST if (prefs_ok_) ifinfo_read_preference(&head_);
+    if (prefs_ok_) ifinfo_read_preference(&head_);
   }
 }
 
