@@ -152,7 +152,8 @@ class KivoNetwork : public ::testing::Test {
       return access(www_.file("slp.ready").c_str(), F_OK) == 0;
     })) << read_file(www_.file("slp.log"));
     ASSERT_TRUE(kivo8::test::wait_until(10, [&] {
-      return net_->hub().sh("exec 3<>/dev/tcp/" + net_->agent_ip(0) + "/80") == 0;
+      return net_->hub().sh("/usr/bin/python3 -c \"import socket; socket.create_connection(('" +
+                            net_->agent_ip(0) + "', 80), 1)\" 2>/dev/null") == 0;
     })) << "lighttpd did not start: " << read_file(www_.file("lighttpd.out"));
   }
 
@@ -254,10 +255,13 @@ TEST_F(KivoNetwork, DiscoverTargetsGetAndWalk) {
       ".1.3.6.1.2.1.2.2.1.5.1",      ".1.3.6.1.2.1.2.2.1.6.1",      ".1.3.6.1.2.1.2.2.1.10.1",
       ".1.3.6.1.2.1.4.20.1.1.10.77.0.2", ".1.3.6.1.2.1.25.3.2.1.2.1", ".1.3.6.1.2.1.43.5.1.1.17.1",
       ".1.3.6.1.2.1.31.1.1.1.6.1",   ".1.3.6.1.2.1.1.9.0"};
+  // SNMPv1 cannot carry the Counter64 that follows the Host Resources rows: the agent
+  // answers genError there, and both walks stop with it.
   struct {
     const char *kivo_version;
     const char *snmp_version;
-  } versions[] = {{"1", "1"}, {"2c", "2c"}};
+    int walk_status;
+  } versions[] = {{"1", "1", 1}, {"2c", "2c", 0}};
   for (const auto &v : versions) {
     SCOPED_TRACE(std::string("SNMP version ") + v.snmp_version);
     std::string oids;
@@ -282,9 +286,9 @@ TEST_F(KivoNetwork, DiscoverTargetsGetAndWalk) {
     Result snmpwalk = run_in(hub(), home_,
                           std::string("snmpwalk -On -m '' -v") + v.snmp_version +
                               " -c vellum " + printer + " .1.3.6.1.2.1");
-    EXPECT_EQ(walk.status, 0) << walk.err;
+    EXPECT_EQ(walk.status, v.walk_status) << walk.err;
     EXPECT_EQ(walk.out, snmpwalk.out);
-    EXPECT_GE(std::count(walk.out.begin(), walk.out.end(), '\n'), 12);
+    EXPECT_GE(std::count(walk.out.begin(), walk.out.end(), '\n'), 11);
   }
 
   // An agent that does not answer: a time-out message and status 1.
