@@ -192,6 +192,23 @@ TEST_F(Message, TooSmallBuffersFailWithoutWritingOutside) {
   }
 }
 
+// The send buffer holds a full request of 510 bindings; one more does not fit.
+TEST_F(Message, AFullBufferOfBindingsRoundTrips) {
+  PduPtr pdu(snmp_create_pdu(SNMP_MSG_GET));
+  pdu->version = 1;
+  for (int i = 0; i < 510; ++i) ASSERT_NE(snmp_add_null_var(pdu.get(), kSysDescr, 9), nullptr);
+  const Bytes bytes = encode(session, pdu.get());
+  ASSERT_EQ(bytes.size(), 4u + 3 + 8 + 4 + 9 + 4 + 510 * 16);
+  ASSERT_LE(bytes.size(), std::size_t{SNMP_PACKET_SIZE});
+  std::int32_t r;
+  PduPtr back = decode(session, bytes, &r);
+  EXPECT_EQ(r, 0);
+  EXPECT_EQ(snmp_varbind_len(back.get()), 510);
+  ASSERT_NE(snmp_add_null_var(pdu.get(), kSysDescr, 9), nullptr);
+  encode(session, pdu.get(), &r);
+  EXPECT_EQ(r, -1);
+}
+
 TEST_F(Message, BindingOfAnUnknownTypeCannotBeEncoded) {
   PduPtr pdu(snmp_create_pdu(SNMP_MSG_GET));
   pdu->version = 0;
