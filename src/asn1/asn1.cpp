@@ -195,38 +195,28 @@ KIVO8_API std::uint8_t *asn_build_objid(std::uint8_t *data, std::uint32_t *datal
   if (objidlength != 0 && objid == nullptr) return nullptr;
   // The first two arcs share one value; every later arc is a value of its own.
   std::uint64_t first = 0;
-  std::uint32_t count = 1;
   if (objidlength == 1) {
     first = 40ull * objid[0];
   } else if (objidlength >= 2) {
     if (objid[1] > 40) return nullptr;
     first = 40ull * objid[0] + objid[1];
-    count = objidlength - 1;
   }
   // A combined value that does not fit 32 bits could not be read back.
   if (first > 0xFFFFFFFFu) return nullptr;
-  // Most arcs are below 128 and take one octet; only the others need their size worked out.
-  const std::uint32_t *rest = objidlength >= 2 ? objid + 2 : nullptr;
-  std::uint32_t length = static_cast<std::uint32_t>(subid_size(static_cast<std::uint32_t>(first)));
-  for (std::uint32_t i = 1; i < count; ++i) {
-    const std::uint32_t v = rest[i - 1];
-    length += v < 0x80u ? 1 : static_cast<std::uint32_t>(subid_size(v));
+  // Encoded in one pass into a scratch block (at most five octets per value), then written
+  // with its header: the length is known only once every value has been encoded.
+  std::uint8_t contents[ASN_MAX_OID_LEN * 5];
+  std::uint8_t *out = put_subid(contents, static_cast<std::uint32_t>(first));
+  for (std::uint32_t i = 2; i < objidlength; ++i) {
+    const std::uint32_t v = objid[i];
+    if (v < 0x80u)
+      *out++ = static_cast<std::uint8_t>(v);
+    else
+      out = put_subid(out, v);
   }
+  const auto length = static_cast<std::uint32_t>(out - contents);
   ByteWriter w(data, *datalength);
-  bool ok = ber::write_header(w, type, length);
-  // The contents are reserved whole, so the room is checked once rather than per octet.
-  auto contents = ok ? w.reserve(length) : std::nullopt;
-  ok = ok && contents.has_value();
-  if (ok) {
-    std::uint8_t *out = put_subid(contents->data(), static_cast<std::uint32_t>(first));
-    for (std::uint32_t i = 1; i < count; ++i) {
-      const std::uint32_t v = rest[i - 1];
-      if (v < 0x80u)
-        *out++ = static_cast<std::uint8_t>(v);
-      else
-        out = put_subid(out, v);
-    }
-  }
+  const bool ok = ber::write_header(w, type, length) && w.put(contents, length);
   return advance(data, datalength, w, ok);
 }
 
