@@ -108,6 +108,29 @@ KIVO8_API int32_t ifinfo_iplist_getcount(ifinfo_iplist *record) KIVO8_NOEXCEPT;
 KIVO8_API void ifinfo_free_iplist(ifinfo_iplist *record) KIVO8_NOEXCEPT;
 /* -- end of interface discovery and address iteration -- */
 
+/* -- persistence --
+ * The list is saved in the preference file's section "network": "total" and the keys 1 to
+ * n, one line per entry (id, three addresses or the scope list with "!" for ",", count,
+ * flag, then the community names, a backslash before each comma and backslash). The
+ * preference directory must be set first (lanset_set_preference_dir).
+ * ifinfo_toline writes the entry's line into buffer (size counts the terminator, at least
+ * 59): 0, or -1 with the buffer empty when the entry has no community name, is of no known
+ * kind, or its line does not fit whole. ifinfo_new_with returns a new unlinked entry that
+ * the caller owns, or null for a rejected line (or exhausted memory). ifinfo_read_preference
+ * adds the saved entries to the list (null: the global list) with ifinfo_add, so that a
+ * saved entry takes the place of the discovered interface it matches, and returns the head
+ * address used; a missing file or section adds nothing and malformed lines are skipped.
+ * ifinfo_write_preference saves the list that begins at first (null: the global list) in
+ * one replacement of the file, so a crash leaves the old saved list or the new one whole:
+ * 0 when the file was written, -1 when it could not be (a failure before the file is
+ * replaced leaves the old one unchanged).
+ * An entry whose line cannot be made is saved as an empty value and lost on reading. */
+KIVO8_API int32_t ifinfo_toline(const ifinfo *entry, char *buffer, int32_t size) KIVO8_NOEXCEPT;
+KIVO8_API ifinfo *ifinfo_new_with(const char *line) KIVO8_NOEXCEPT;
+KIVO8_API ifinfo **ifinfo_read_preference(ifinfo **head_ref) KIVO8_NOEXCEPT;
+KIVO8_API int32_t ifinfo_write_preference(ifinfo *first) KIVO8_NOEXCEPT;
+/* -- end of persistence -- */
+
 /* ---- end of the blocks of the other owners ---- */
 
 KIVO8_END_DECLS

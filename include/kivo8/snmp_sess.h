@@ -20,6 +20,7 @@
 #include <netinet/in.h>
 #include <stdint.h>
 
+#include "asn1.h"
 #include "kivo8_export.h"
 #include "snmp_comm.h"
 

@@ -11,8 +11,9 @@ using kivo8::ByteReader;
 using kivo8::ByteWriter;
 namespace ber = kivo8::ber;
 
-std::uint8_t *advance(std::uint8_t *data, std::uint32_t *datalength, const ByteWriter &w) noexcept {
-  if (w.failed()) return nullptr;
+std::uint8_t *advance(std::uint8_t *data, std::uint32_t *datalength, const ByteWriter &w,
+                      bool ok = true) noexcept {
+  if (!ok || w.failed()) return nullptr;
   *datalength -= static_cast<std::uint32_t>(w.pos());
   return data + w.pos();
 }
@@ -108,16 +109,16 @@ KIVO8_API std::uint8_t *asn_build_length(std::uint8_t *data, std::uint32_t *data
                                          std::uint32_t length) noexcept {
   if (data == nullptr || datalength == nullptr) return nullptr;
   ByteWriter w(data, *datalength);
-  ber::write_length(w, length);
-  return advance(data, datalength, w);
+  const bool ok = ber::write_length(w, length);
+  return advance(data, datalength, w, ok);
 }
 
 KIVO8_API std::uint8_t *asn_build_header(std::uint8_t *data, std::uint32_t *datalength,
                                          std::uint8_t type, std::uint32_t length) noexcept {
   if (data == nullptr || datalength == nullptr) return nullptr;
   ByteWriter w(data, *datalength);
-  ber::write_header(w, type, length);
-  return advance(data, datalength, w);
+  const bool ok = ber::write_header(w, type, length);
+  return advance(data, datalength, w, ok);
 }
 
 KIVO8_API std::uint8_t *asn_build_sequence(std::uint8_t *data, std::uint32_t *datalength,
@@ -125,8 +126,8 @@ KIVO8_API std::uint8_t *asn_build_sequence(std::uint8_t *data, std::uint32_t *da
   // Two length octets cannot say more than 0xFFFF; refusing beats writing a wrong length.
   if (data == nullptr || datalength == nullptr || length > ber::kMaxLength) return nullptr;
   ByteWriter w(data, *datalength);
-  w.u8(type) && w.u8(0x82) && w.be16(static_cast<std::uint16_t>(length));
-  return advance(data, datalength, w);
+  const bool ok = w.u8(type) && w.u8(0x82) && w.be16(static_cast<std::uint16_t>(length));
+  return advance(data, datalength, w, ok);
 }
 
 KIVO8_API std::uint8_t *asn_build_int(std::uint8_t *data, std::uint32_t *datalength,
@@ -137,8 +138,8 @@ KIVO8_API std::uint8_t *asn_build_int(std::uint8_t *data, std::uint32_t *datalen
   const std::uint8_t be[4] = {std::uint8_t(v >> 24), std::uint8_t(v >> 16), std::uint8_t(v >> 8),
                               std::uint8_t(v)};
   ByteWriter w(data, *datalength);
-  write_integer(w, type, be, 4, false);
-  return advance(data, datalength, w);
+  const bool ok = write_integer(w, type, be, 4, false);
+  return advance(data, datalength, w, ok);
 }
 
 KIVO8_API std::uint8_t *asn_build_unsigned_int(std::uint8_t *data, std::uint32_t *datalength,
@@ -149,8 +150,8 @@ KIVO8_API std::uint8_t *asn_build_unsigned_int(std::uint8_t *data, std::uint32_t
   const std::uint8_t be[4] = {std::uint8_t(v >> 24), std::uint8_t(v >> 16), std::uint8_t(v >> 8),
                               std::uint8_t(v)};
   ByteWriter w(data, *datalength);
-  write_integer(w, type, be, 4, true);
-  return advance(data, datalength, w);
+  const bool ok = write_integer(w, type, be, 4, true);
+  return advance(data, datalength, w, ok);
 }
 
 KIVO8_API std::uint8_t *asn_build_unsigned_int64(std::uint8_t *data, std::uint32_t *datalength,
@@ -163,8 +164,8 @@ KIVO8_API std::uint8_t *asn_build_unsigned_int64(std::uint8_t *data, std::uint32
     be[4 + i] = static_cast<std::uint8_t>(cp->low >> (24 - 8 * i));
   }
   ByteWriter w(data, *datalength);
-  write_integer(w, type, be, 8, true);
-  return advance(data, datalength, w);
+  const bool ok = write_integer(w, type, be, 8, true);
+  return advance(data, datalength, w, ok);
 }
 
 KIVO8_API std::uint8_t *asn_build_string(std::uint8_t *data, std::uint32_t *datalength,
@@ -172,16 +173,15 @@ KIVO8_API std::uint8_t *asn_build_string(std::uint8_t *data, std::uint32_t *data
                                          std::uint32_t strlength) noexcept {
   if (data == nullptr || datalength == nullptr) return nullptr;
   ByteWriter w(data, *datalength);
-  if (ber::write_header(w, type, strlength)) {
-    auto contents = w.reserve(strlength);
-    if (contents && strlength != 0) {
-      if (string != nullptr)
-        std::memcpy(contents->data(), string, strlength);
-      else
-        std::memset(contents->data(), 0, strlength);
-    }
+  const bool ok = ber::write_header(w, type, strlength);
+  auto contents = ok ? w.reserve(strlength) : std::nullopt;
+  if (contents && strlength != 0) {
+    if (string != nullptr)
+      std::memcpy(contents->data(), string, strlength);
+    else
+      std::memset(contents->data(), 0, strlength);
   }
-  return advance(data, datalength, w);
+  return advance(data, datalength, w, ok && contents.has_value());
 }
 
 KIVO8_API std::uint8_t *asn_build_objid(std::uint8_t *data, std::uint32_t *datalength,
@@ -207,21 +207,20 @@ KIVO8_API std::uint8_t *asn_build_objid(std::uint8_t *data, std::uint32_t *datal
   std::uint32_t length = 0;
   for (std::uint32_t i = 0; i < count; ++i) length += static_cast<std::uint32_t>(subid_size(value_at(i)));
   ByteWriter w(data, *datalength);
-  if (ber::write_header(w, type, length)) {
-    for (std::uint32_t i = 0; i < count; ++i) {
-      const std::uint32_t v = value_at(i);
-      if (!write_subid(w, v, subid_size(v))) break;
-    }
+  bool ok = ber::write_header(w, type, length);
+  for (std::uint32_t i = 0; ok && i < count; ++i) {
+    const std::uint32_t v = value_at(i);
+    ok = write_subid(w, v, subid_size(v));
   }
-  return advance(data, datalength, w);
+  return advance(data, datalength, w, ok);
 }
 
 KIVO8_API std::uint8_t *asn_build_null(std::uint8_t *data, std::uint32_t *datalength,
                                        std::uint8_t type) noexcept {
   if (data == nullptr || datalength == nullptr) return nullptr;
   ByteWriter w(data, *datalength);
-  ber::write_header(w, type, 0);
-  return advance(data, datalength, w);
+  const bool ok = ber::write_header(w, type, 0);
+  return advance(data, datalength, w, ok);
 }
 
 KIVO8_API std::uint8_t *asn_build_bitstring(std::uint8_t *data, std::uint32_t *datalength,
@@ -230,8 +229,8 @@ KIVO8_API std::uint8_t *asn_build_bitstring(std::uint8_t *data, std::uint32_t *d
   if (data == nullptr || datalength == nullptr || string == nullptr) return nullptr;
   if (strlength == 0 || string[0] > 7) return nullptr;
   ByteWriter w(data, *datalength);
-  ber::write_header(w, type, strlength) && w.put(string, strlength);
-  return advance(data, datalength, w);
+  const bool ok = ber::write_header(w, type, strlength) && w.put(string, strlength);
+  return advance(data, datalength, w, ok);
 }
 
 KIVO8_API const std::uint8_t *asn_parse_length(const std::uint8_t *data,

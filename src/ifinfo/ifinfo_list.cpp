@@ -51,11 +51,13 @@ KIVO8_API ifinfo *ifinfo_copy(const ifinfo *entry) noexcept {
   copy->comms = nullptr;
   copy->scopes = nullptr;
   for (snmp_comm *c = entry->comms; c != nullptr; c = c->next) {
-    // A name that cannot be copied must not leave the copy with a partial list that
-    // looks complete: give up as for any other exhausted memory.
-    if (snmp_comm_add(&copy->comms, c->name) == nullptr &&
-        snmp_comm_find(copy->comms, c->name) == nullptr && c->name != nullptr &&
-        c->name[0] != '\0') {
+    if (snmp_comm_add(&copy->comms, c->name) != nullptr) continue;
+    // A refused name (empty or repeated, which a rename may leave behind) is skipped as
+    // the add rule says; a name lost to exhausted memory fails the whole copy rather than
+    // hand back a list that looks complete.
+    bool refused = c->name == nullptr || c->name[0] == '\0' ||
+                   snmp_comm_find(copy->comms, c->name) != nullptr;
+    if (!refused) {
       snmp_comm_free(&copy->comms);
       kivo8::mem_free(copy);
       return nullptr;
@@ -87,10 +89,13 @@ KIVO8_API void ifinfo_init_list(ifinfo **head_ref) noexcept { *_ifinfo_head(head
 KIVO8_API void ifinfo_add(ifinfo **head_ref, ifinfo *entry) noexcept {
   if (entry == nullptr) return;
   ifinfo **head = _ifinfo_head(head_ref);
+  // An entry that is already linked here would replace itself (and be freed) or end up
+  // linked twice; the list already owns it, so there is nothing to do.
+  for (ifinfo *e = *head; e != nullptr; e = e->next)
+    if (e == entry) return;
   bool new_is_slp = ifinfo_get_type(entry) == IFINFO_SLP;
   for (ifinfo **link = head; !new_is_slp && *link != nullptr; link = &(*link)->next) {
     ifinfo *old = *link;
-    if (old == entry) return;  // already linked here: replacing it by itself would free it
     if (ifinfo_get_type(old) == IFINFO_SLP) continue;
     if (old->addr2.s_addr != entry->addr2.s_addr || old->addr1.s_addr != entry->addr1.s_addr)
       continue;

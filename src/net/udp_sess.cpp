@@ -274,8 +274,6 @@ KIVO8_API int32_t udp_asynch_read(udp_session *udp, udp_callback callback, void 
   while (collected != nullptr) {
     packet_node *node = collected;
     collected = node->next;
-    // The copy's buffer pointer belongs to the live session, not to this datagram.
-    node->session.recv_buffer = nullptr;
     if (callback != nullptr)
       kivo8::guarded_void([&] {
         callback(&node->session, node->data, static_cast<int32_t>(node->length), arg1, arg2);

@@ -14,7 +14,6 @@
 
 namespace {
 
-constexpr int32_t kFamilyInet = 2;
 constexpr int32_t kFamilyIpx = 23;
 constexpr int32_t kPortSnmp = 161;
 constexpr int32_t kPortSnmpIpx = 36879;

@@ -11,11 +11,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <unordered_map>
 
 #include "core/alloc.h"
 #include "core/file.h"
-#include "core/guard.h"
 #include "kivo8/transtext.h"
 #include "text/transtext_internal.h"
 
@@ -65,6 +63,29 @@ std::size_t convert(iconv_t conv, const char *in, std::size_t len, char *out, st
   return limit - outleft;
 }
 
+struct Moved {
+  std::uint32_t from, to;
+};
+constexpr std::uint32_t kNotYet = UINT32_MAX;
+
+int by_offset(const void *a, const void *b) noexcept {
+  std::uint32_t x = static_cast<const Moved *>(a)->from, y = static_cast<const Moved *>(b)->from;
+  return x < y ? -1 : x > y ? 1 : 0;
+}
+
+// The slot of `offset`, which is among the `n` sorted distinct offsets.
+Moved *find_moved(Moved *m, std::uint32_t n, std::uint32_t offset) noexcept {
+  std::uint32_t lo = 0, hi = n;
+  while (hi - lo > 1) {
+    std::uint32_t mid = lo + (hi - lo) / 2;
+    if (m[mid].from <= offset)
+      lo = mid;
+    else
+      hi = mid;
+  }
+  return &m[lo];
+}
+
 }  // namespace
 
 void set_display_code() noexcept {
@@ -81,46 +102,50 @@ bool transtext_loc2disp(transtext_table &table) noexcept {
   const auto count = static_cast<std::uint32_t>(
       (table.strings - reinterpret_cast<const char *>(table.entries)) / sizeof(transtext_entry));
   if (count == 0) return true;
-  return guarded(false, [&] {
-    // Every entry is converted, not only those in the buckets, so that the offset of an
-    // entry whose key repeats an earlier one stays valid too. Entries that share a
-    // translation share its converted copy.
-    std::unordered_map<std::uint32_t, std::uint32_t> moved;
-    std::uint64_t need = 0;
-    for (std::uint32_t i = 0; i < count; ++i) {
-      std::uint32_t off = table.entries[i].translation_offset;
-      if (moved.emplace(off, 0).second) need += 3 * (std::strlen(table.strings + off) + 1);
+  // Every entry is converted, not only those in the buckets, so that the offset of an
+  // entry whose key repeats an earlier one stays valid too. Entries that share a
+  // translation share its converted copy: the distinct offsets, sorted, map each old
+  // offset to its place in the pool.
+  UniqueMem<Moved> moved(static_cast<Moved *>(mem_alloc(std::size_t{count} * sizeof(Moved))));
+  if (!moved) return false;
+  Moved *m = moved.get();
+  for (std::uint32_t i = 0; i < count; ++i) m[i] = {table.entries[i].translation_offset, kNotYet};
+  std::qsort(m, count, sizeof(Moved), by_offset);
+  std::uint32_t distinct = 0;
+  std::uint64_t need = 0;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    if (distinct != 0 && m[distinct - 1].from == m[i].from) continue;
+    m[distinct++] = m[i];
+    need += 3 * (std::strlen(table.strings + m[i].from) + 1);
+  }
+  if (need > 0xFFFFFFFFu) return false;
+  UniqueMem<char> pool(static_cast<char *>(mem_calloc(need, 1)));
+  if (!pool) return false;
+  std::size_t pos = 0;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    Moved &slot = *find_moved(m, distinct, table.entries[i].translation_offset);
+    if (slot.to != kNotYet) continue;
+    if (pos >= need) {
+      // Earlier texts grew more than three times and used the room up: this one is
+      // shown empty (the pool's last byte is a terminator).
+      slot.to = static_cast<std::uint32_t>(need - 1);
+      continue;
     }
-    if (need > 0xFFFFFFFFu) return false;
-    UniqueMem<char> pool(static_cast<char *>(mem_calloc(need, 1)));
-    if (!pool) return false;
-    std::size_t pos = 0;
-    for (auto &slot : moved) slot.second = UINT32_MAX;
-    for (std::uint32_t i = 0; i < count; ++i) {
-      std::uint32_t off = table.entries[i].translation_offset;
-      auto &to = moved[off];
-      if (to != UINT32_MAX) continue;
-      if (pos >= need) {
-        // Earlier texts grew more than three times and used the room up: this one is
-        // shown empty (the pool's last byte is a terminator).
-        to = static_cast<std::uint32_t>(need - 1);
-        continue;
-      }
-      const char *src = table.strings + off;
-      std::size_t consumed = 0;
-      std::size_t written = convert(cd, src, std::strlen(src), pool.get() + pos, need - pos - 1,
-                                    consumed);
-      pool.get()[pos + written] = '\0';
-      to = static_cast<std::uint32_t>(pos);
-      pos += written + 1;
-    }
-    for (std::uint32_t i = 0; i < count; ++i)
-      table.entries[i].translation_offset = moved.find(table.entries[i].translation_offset)->second;
-    char *shrunk = static_cast<char *>(mem_realloc(pool.get(), pos));
-    table.display_strings = shrunk != nullptr ? shrunk : pool.get();
-    (void)pool.release();
-    return true;
-  });
+    const char *src = table.strings + slot.from;
+    std::size_t consumed = 0;
+    std::size_t written =
+        convert(cd, src, std::strlen(src), pool.get() + pos, need - pos - 1, consumed);
+    pool.get()[pos + written] = '\0';
+    slot.to = static_cast<std::uint32_t>(pos);
+    pos += written + 1;
+  }
+  for (std::uint32_t i = 0; i < count; ++i)
+    table.entries[i].translation_offset =
+        find_moved(m, distinct, table.entries[i].translation_offset)->to;
+  char *shrunk = static_cast<char *>(mem_realloc(pool.get(), pos));
+  table.display_strings = shrunk != nullptr ? shrunk : pool.get();
+  (void)pool.release();
+  return true;
 }
 
 char *transtext_fromto_display(const char *src, char *dst, std::uint32_t room,

@@ -16,7 +16,6 @@
 #include "core/alloc.h"
 #include "core/bytes.h"
 #include "core/file.h"
-#include "core/guard.h"
 #include "core/unique_fd.h"
 #include "kivo8/transtext.h"
 #include "text/transtext_internal.h"

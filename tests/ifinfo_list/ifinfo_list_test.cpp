@@ -120,6 +120,22 @@ TEST_F(IfinfoList, CopyHasItsOwnCommunitiesInReverseAndItsOwnScopes) {
   EXPECT_EQ(ifinfo_copy(nullptr), nullptr);
 }
 
+// A rename may leave a list with a repeated or empty name; copying it skips those as
+// the add rule does, and still succeeds.
+TEST_F(IfinfoList, CopySkipsNamesThatARenameMadeRepeatedOrEmpty) {
+  ifinfo *src = bcast(1, "10.0.0.255", "255.255.255.0");
+  snmp_comm_add(&src->comms, "a");
+  snmp_comm_rename(snmp_comm_add(&src->comms, "b"), "a");
+  snmp_comm_rename(snmp_comm_add(&src->comms, "c"), "");
+  ifinfo *copy = ifinfo_copy(src);
+  ASSERT_NE(copy, nullptr);
+  EXPECT_EQ(snmp_comm_count(copy->comms), 1);
+  EXPECT_STREQ(copy->comms->name, "a");
+  EXPECT_EQ(copy->scopes, nullptr);
+  ifinfo_free(copy);
+  ifinfo_free(src);
+}
+
 TEST_F(IfinfoList, CopyUnderAllocationFailure) {
   ifinfo *src = slp(20001, "scope");
   snmp_comm_add(&src->comms, "one");

@@ -174,7 +174,7 @@ Snmpsim::Snmpsim(const std::string &netns, const std::vector<SnmprecLine> &data,
   std::string text;
   for (const auto &line : sorted) {
     std::string oid = line.oid[0] == '.' ? line.oid.substr(1) : line.oid;
-    text += oid + "|" + std::to_string(line.tag) + "|" + line.value + "\n";
+    text += oid + "|" + line.tag + "|" + line.value + "\n";
   }
   if (!sorted.empty()) first_oid_ = sorted.front().oid;
   std::string file = dir_.file("data/" + community + ".snmprec");

@@ -73,11 +73,13 @@ class Snmpd {
 
 // ---- snmpsim agents ----
 
-// One line of an .snmprec data file: OID|tag|value (tag 4 OCTET STRING, 2 INTEGER,
-// 6 OBJECT IDENTIFIER, 64 IpAddress, 65 Counter32, 66 Gauge32, 67 TimeTicks).
+// One line of an .snmprec data file: OID|tag|value (tag "4" OCTET STRING, "2" INTEGER,
+// "6" OBJECT IDENTIFIER, "64" IpAddress, "65" Counter32, "66" Gauge32, "67" TimeTicks).
+// A tag may name one of snmpsim's variation modules, e.g. "4:delay" with the value
+// "value=text,wait=300" answers after 300 ms.
 struct SnmprecLine {
   std::string oid;
-  int tag;
+  std::string tag;
   std::string value;
 };
 

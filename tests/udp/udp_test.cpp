@@ -194,6 +194,16 @@ TEST(UdpLoopback, SendAndSynchReadHandOverOneReplyWithItsSender) {
   EXPECT_EQ(s->recv_buffer, nullptr);
 }
 
+TEST(UdpLoopback, SendLeavesFromTheTargetsAddress) {
+  Peer peer("127.0.0.2");
+  ifinfo *t = ifinfo_new();
+  t->addr = ip("127.0.0.5");
+  Session s = open_to("127.0.0.2", peer.port(), t);
+  ifinfo_free(t);  // the session keeps what it needs, not the target
+  ASSERT_EQ(udp_send(s.get(), reinterpret_cast<const uint8_t *>("x"), 1), UDP_OK);
+  EXPECT_EQ(text_of(peer.receive().sin_addr), "127.0.0.5");
+}
+
 TEST(UdpLoopback, PortChangeTakesEffectAtTheNextSend) {
   Peer a, b;
   Session s = open_to("127.0.0.1", a.port());
@@ -283,7 +293,7 @@ TEST(UdpLoopback, AsynchReadWithTimeoutZeroReturnsAtOnce) {
 
 // Replies from three senders at 0.2 s, 0.5 s and 1.1 s: the wait that starts at 1.1 s
 // runs its whole 2 seconds, so the window ends at about 3.1 s; newest first.
-TEST(UdpLoopback, AsynchReadCollectsTheWindowAndDeliversNewestFirst) {
+TEST(UdpWindowThreads, AsynchReadCollectsTheWindowAndDeliversNewestFirst) {
   Peer peer, s2("127.0.0.2"), s3("127.0.0.3"), s4("127.0.0.4");
   Session s = open_to("127.0.0.1", peer.port());
   s->timeout = 3;
@@ -320,7 +330,7 @@ TEST(UdpLoopback, AsynchReadCollectsTheWindowAndDeliversNewestFirst) {
 }
 
 // However many replies keep arriving, a window of T seconds lasts >= T and < T + 1.
-TEST(UdpLoopback, AsynchWindowEndsInTimeUnderAStreamOfReplies) {
+TEST(UdpWindowThreads, AsynchWindowEndsInTimeUnderAStreamOfReplies) {
   Peer peer;
   Session s = open_to("127.0.0.1", peer.port());
   s->timeout = 2;
@@ -419,7 +429,7 @@ void on_alarm(int) {}
 
 // A signal that lands during a wait (the HTTP probe's alarm, say) must not cost the
 // replies collected so far or end a synchronous wait early.
-TEST(UdpLoopback, InterruptedWaitsGoOn) {
+TEST(UdpWindowThreads, InterruptedWaitsGoOn) {
   struct sigaction sa {}, old {};
   sa.sa_handler = on_alarm;
   sigemptyset(&sa.sa_mask);

@@ -1,0 +1,82 @@
+// The preference store from inside: the file as a list of lines that every change edits in
+// memory, and the one routine that puts a new content in place of the file.
+//
+// Keeping the edits in memory lets a caller that needs several changes at once (saving the
+// search targets) produce exactly the file that the single changes in a row would leave,
+// and write it with one replacement, so a crash never leaves a state in between.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+// Writes "%" + section + LF when the section is given, then key "=" value LF when the value
+// is given. 0, or -1 when the stream refused the bytes.
+int _write_preference_value(std::FILE *out, const char *section, const char *key,
+                            const char *value) noexcept;
+
+namespace kivo8::prefs {
+
+// The lines of a preference file as the store reads them: split at line feeds, each cut at
+// its first carriage return (or zero byte). Lines are kept whole whatever their length.
+class Document {
+ public:
+  static Document parse(std::string_view bytes);
+  // Every line followed by one line feed.
+  std::string text() const;
+
+  // The value of `key` in the first section named `section`, as a read finds it.
+  std::optional<std::string_view> get(std::string_view section, std::string_view key) const;
+  // A change as one write of the store makes it: replace the key's line in place, or add it
+  // just before the next section's header (or at the end), or remove it for a null value;
+  // a missing section is appended, bare when the value is null.
+  void set(std::string_view section, std::string_view key, std::optional<std::string_view> value);
+  // The same as deleting the keys `last`, last - 1, ..., 1 one by one from a section that
+  // exists, in a single pass whatever `last` is.
+  void remove_numbered(std::string_view section, int32_t last);
+  // Key number and value of every key 1 .. last in the first section named `section`, as
+  // reads of those keys would find them, highest key first.
+  std::vector<std::pair<int32_t, std::string_view>> numbered(std::string_view section,
+                                                             int32_t last) const;
+
+  std::vector<std::string> lines;
+
+ private:
+  std::ptrdiff_t find_section(std::string_view section) const;
+};
+
+// True when `line` holds the key: it begins with the key and an '=' follows.
+bool matches_key(std::string_view line, std::string_view key) noexcept;
+// The number that a key line such as "12=..." stands for, when its key is a canonical
+// decimal (no sign, no leading zero) from 1 up; else 0.
+int32_t numbered_key(std::string_view line) noexcept;
+// A value's leading decimal number as a reading with atoi takes it, held within int32_t.
+int32_t leading_number(std::string_view text) noexcept;
+
+// The file's path, or empty when no preference directory is set.
+std::string file_path();
+
+enum class Load { ok, missing, failed };
+// Reads the whole file. `missing` only when nothing at all is at the path; anything there
+// that cannot be read (a directory, a dangling link, no permission) is `failed`.
+Load load(const std::string &path, std::string &bytes, mode_t &mode);
+
+// Puts `content` in place of the file at `path` in one step: written to path + "~", synced,
+// renamed over the file, directory synced. On failure before the rename the old file is
+// untouched and the temporary file removed. A new file gets `mode` less the creation mask;
+// `keep_mode` sets the bits exactly (the old file's).
+bool replace(const std::string &path, std::string_view content, mode_t mode, bool keep_mode);
+
+// Test hook: called before each step of replace(); a nonzero result fails the step with
+// that errno value.
+enum class WriteStep { remove_stale, open_temp, mode, write, sync, close, rename, sync_dir };
+using WriteFault = int (*)(WriteStep step);
+void set_write_fault(WriteFault fault) noexcept;
+
+}  // namespace kivo8::prefs

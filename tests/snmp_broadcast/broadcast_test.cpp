@@ -1,0 +1,146 @@
+// Discovery by broadcast inside network namespaces of our own: a hub with a bridge, agent
+// namespaces on one subnet running snmpsim, and one device that answers with garbage.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "../snmp_session/session_helpers.h"
+#include "kivo8/ifinfo.h"
+
+namespace kivo8::test {
+namespace {
+
+using craft::Bytes;
+using Reply = UdpResponder::Reply;
+
+#define REQUIRE_SNMPSIM()                                                      \
+  do {                                                                         \
+    if (snmpsim_program().empty()) {                                           \
+      if (in_ci()) FAIL() << "required peer program missing: snmpsim";         \
+      GTEST_SKIP() << "snmpsim is not installed";                              \
+    }                                                                          \
+  } while (0)
+
+struct TargetFree {
+  void operator()(ifinfo *t) const { ifinfo_free(t); }
+};
+
+// The search target of the hub's interface: replies are collected for `seconds`.
+std::unique_ptr<ifinfo, TargetFree> hub_target(HubNetwork &net, int seconds) {
+  std::unique_ptr<ifinfo, TargetFree> t(ifinfo_new());
+  if (!t) return t;
+  t->addr = ipv4(net.hub_ip());
+  t->addr1 = ipv4(net.broadcast_ip());
+  t->addr2 = ipv4(net.netmask_ip());
+  t->count = seconds;
+  snmp_comm_add(&t->comms, "vellum");
+  return t;
+}
+
+SessionPtr broadcast_session(HubNetwork &net, ifinfo *target) {
+  in_addr to = ipv4(net.broadcast_ip());
+  SessionPtr s(snmp_create_session(2, &to, target));
+  if (!s) return s;
+  s->udp->flags |= UDP_FLAG_BROADCAST;
+  s->version = 1;
+  s->community = target->comms;
+  return s;
+}
+
+PduPtr get_pdu(const std::vector<std::string> &names) {
+  PduPtr pdu(snmp_create_pdu(SNMP_MSG_GET));
+  for (const auto &n : names) {
+    craft::Oid o = craft::parse_oid(n);
+    snmp_add_null_var(pdu.get(), o.data(), uint32_t(o.size()));
+  }
+  return pdu;
+}
+
+TEST(SnmpBroadcast, ThreeAgentsAnswerNewestFirstAndABrokenDeviceHidesNone) {
+  KIVO8_REQUIRE_NETNS();
+  REQUIRE_SNMPSIM();
+  ASSERT_EQ(mt_res_init(), 0);
+  {
+    HubNetwork net(4);
+    // Agent i answers after i * 300 ms (snmpsim's delay variation on sysName), so the
+    // order of arrival is known.
+    std::vector<std::unique_ptr<Snmpsim>> agents;
+    for (int i = 0; i < 3; ++i) {
+      std::string letter(1, char('A' + i));
+      SnmprecLine name{"1.3.6.1.2.1.1.5.0", "4", "printer-" + letter};
+      if (i > 0) {
+        name.tag = "4:delay";
+        name.value = "value=printer-" + letter + ",wait=" + std::to_string(i * 300);
+      }
+      agents.push_back(std::make_unique<Snmpsim>(
+          net.agent(i).name(),
+          std::vector<SnmprecLine>{{"1.3.6.1.2.1.1.1.0", "4", "Printer " + letter}, name}));
+    }
+    for (auto &a : agents) ASSERT_TRUE(a->wait_ready());
+    // The fourth device answers first, twice, with bytes that are not a message.
+    UdpResponder broken(
+        [](const Bytes &, int) {
+          return std::vector<Reply>{{Bytes{0x30, 0x05, 0x02, 0x01, 0x01, 0x04}, 0},
+                                    {Bytes{0xff, 0x00, 0x13}, 50}};
+        },
+        "0.0.0.0", 161, net.agent(3).name());
+    ASSERT_TRUE(broken.ok());
+
+    auto target = hub_target(net, 2);
+    ASSERT_TRUE(target);
+    net.hub().enter();
+    SessionPtr s = broadcast_session(net, target.get());
+    ASSERT_TRUE(s);
+    PduPtr request = get_pdu({"1.3.6.1.2.1.1.1.0", "1.3.6.1.2.1.1.5.0"});
+    snmp_pdu_list *raw = nullptr;
+    double start = now_seconds();
+    int32_t rc = snmp_asynch_response(s.get(), request.get(), &raw);
+    double took = now_seconds() - start;
+    net.hub().leave();
+    ASSERT_EQ(rc, 0);
+    ListPtr list(raw);
+    EXPECT_EQ(s->error, 0);
+    EXPECT_GE(took, 2.0);
+    EXPECT_LT(took, 3.0);
+    EXPECT_EQ(broken.sent(), 2);
+
+    auto all = nodes(list.get());
+    ASSERT_EQ(all.size(), 3u);
+    for (std::size_t k = 0; k < all.size(); ++k) {
+      int agent = 2 - int(k);  // newest reply first
+      SCOPED_TRACE(testing::Message() << "node " << k);
+      EXPECT_EQ(ipv4_text(all[k]->address), net.agent_ip(agent));
+      auto vars = bindings(all[k]->pdu);
+      ASSERT_EQ(vars.size(), 2u);
+      EXPECT_EQ(string_of(vars[0]), std::string("Printer ") + char('A' + agent));
+      EXPECT_EQ(string_of(vars[1]), std::string("printer-") + char('A' + agent));
+      EXPECT_EQ(all[k]->pdu->reqid, request->reqid);
+    }
+  }
+  mt_res_free();
+}
+
+TEST(SnmpBroadcast, NobodyAnsweringGivesAnEmptyList) {
+  KIVO8_REQUIRE_NETNS();
+  ASSERT_EQ(mt_res_init(), 0);
+  {
+    HubNetwork net(1);
+    auto target = hub_target(net, 1);
+    ASSERT_TRUE(target);
+    net.hub().enter();
+    SessionPtr s = broadcast_session(net, target.get());
+    ASSERT_TRUE(s);
+    PduPtr request = get_pdu({"1.3.6.1.2.1.1.1.0"});
+    snmp_pdu_list *raw = nullptr;
+    int32_t rc = snmp_asynch_response(s.get(), request.get(), &raw);
+    net.hub().leave();
+    ASSERT_EQ(rc, 0);
+    ListPtr list(raw);
+    ASSERT_NE(raw, nullptr);
+    EXPECT_EQ(snmp_pdu_list_length(list.get()), 0);
+  }
+  mt_res_free();
+}
+
+}  // namespace
+}  // namespace kivo8::test

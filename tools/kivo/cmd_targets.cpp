@@ -1,0 +1,345 @@
+// kivo targets: the list of places to search, as the library keeps it (the host's
+// interfaces merged with the saved targets), and changes to the saved list.
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "common.h"
+
+namespace kivo {
+
+namespace {
+
+const char kTargetsHelp[] =
+    "Usage: kivo targets [--json] [list]\n"
+    "       kivo targets add-range FIRST LAST [SETTINGS]\n"
+    "       kivo targets add-broadcast ADDRESS NETMASK [SETTINGS]\n"
+    "       kivo targets add-slp SCOPE[,SCOPE...] [SETTINGS]\n"
+    "       kivo targets remove ID\n"
+    "       kivo targets set ID SETTINGS\n"
+    "Lists the search targets (this host's interfaces and the saved targets) or changes\n"
+    "the saved list in ~/.kivo/kivo2.pref. Ids follow the list: interfaces and broadcast\n"
+    "addresses count from 1, ranges from 10001, SLP searches from 20001.\n"
+    "\n"
+    "Settings:\n"
+    "  --timeout SECONDS   how long each request waits for answers, 1 to 3600 (default 3)\n"
+    "  --hops N            SLP multicast hops: requests leave with time-to-live N+1,\n"
+    "                      0 to 254 (default 0)\n"
+    "  --community NAME    community name to try (repeat for several; default vellum;\n"
+    "                      with set, the names replace the target's names)\n"
+    "Other options:\n"
+    "  --json              list as a JSON array\n"
+    "  --lang LANG, --datadir DIR   language and catalogue directory of the headings\n"
+    "  -h, --help          this text\n"
+    "\n"
+    "An address given to add-broadcast may be any address of the subnet: the broadcast\n"
+    "address of the subnet is saved. The interfaces of this host cannot be removed (they\n"
+    "are found again at every run), only changed with set.\n"
+    "Exit status: 0 done, 1 the saved list could not be read or written, 2 bad arguments\n"
+    "(the saved list is left as it was).\n";
+
+constexpr std::uint32_t kMaxRange = 0x40000;
+
+std::uint32_t host_order(in_addr a) { return ntohl(a.s_addr); }
+
+std::string addresses_text(const ifinfo *e) {
+  switch (ifinfo_get_type(e)) {
+    case IFINFO_LOCAL:
+      return std::string(e->name) + " " + ipv4_text(e->addr) +
+             (e->addr1.s_addr != 0 ? " (" + ipv4_text(e->addr1) + "/" + ipv4_text(e->addr2) + ")"
+                                   : "");
+    case IFINFO_BCAST: return ipv4_text(e->addr1) + "/" + ipv4_text(e->addr2);
+    case IFINFO_RANGE: return ipv4_text(e->addr1) + "-" + ipv4_text(e->addr2);
+    default: return e->scopes != nullptr ? e->scopes : "";
+  }
+}
+
+std::string join(const std::vector<std::string> &items, const char *sep) {
+  std::string out;
+  for (const auto &s : items) out += (out.empty() ? "" : sep) + s;
+  return out;
+}
+
+// Visible width of UTF-8 text: continuation bytes take no column.
+std::size_t width(const std::string &s) {
+  return static_cast<std::size_t>(std::count_if(
+      s.begin(), s.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+}
+
+void print_table(std::FILE *out, const std::vector<std::vector<std::string>> &rows) {
+  std::vector<std::size_t> widths;
+  for (const auto &r : rows)
+    for (std::size_t i = 0; i < r.size(); ++i) {
+      if (widths.size() <= i) widths.push_back(0);
+      widths[i] = std::max(widths[i], width(r[i]));
+    }
+  for (const auto &r : rows) {
+    std::string line;
+    for (std::size_t i = 0; i < r.size(); ++i) {
+      line += r[i];
+      if (i + 1 < r.size()) line += std::string(widths[i] - width(r[i]) + 2, ' ');
+    }
+    std::fprintf(out, "%s\n", line.c_str());
+  }
+}
+
+void list_targets(std::FILE *out, ifinfo *head, bool json) {
+  if (json) {
+    std::fprintf(out, "[");
+    bool first = true;
+    for (const ifinfo *e = head; e != nullptr; e = e->next) {
+      std::string item = "{\"id\": " + std::to_string(e->id) + ", \"kind\": " +
+                         json_string(kind_word(e));
+      switch (ifinfo_get_type(e)) {
+        case IFINFO_LOCAL:
+          item += ", \"interface\": " + json_string(e->name) +
+                  ", \"address\": " + json_string(ipv4_text(e->addr));
+          [[fallthrough]];
+        case IFINFO_BCAST:
+          item += ", \"broadcast\": " + json_string(ipv4_text(e->addr1)) +
+                  ", \"netmask\": " + json_string(ipv4_text(e->addr2));
+          break;
+        case IFINFO_RANGE:
+          item += ", \"first\": " + json_string(ipv4_text(e->addr1)) +
+                  ", \"last\": " + json_string(ipv4_text(e->addr2));
+          break;
+        default: {
+          std::string scopes = e->scopes != nullptr ? e->scopes : "";
+          std::vector<std::string> parts;
+          std::size_t i = 0;
+          while (i <= scopes.size() && !scopes.empty()) {
+            std::size_t c = scopes.find(',', i);
+            if (c == std::string::npos) c = scopes.size();
+            parts.push_back(json_string(scopes.substr(i, c - i)));
+            i = c + 1;
+          }
+          item += ", \"scopes\": [" + join(parts, ", ") + "]";
+        }
+      }
+      std::vector<std::string> comms;
+      for (const auto &c : communities(e)) comms.push_back(json_string(c));
+      item += ", \"timeout\": " + std::to_string(e->count) + ", \"hops\": " +
+              std::to_string(e->flag) + ", \"communities\": [" + join(comms, ", ") + "]}";
+      std::fprintf(out, "%s\n  %s", first ? "" : ",", item.c_str());
+      first = false;
+    }
+    std::fprintf(out, "%s]\n", first ? "" : "\n");
+    return;
+  }
+  std::vector<std::vector<std::string>> rows;
+  rows.push_back({tr("ID"), tr("Kind"), tr("Addresses"), tr("Time-out"), tr("Hops"),
+                  tr("Communities")});
+  for (const ifinfo *e = head; e != nullptr; e = e->next)
+    rows.push_back({std::to_string(e->id), tr(kind_word(e)), addresses_text(e),
+                    std::to_string(e->count), std::to_string(e->flag), join(communities(e), ",")});
+  print_table(out, rows);
+}
+
+struct Settings {
+  std::optional<int> timeout;
+  std::optional<int> hops;
+  std::vector<std::string> communities;
+};
+
+// Community names are saved comma-separated with backslash escapes; anything printable
+// goes, but a line end would break the preference file.
+void check_community(const Args &args, const std::string &c) {
+  if (c.empty()) args.fail("a community name must not be empty");
+  if (c.size() > 255) args.fail("the community name '" + c.substr(0, 20) + "...' is too long");
+  for (unsigned char ch : c)
+    if (ch < 0x20 || ch == 0x7F) args.fail("the community name '" + c + "' holds a control character");
+}
+
+void apply(ifinfo *e, const Settings &s) {
+  if (s.timeout) e->count = *s.timeout;
+  if (s.hops) e->flag = *s.hops;
+  if (!s.communities.empty()) {
+    snmp_comm_free(&e->comms);
+    // Each name added goes first: add them last to first to keep the order given.
+    for (auto it = s.communities.rbegin(); it != s.communities.rend(); ++it)
+      snmp_comm_add(&e->comms, it->c_str());
+  }
+}
+
+// An SLP scope may not hold the characters that RFC 2608 reserves (and the saved line
+// uses '!' and '\' itself).
+void check_scopes(const Args &args, const std::string &scopes) {
+  if (scopes.empty()) args.fail("no scope given");
+  std::size_t i = 0;
+  while (i <= scopes.size()) {
+    std::size_t c = scopes.find(',', i);
+    if (c == std::string::npos) c = scopes.size();
+    std::string scope = scopes.substr(i, c - i);
+    if (scope.empty()) args.fail("empty scope name in '" + scopes + "'");
+    for (unsigned char ch : scope)
+      if (ch < 0x20 || ch == 0x7F || std::strchr("()\\!<=>~;*+ ", ch) != nullptr)
+        args.fail("the scope name '" + scope + "' holds the reserved character '" +
+                  std::string(1, static_cast<char>(ch)) + "'");
+    i = c + 1;
+  }
+  if (scopes.size() > 400) args.fail("the scope list is too long");
+}
+
+ifinfo *find_id(const Args &args, ifinfo *head, const std::string &text) {
+  long id = parse_number(args, "the target id", text, 0, 0x7FFFFFFF);
+  for (ifinfo *e = head; e != nullptr; e = e->next)
+    if (e->id == id) return e;
+  args.fail("there is no target with the id " + text + " (see 'kivo targets')");
+}
+
+}  // namespace
+
+int cmd_targets(int argc, char **argv, int first) {
+  Args args("targets", argc, argv, first);
+  Session::Options setup;
+  bool json = false;
+  Settings settings;
+  std::vector<std::string> operands;
+  std::string opt, operand;
+  while (args.next(opt, operand)) {
+    if (opt.empty()) {
+      operands.push_back(operand);
+    } else if (opt == "h" || opt == "help") {
+      args.no_value();
+      std::fputs(kTargetsHelp, stdout);
+      return kExitOk;
+    } else if (opt == "json") {
+      args.no_value();
+      json = true;
+    } else if (opt == "lang") {
+      setup.lang = args.value();
+    } else if (opt == "datadir") {
+      setup.datadir = args.value();
+    } else if (opt == "timeout") {
+      settings.timeout = static_cast<int>(parse_number(args, "the time-out", args.value(), 1, 3600));
+    } else if (opt == "hops") {
+      settings.hops = static_cast<int>(parse_number(args, "the hop count", args.value(), 0, 254));
+    } else if (opt == "community") {
+      std::string c = args.value();
+      check_community(args, c);
+      if (std::find(settings.communities.begin(), settings.communities.end(), c) ==
+          settings.communities.end())
+        settings.communities.push_back(c);
+    } else {
+      args.unknown();
+    }
+  }
+  const std::string action = operands.empty() ? "list" : operands[0];
+  auto want = [&](std::size_t n, const char *what) {
+    if (operands.size() < n + 1) args.fail(action + " needs " + what);
+    if (operands.size() > n + 1) args.fail("too many arguments: '" + operands[n + 1] + "'");
+  };
+  bool has_settings = settings.timeout || settings.hops || !settings.communities.empty();
+
+  // Every argument is checked before the saved list is touched.
+  in_addr a1{}, a2{};
+  if (action == "list") {
+    if (operands.size() > 1) args.fail("too many arguments: '" + operands[1] + "'");
+    if (has_settings) args.fail("list takes no settings");
+  } else if (action == "add-range") {
+    want(2, "the first and the last address");
+    auto f = parse_ipv4(operands[1]);
+    auto l = parse_ipv4(operands[2]);
+    if (!f) args.fail("'" + operands[1] + "' is not an IPv4 address");
+    if (!l) args.fail("'" + operands[2] + "' is not an IPv4 address");
+    if (host_order(*f) > host_order(*l))
+      args.fail("the first address " + operands[1] + " comes after the last " + operands[2]);
+    if (host_order(*l) - host_order(*f) >= kMaxRange)
+      args.fail("the range holds more than 262144 addresses");
+    a1 = *f;
+    a2 = *l;
+  } else if (action == "add-broadcast") {
+    want(2, "an address and a netmask");
+    auto a = parse_ipv4(operands[1]);
+    auto m = parse_ipv4(operands[2]);
+    if (!a) args.fail("'" + operands[1] + "' is not an IPv4 address");
+    if (!m) args.fail("'" + operands[2] + "' is not a netmask");
+    std::uint32_t mask = host_order(*m);
+    if (mask == 0 || (~mask & (~mask + 1)) != 0)
+      args.fail("'" + operands[2] + "' is not a netmask (its ones must come first)");
+    a1.s_addr = htonl(host_order(*a) | ~mask);
+    a2 = *m;
+  } else if (action == "add-slp") {
+    want(1, "a scope list");
+    check_scopes(args, operands[1]);
+  } else if (action == "remove") {
+    want(1, "a target id");
+    if (has_settings) args.fail("remove takes no settings");
+  } else if (action == "set") {
+    want(1, "a target id");
+    if (!has_settings) args.fail("set needs --timeout, --hops or --community");
+  } else {
+    args.fail("unknown action '" + action + "'");
+  }
+
+  Session lib(setup);
+  QuietLibrary quiet;
+  lib.canonical_order();
+  if (action == "list") {
+    list_targets(quiet.out(), lib.targets(), json);
+    return kExitOk;
+  }
+  if (!lib.have_preferences()) {
+    std::fprintf(stderr, "kivo targets: the preference directory ~/.kivo cannot be used\n");
+    return kExitFailed;
+  }
+
+  std::string done;
+  ifinfo *changed = nullptr;
+  if (action == "remove" || action == "set") {
+    ifinfo *e = find_id(args, lib.targets(), operands[1]);
+    if (action == "remove") {
+      if (ifinfo_get_type(e) == IFINFO_LOCAL)
+        args.fail("target " + operands[1] + " is the interface " + e->name +
+                  " of this host: it is found again at every run; change it with set");
+      done = "removed target " + operands[1];
+      ifinfo_remove(lib.targets_ref(), e);
+    } else {
+      apply(e, settings);
+      changed = e;
+      done = "changed target";
+    }
+  } else {
+    ifinfo *e = nullptr;
+    if (action == "add-slp") {
+      // The library builds SLP entries (with their own scope text) from a saved line.
+      std::string scopes = operands[1];
+      std::replace(scopes.begin(), scopes.end(), ',', '!');
+      e = ifinfo_new_with(("20000," + scopes + ",3,0,vellum").c_str());
+    } else {
+      e = ifinfo_new();
+      if (e != nullptr) {
+        e->id = action == "add-range" ? 10000 : 9999;
+        e->addr1 = a1;
+        e->addr2 = a2;
+        snmp_comm_add(&e->comms, "vellum");
+      }
+    }
+    if (e == nullptr) {
+      std::fprintf(stderr, "kivo targets: cannot make the new target\n");
+      return kExitFailed;
+    }
+    apply(e, settings);
+    ifinfo_add(lib.targets_ref(), e);
+    changed = e;
+    done = "added target";
+  }
+  lib.canonical_order();
+  char total[32] = {};
+  if (ifinfo_write_preference(lib.targets()) != 0 ||
+      lanset_get_preference_string("network", "total", total, sizeof total) != 0 ||
+      std::atoi(total) != ifinfo_get_num(lib.targets())) {
+    std::fprintf(stderr, "kivo targets: the preference file could not be written\n");
+    return kExitFailed;
+  }
+  if (changed != nullptr) done += " " + std::to_string(changed->id);
+  std::fprintf(quiet.out(), "%s\n", done.c_str());
+  return kExitOk;
+}
+
+}  // namespace kivo
