@@ -43,7 +43,8 @@ void append_escaped(std::string &out, const char *name) {
 // The entry's line, or false when its kind has no line form or it has no community name.
 bool build_line(const ifinfo &entry, std::string &line) {
   const int32_t kind = ifinfo_get_type(&entry);
-  line = std::to_string(entry.id) + ",";
+  line = std::to_string(entry.id);
+  line += ',';
   if (kind == IFINFO_LOCAL || kind == IFINFO_BCAST || kind == IFINFO_RANGE) {
     append_address(line, entry.addr1);
     line += ',';
@@ -61,7 +62,10 @@ bool build_line(const ifinfo &entry, std::string &line) {
   } else {
     return false;
   }
-  line += "," + std::to_string(entry.count) + "," + std::to_string(entry.flag);
+  line += ',';
+  line += std::to_string(entry.count);
+  line += ',';
+  line += std::to_string(entry.flag);
   std::vector<const char *> names;
   for (const snmp_comm *c = entry.comms; c != nullptr; c = c->next) {
     if (c->name == nullptr) return false;

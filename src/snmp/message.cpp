@@ -288,11 +288,16 @@ extern "C" KIVO8_API std::int32_t snmp_pdu_parse(snmp_pdu *pdu, const std::uint8
   if (p == nullptr) return -1;
   std::int32_t result = 0;
   std::uint32_t scratch[ASN_MAX_OID_LEN];
+  snmp_var **tail = &pdu->variables;
+  while (*tail != nullptr) tail = &(*tail)->next;
+  // Every binding read consumes at least its header, name and value header, so the loop
+  // ends within the list's length.
   while (left > 0) {
     auto *var = kivo8::mem_new<snmp_var>();
     if (var == nullptr) return -1;
     // Linked at once: whatever fails below, the PDU owns the binding and frees it.
-    _snmp_append_var(pdu, var);
+    *tail = var;
+    tail = &var->next;
     std::uint32_t name_length = ASN_MAX_OID_LEN;
     std::uint32_t contents_length = 0;
     const std::uint8_t *value_at = nullptr;

@@ -1,0 +1,307 @@
+"""Turns the JSON results of bench/run into docs/PERFORMANCE.md (printed on stdout).
+
+usage: report.py RESULTS_DIR ROUNDS
+Every figure is the median over the rounds of the per-round result; ratios are taken
+between medians. bench/notes.md, written by hand, is appended as the closing note.
+"""
+import datetime
+import glob
+import json
+import os
+import platform
+import re
+import statistics
+import subprocess
+import sys
+
+results, rounds = sys.argv[1], int(sys.argv[2])
+UNIT_NS = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}
+
+# (program, benchmark name) -> list of result records, one per round
+runs = {}
+context = {}
+for path in sorted(glob.glob(os.path.join(results, "*.json"))):
+    program = os.path.basename(path).split(".")[0]
+    try:
+        with open(path) as f:
+            data = json.load(f)
+    except (OSError, ValueError):
+        continue
+    context = data.get("context", context)
+    for b in data.get("benchmarks", []):
+        if b.get("error_occurred"):
+            continue
+        runs.setdefault((program, b["name"]), []).append(b)
+
+
+def find(program, prefix):
+    for (p, name), recs in runs.items():
+        if p == program and (name == prefix or name.startswith(prefix + "/")):
+            return recs
+    return None
+
+
+def med(program, prefix, field="cpu_time"):
+    """Median of a field over the rounds; times in nanoseconds."""
+    recs = find(program, prefix)
+    if not recs:
+        return None
+    values = []
+    for r in recs:
+        v = r.get(field)
+        if v is None:
+            continue
+        if field in ("cpu_time", "real_time"):
+            v = v * UNIT_NS[r.get("time_unit", "ns")]
+        values.append(float(v))
+    return statistics.median(values) if values else None
+
+
+def n_of(program, prefix):
+    recs = find(program, prefix)
+    return len(recs) if recs else 0
+
+
+def fmt(v, digits=1):
+    if v is None:
+        return "n/a"
+    if abs(v) >= 100:
+        return f"{v:,.0f}"
+    return f"{v:,.{digits}f}"
+
+
+def ratio(a, b):
+    return a / b if a is not None and b not in (None, 0) else None
+
+
+verdicts = []
+
+
+def verdict(name, ok, text):
+    if ok is None:
+        state = "NOT MEASURED"
+    else:
+        state = "met" if ok else "MISSED"
+    verdicts.append(f"| {name} | {text} | {state} |")
+
+
+out = []
+w = out.append
+
+# ---- machine ----------------------------------------------------------------------
+cpu = "unknown CPU"
+try:
+    with open("/proc/cpuinfo") as f:
+        for line in f:
+            if line.startswith("model name"):
+                cpu = line.split(":", 1)[1].strip()
+                break
+except OSError:
+    pass
+try:
+    cxx = subprocess.run(["c++", "--version"], capture_output=True, text=True).stdout.splitlines()[0]
+except (OSError, IndexError):
+    cxx = "unknown compiler"
+load = context.get("load_avg", [])
+w("# Performance")
+w("")
+w("Written by `bench/run` from one run; do not edit by hand (the closing note comes from")
+w("`bench/notes.md`). Every figure is the median of the rounds of that run; the two sides")
+w("of each comparison ran alternately, as separate programs.")
+w("")
+w(f"**Machine:** {cpu}, {context.get('num_cpus', os.cpu_count())} CPUs at "
+  f"{context.get('mhz_per_cpu', '?')} MHz, {platform.system()} {platform.release()}, {cxx}, "
+  f"Release build (-O2); load average at the end {', '.join(f'{x:.1f}' for x in load) or 'n/a'}; "
+  f"{datetime.datetime.now(datetime.timezone.utc):%Y-%m-%d %H:%M} UTC; {rounds} rounds.")
+w("")
+w("The machine is shared (load average above); wall-clock figures carry that noise, so")
+w("CPU-bound workloads are compared on CPU time, and the codec also on instruction counts.")
+w("")
+
+# ---- 1 codec ------------------------------------------------------------------------
+K, N = "bench_snmp_codec", "bench_netsnmp_snmp_codec"
+w("## 1. SNMP message encoding and decoding")
+w("")
+w("GetRequest of 10 names (214 bytes) and its Response with 10 bindings of mixed types")
+w("(INTEGER, 30-byte OCTET STRINGs, OBJECT IDENTIFIER, Counter32, TimeTicks, IpAddress,")
+w("Counter64; 339 bytes), SNMPv2c. net-snmp: `snmp_build` and `snmp_parse` into a record")
+w("allocated as its receive path does. CPU time per operation, median of rounds.")
+w("")
+w("| operation | kivo8 ns | net-snmp ns | net-snmp / kivo8 |")
+w("|---|---:|---:|---:|")
+for op, label in [("BM_EncodeRequest", "encode GetRequest"), ("BM_DecodeRequest", "decode GetRequest"),
+                  ("BM_EncodeResponse", "encode Response"), ("BM_DecodeResponse", "decode Response"),
+                  ("BM_RequestAndResponse", "all four (one exchange, 2 messages)")]:
+    a, b = med(K, op), med(N, op)
+    w(f"| {label} | {fmt(a)} | {fmt(b)} | {fmt(ratio(b, a), 2)} |")
+codec_speedup = ratio(med(N, "BM_RequestAndResponse"), med(K, "BM_RequestAndResponse"))
+w("")
+calls = {}
+try:
+    with open(os.path.join(results, "callgrind.txt")) as f:
+        for line in f:
+            p, n, c = line.split()
+            if c.isdigit():
+                calls.setdefault(p, {})[int(n)] = int(c)
+except (OSError, ValueError):
+    pass
+
+
+def per_exchange(p):
+    c = calls.get(p, {})
+    if 200 in c and 1200 in c:
+        return (c[1200] - c[200]) / 1000
+    return None
+
+
+ik, inn = per_exchange(K), per_exchange(N)
+w("Instructions (callgrind, difference between 1,200 and 200 exchanges, so start-up is")
+w("not counted):")
+w("")
+w("| | kivo8 | net-snmp | net-snmp / kivo8 |")
+w("|---|---:|---:|---:|")
+w(f"| per exchange (2 messages encoded and decoded) | {fmt(ik)} | {fmt(inn)} | {fmt(ratio(inn, ik), 2)} |")
+w(f"| per message | {fmt(ik / 2 if ik else None)} | {fmt(inn / 2 if inn else None)} | |")
+w("")
+verdict("1. codec throughput", None if codec_speedup is None else codec_speedup >= 2.0,
+        f"at least 2x net-snmp: {fmt(codec_speedup, 2)}x (CPU time), "
+        f"{fmt(ratio(inn, ik), 2)}x (instructions)")
+
+# ---- 2 round trips ------------------------------------------------------------------
+K, N = "bench_snmp_get", "bench_netsnmp_snmp_get"
+w("## 2. GET round trips on loopback")
+w("")
+w("10,000 GETs of 5 names per measurement, SNMPv2c, wall-clock time per round trip.")
+w("kivo8: `snmp_get` (a new socket per send, as designed); net-snmp: `snmp_synch_response`")
+w("on a session opened once. The trivial responder answers each datagram with a fixed")
+w("Response carrying the request's id; the floor is a bare `sendto`/`recvfrom` ping-pong")
+w("with it on one socket, and the floor with a new socket is the same with the")
+w("transport's system calls (socket, bind, sendto, poll, recvfrom, close).")
+w("")
+w("| peer | kivo8 us | net-snmp us | kivo8 / net-snmp | kivo8 CPU us | net-snmp CPU us |")
+w("|---|---:|---:|---:|---:|---:|")
+gs_k, gs_n = med(K, "BM_GetSnmpd", "real_time"), med(N, "BM_GetSnmpd", "real_time")
+gr_k, gr_n = med(K, "BM_GetResponder", "real_time"), med(N, "BM_GetResponder", "real_time")
+for label, op in [("snmpd", "BM_GetSnmpd"), ("trivial responder", "BM_GetResponder")]:
+    a, b = med(K, op, "real_time"), med(N, op, "real_time")
+    ca, cb = med(K, op), med(N, op)
+    w(f"| {label} | {fmt(a / 1e3 if a else None)} | {fmt(b / 1e3 if b else None)} | {fmt(ratio(a, b), 2)} "
+      f"| {fmt(ca / 1e3 if ca else None)} | {fmt(cb / 1e3 if cb else None)} |")
+floor = med(K, "BM_Floor", "real_time")
+floor_new = med(K, "BM_FloorNewSocket", "real_time")
+w("")
+w("| floor | us per round trip | kivo8 / floor | net-snmp / floor |")
+w("|---|---:|---:|---:|")
+w(f"| sendto/recvfrom, one socket | {fmt(floor / 1e3 if floor else None)} | {fmt(ratio(gr_k, floor), 2)} "
+  f"| {fmt(ratio(gr_n, floor), 2)} |")
+w(f"| same, new socket per request | {fmt(floor_new / 1e3 if floor_new else None)} | "
+  f"{fmt(ratio(gr_k, floor_new), 2)} | {fmt(ratio(gr_n, floor_new), 2)} |")
+w("")
+verdict("2. GET against snmpd", None if ratio(gs_k, gs_n) is None else ratio(gs_k, gs_n) <= 1.0,
+        f"no slower than net-snmp: kivo8 / net-snmp = {fmt(ratio(gs_k, gs_n), 2)}")
+verdict("2. GET against the trivial responder", None if ratio(gr_k, floor) is None else ratio(gr_k, floor) <= 1.5,
+        f"within 1.5x of the floor: {fmt(ratio(gr_k, floor), 2)}x "
+        f"({fmt(ratio(gr_k, floor_new), 2)}x of the floor with a new socket per request)")
+
+# ---- 3 walk -------------------------------------------------------------------------
+K, N = "bench_snmp_walk", "bench_netsnmp_snmp_walk"
+w("## 3. Walk of snmpd's whole tree")
+w("")
+w("From 1.3, one GETNEXT per object, every response kept until the end, SNMPv2c.")
+w("")
+wk, wn = med(K, "BM_Walk", "real_time"), med(N, "BM_Walk", "real_time")
+objs = med(K, "BM_Walk", "objects")
+w("| | kivo8 | net-snmp | kivo8 / net-snmp |")
+w("|---|---:|---:|---:|")
+w(f"| walk, ms | {fmt(wk / 1e6 if wk else None)} | {fmt(wn / 1e6 if wn else None)} | {fmt(ratio(wk, wn), 2)} |")
+ck, cn = med(K, "BM_Walk"), med(N, "BM_Walk")
+w(f"| client CPU, ms | {fmt(ck / 1e6 if ck else None)} | {fmt(cn / 1e6 if cn else None)} | {fmt(ratio(ck, cn), 2)} |")
+w(f"| objects | {fmt(objs)} | {fmt(med(N, 'BM_Walk', 'objects'))} | |")
+w("")
+verdict("3. walk", None if ratio(wk, wn) is None else ratio(wk, wn) <= 1.0,
+        f"no slower than net-snmp: kivo8 / net-snmp = {fmt(ratio(wk, wn), 2)}")
+
+# ---- 4 address draws ----------------------------------------------------------------
+K = "bench_iplist_draw"
+w("## 4. Address draws")
+w("")
+w("Draws per second from one table shared by 1, 2 and 8 threads (`ifinfo_iplist_getnext`")
+w("under its lock slot), beside an atomic fetch-and-add doing the same hand-out.")
+w("")
+w("| threads | table draws/s | atomic counter/s | atomic / table |")
+w("|---:|---:|---:|---:|")
+for t in (1, 2, 8):
+    a = med(K, f"BM_TableDraw/real_time/threads:{t}", "items_per_second")
+    b = med(K, f"BM_AtomicCounter/real_time/threads:{t}", "items_per_second")
+    w(f"| {t} | {fmt(a)} | {fmt(b)} | {fmt(ratio(b, a), 1)} |")
+M = "bench_memory"
+mb = med(M, "BM_AddressTableMemory", "bytes")
+w("")
+w(f"Memory of the table of a 262,144-address range: {fmt(mb)} heap bytes "
+  f"({fmt(med(M, 'BM_AddressTableMemory', 'bytes_per_address'))} bytes per address).")
+w("")
+
+# ---- 5 translations -----------------------------------------------------------------
+K = "bench_transtext_lookup"
+w("## 5. Translation lookups")
+w("")
+w("10,000-entry catalogue made by `kivo-mkcat`, and a .mo made by `msgfmt` from the same")
+w("PO file; glibc `dgettext` in the C.UTF-8 locale with LANGUAGE set. CPU ns per lookup.")
+w("")
+w("| keys | transtext ns | gettext ns | gettext / transtext |")
+w("|---|---:|---:|---:|")
+tp, gp = med(K, "BM_TranstextPresent"), med(K, "BM_GettextPresent")
+tm, gm = med(K, "BM_TranstextMissing"), med(K, "BM_GettextMissing")
+w(f"| present | {fmt(tp)} | {fmt(gp)} | {fmt(ratio(gp, tp), 2)} |")
+w(f"| missing | {fmt(tm)} | {fmt(gm)} | {fmt(ratio(gm, tm), 2)} |")
+w("")
+load_t = med(K, "BM_TranstextLoad", "real_time")
+w(f"Load of the catalogue (`transtext_new_table_nolang`): {fmt(load_t / 1e3 if load_t else None)} us. "
+  f"Heap held by the loaded catalogue: {fmt(med(M, 'BM_CatalogueMemory', 'heap_bytes'))} bytes "
+  f"(file {fmt(med(M, 'BM_CatalogueMemory', 'file_bytes'))} bytes); gettext maps its "
+  f"{fmt(med(M, 'BM_GettextMemory', 'mapped_file_bytes'))}-byte .mo file and allocates "
+  f"{fmt(med(M, 'BM_GettextMemory', 'heap_bytes'))} heap bytes on its first lookup.")
+w("")
+verdict("5. lookups, present keys", None if ratio(gp, tp) is None else ratio(gp, tp) > 1.0,
+        f"faster than gettext: {fmt(ratio(gp, tp), 2)}x")
+verdict("5. lookups, missing keys", None if ratio(gm, tm) is None else ratio(gm, tm) > 1.0,
+        f"faster than gettext: {fmt(ratio(gm, tm), 2)}x")
+
+# ---- 6 saving targets ---------------------------------------------------------------
+w("## 6. Saving 1,000 search targets")
+w("")
+save = [(p, n) for (p, n) in runs if p in ("bench_save_targets", "bench_target_save")]
+if save:
+    w("| benchmark | ms (wall) |")
+    w("|---|---:|")
+    for p, n in sorted(save):
+        v = med(p, n, "real_time")
+        w(f"| {n} | {fmt(v / 1e6 if v else None, 2)} |")
+else:
+    w("Not measured in this run: the benchmark program was not built.")
+w("")
+
+# ---- 7 collection -------------------------------------------------------------------
+K = "bench_broadcast_collect"
+w("## 7. Collecting 1,000 replies in one window")
+w("")
+w("`snmp_asynch_response` with a one-second window; the loopback responder answers the")
+w("request with 1,000 Responses (groups of 50, 2 ms apart). CPU time of the collecting")
+w("thread, which receives, queues, decodes and lists every reply.")
+w("")
+w(f"Replies collected per window: {fmt(med(K, 'BM_Collect', 'replies_per_window'))}; "
+  f"CPU per collected reply: {fmt(med(K, 'BM_Collect', 'cpu_us_per_reply'), 2)} us.")
+w("")
+
+# ---- verdicts and note --------------------------------------------------------------
+w("## Targets")
+w("")
+w("| target | result | |")
+w("|---|---|---|")
+out.extend(verdicts)
+w("")
+notes = os.path.join(os.path.dirname(os.path.abspath(__file__)), "notes.md")
+if os.path.exists(notes):
+    with open(notes) as f:
+        w(f.read().rstrip())
+print("\n".join(out))
