@@ -16,7 +16,7 @@
 #include "kivo8/mt_support.h"
 #include "kivo8/slp_sess.h"
 #include "slp/slp_internal.h"
-#include "slp_lan.h"
+#include "support/slp_lan.h"
 #include "support/alloc_failure.h"
 #include "support/peers.h"
 

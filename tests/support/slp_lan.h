@@ -1,7 +1,8 @@
 // A small LAN of network namespaces for SLP tests: a hub namespace whose bridge carries
 // the requesting host's interface (10.47.0.1/24), and one namespace per device, each
 // linked to the bridge by a veth pair and running the test service agent
-// (tests/slp/responder.py) with the options the test gives it.
+// (tests/slp/responder.py) with the options the test gives it. A test enters hub() to
+// send from 10.47.0.1; a search target with that `addr` reaches every device.
 #pragma once
 
 #include <gtest/gtest.h>
