@@ -21,9 +21,9 @@ extern "C" KIVO8_API int32_t mt_res_init_mutex(pthread_mutex_t *mutex) noexcept 
 
 extern "C" KIVO8_API int32_t mt_res_init(void) noexcept {
   // Table order, stopping at the first failure: the slots before it stay usable.
-  for (auto &group : s_res)
-    for (auto &slot : group)
-      if (int32_t rc = mt_res_init_mutex(&slot); rc != 0) return rc;
+  for (int32_t group = 0; group < MT_RES_GROUPS; ++group)
+    for (int32_t index = 0; index < MT_RES_INDICES; ++index)
+      if (int32_t rc = mt_res_init_mutex(_mt_res(group, index)); rc != 0) return rc;
   return 0;
 }
 

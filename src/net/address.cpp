@@ -91,14 +91,14 @@ KIVO8_API int32_t lanset_macaddress_decode(const char *text, uint8_t *mac) noexc
   std::size_t len = strnlen(text, 18);
   uint8_t octets[6];
   if (len == 17) {
-    for (int i = 0; i < 6; ++i) {
+    for (std::size_t i = 0; i < 6; ++i) {
       const char *pair = text + 3 * i;
       if (!is_xdigit(pair[0]) || !is_xdigit(pair[1])) return -1;
       if (i < 5 && pair[2] != ':') return -1;
       octets[i] = static_cast<uint8_t>(lanset_hexdigits2digit(pair[0], pair[1]));
     }
   } else if (len == 12) {
-    for (int i = 0; i < 6; ++i) {
+    for (std::size_t i = 0; i < 6; ++i) {
       const char *pair = text + 2 * i;
       if (!is_xdigit(pair[0]) || !is_xdigit(pair[1])) return -1;
       octets[i] = static_cast<uint8_t>(lanset_hexdigits2digit(pair[0], pair[1]));

@@ -23,7 +23,8 @@ namespace {
 constexpr std::size_t kNameRoom = 64;
 constexpr char kStartCode[] = "ISO-8859-1";
 constexpr char kEncodingKey[] = "__character_encoding__";
-const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
+// iconv_open reports failure as this very value, so it has to be made from an integer.
+const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);  // NOLINT(performance-no-int-to-ptr)
 
 char language[kNameRoom] = "";
 char display_code[kNameRoom] = "ISO-8859-1";
@@ -39,12 +40,14 @@ void set_name(char (&field)[kNameRoom], const char *value) noexcept {
   std::memcpy(field, value, len + 1);
 }
 
+// The environment is read while the language is set up, which the front end does before
+// it starts any thread (and the library never changes the environment).
 const char *locale_text() noexcept {
   for (const char *name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES"}) {
-    const char *v = std::getenv(name);
+    const char *v = std::getenv(name);  // NOLINT(concurrency-mt-unsafe)
     if (v != nullptr && *v != '\0') return v;
   }
-  return std::getenv("LANG");
+  return std::getenv("LANG");  // NOLINT(concurrency-mt-unsafe)
 }
 
 // Converts `in` (len bytes) into [out, out + limit) and returns the bytes written.

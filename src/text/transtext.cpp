@@ -116,8 +116,8 @@ std::uint32_t compute_hashval(const char *key) noexcept {
   std::size_t len = std::strlen(key);
   std::uint32_t h = static_cast<std::uint32_t>(len);
   for (std::size_t i = 0; i < len; ++i) {
-    // Bytes count as signed, so those above 0x7F subtract.
-    auto c = static_cast<std::int32_t>(static_cast<std::int8_t>(key[i]));
+    // Bytes count as signed, so those above 0x7F subtract: catalogues hash that way.
+    auto c = static_cast<std::int32_t>(static_cast<std::int8_t>(key[i]));  // NOLINT(bugprone-signed-char-misuse,cert-str34-c)
     h = (h << 4) + static_cast<std::uint32_t>(c);
     std::uint32_t g = h & 0xF0000000u;
     if (g != 0) h = h ^ (g >> 24) ^ g;
