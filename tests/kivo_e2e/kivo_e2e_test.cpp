@@ -173,6 +173,7 @@ TEST_F(KivoNetwork, DiscoverTargetsGetAndWalk) {
   // multicast with the scope DEFAULT.
   Result first = kivo(hub(), home_, {"discover", "--json", "--timeout", "2"});
   ASSERT_EQ(first.status, 0) << first.err;
+  EXPECT_EQ(first.err, "") << "every search went out and ended normally";
   std::map<std::string, std::string> expected = {
       {ip(0), ip(0) + "|Jet 100|printer|true|broadcast"},
       {ip(1), ip(1) + "|Jet 200 Duplex|printer|false|broadcast"},
@@ -191,6 +192,7 @@ TEST_F(KivoNetwork, DiscoverTargetsGetAndWalk) {
                   {"discover", "--json", "--no-broadcast", "--timeout", "1", "--lang", "de",
                    "--datadir", catalogue_dir()});
   ASSERT_EQ(scan.status, 0) << scan.err;
+  EXPECT_EQ(scan.err, "");
   expected = {
       {ip(0), ip(0) + "|Jet 100|printer|true|scan"},
       {ip(1), ip(1) + "|Jet 200 Duplex|printer|false|scan"},
