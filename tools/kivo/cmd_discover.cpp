@@ -220,7 +220,7 @@ void scan_worker(ifinfo_iplist *table, const Options &opt, const std::vector<snm
   }
 }
 
-void slp_search(const ifinfo *via, ifinfo *local, const char *scopes, int count, int hops,
+void slp_search(ifinfo *local, const char *scopes, int count, int hops,
                 const Options &opt, Devices &devices, Outcome &outcome) {
   ++outcome.tried;
   // The request leaves through `local` with the SLP target's time-out and hops.
@@ -254,7 +254,6 @@ void slp_search(const ifinfo *via, ifinfo *local, const char *scopes, int count,
       devices.found(a, "slp", local, nullptr, u->entry->url != nullptr ? u->entry->url : "");
     }
   }
-  (void)via;
   slp_free_srvreplies(replies);
   slp_free_session(session);
 }
@@ -590,6 +589,9 @@ int cmd_discover(int argc, char **argv, int first) {
   }
 
   Session lib(opt.setup);
+  if (!lib.have_preferences())
+    std::fprintf(stderr, "kivo discover: the preference directory ~/.kivo cannot be used; "
+                         "saved targets are not searched\n");
   QuietLibrary quiet;
   CommunityList extra_list;
   std::vector<snmp_comm *> extra;
@@ -648,7 +650,7 @@ int cmd_discover(int argc, char **argv, int first) {
       saved = true;
       for (ifinfo *l : locals)
         searches.emplace_back([&, e, l] {
-          slp_search(e, l, e->scopes != nullptr ? e->scopes : "",
+          slp_search(l, e->scopes != nullptr ? e->scopes : "",
                      opt.timeout > 0 ? opt.timeout : e->count, e->flag, opt, devices, outcome);
         });
     }
@@ -657,7 +659,7 @@ int cmd_discover(int argc, char **argv, int first) {
     if (!saved)
       for (ifinfo *l : locals)
         searches.emplace_back([&, l] {
-          slp_search(nullptr, l, "DEFAULT", opt.timeout > 0 ? opt.timeout : l->count, l->flag,
+          slp_search(l, "DEFAULT", opt.timeout > 0 ? opt.timeout : l->count, l->flag,
                      opt, devices, outcome);
         });
   }
