@@ -75,26 +75,30 @@ std::size_t subid_size(std::uint32_t v) noexcept {
   return 5;
 }
 
-bool write_subid(ByteWriter &w, std::uint32_t v, std::size_t size) noexcept {
-  std::array<std::uint8_t, 5> out{};
+// Writes `v` in base 128 at `out`, which has room for subid_size(v) bytes; returns the
+// position after it.
+std::uint8_t *put_subid(std::uint8_t *out, std::uint32_t v) noexcept {
+  const std::size_t size = subid_size(v);
   for (std::size_t i = 0; i < size; ++i) {
     const unsigned shift = static_cast<unsigned>(7 * (size - 1 - i));
     out[i] = static_cast<std::uint8_t>(((v >> shift) & 0x7Fu) | (i + 1 < size ? 0x80u : 0));
   }
-  return w.put(out.data(), size);
+  return out + size;
 }
 
-// One base-128 sub-identifier. At most five octets, and a value that needs more than 32 bits
-// is refused rather than wrapped; a last octet that still announces a continuation means the
-// contents were cut short.
-std::optional<std::uint32_t> read_subid(ByteReader &r) noexcept {
+// One base-128 sub-identifier from bytes[*at...]. At most five octets, and a value that
+// needs more than 32 bits is refused rather than wrapped; a last octet that still announces
+// a continuation means the contents were cut short. Reads the span directly: this runs for
+// every octet of every name a message carries.
+std::optional<std::uint32_t> read_subid(std::span<const std::uint8_t> bytes, std::size_t *at) noexcept {
   std::uint64_t v = 0;
-  for (int i = 0; i < 5; ++i) {
-    auto b = r.u8();
-    if (!b) return std::nullopt;
-    v = (v << 7) | (*b & 0x7Fu);
-    if ((*b & 0x80u) == 0) {
+  std::size_t i = *at;
+  for (int k = 0; k < 5 && i < bytes.size(); ++k) {
+    const std::uint8_t b = bytes[i++];
+    v = (v << 7) | (b & 0x7Fu);
+    if ((b & 0x80u) == 0) {
       if (v > 0xFFFFFFFFu) return std::nullopt;
+      *at = i;
       return static_cast<std::uint32_t>(v);
     }
   }
@@ -191,27 +195,28 @@ KIVO8_API std::uint8_t *asn_build_objid(std::uint8_t *data, std::uint32_t *datal
   if (objidlength != 0 && objid == nullptr) return nullptr;
   // The first two arcs share one value; every later arc is a value of its own.
   std::uint64_t first = 0;
-  std::uint32_t count = 1;
   if (objidlength == 1) {
     first = 40ull * objid[0];
   } else if (objidlength >= 2) {
     if (objid[1] > 40) return nullptr;
     first = 40ull * objid[0] + objid[1];
-    count = objidlength - 1;
   }
   // A combined value that does not fit 32 bits could not be read back.
   if (first > 0xFFFFFFFFu) return nullptr;
-  auto value_at = [&](std::uint32_t i) {
-    return i == 0 ? static_cast<std::uint32_t>(first) : objid[i + 1];
-  };
-  std::uint32_t length = 0;
-  for (std::uint32_t i = 0; i < count; ++i) length += static_cast<std::uint32_t>(subid_size(value_at(i)));
-  ByteWriter w(data, *datalength);
-  bool ok = ber::write_header(w, type, length);
-  for (std::uint32_t i = 0; ok && i < count; ++i) {
-    const std::uint32_t v = value_at(i);
-    ok = write_subid(w, v, subid_size(v));
+  // Encoded in one pass into a scratch block (at most five octets per value), then written
+  // with its header: the length is known only once every value has been encoded.
+  std::uint8_t contents[ASN_MAX_OID_LEN * 5];
+  std::uint8_t *out = put_subid(contents, static_cast<std::uint32_t>(first));
+  for (std::uint32_t i = 2; i < objidlength; ++i) {
+    const std::uint32_t v = objid[i];
+    if (v < 0x80u)
+      *out++ = static_cast<std::uint8_t>(v);
+    else
+      out = put_subid(out, v);
   }
+  const auto length = static_cast<std::uint32_t>(out - contents);
+  ByteWriter w(data, *datalength);
+  const bool ok = ber::write_header(w, type, length) && w.put(contents, length);
   return advance(data, datalength, w, ok);
 }
 
@@ -350,8 +355,14 @@ KIVO8_API const std::uint8_t *asn_parse_objid(const std::uint8_t *data, std::uin
   // not fit the capacity is left unread.
   const std::uint32_t capacity = *objidlength - 1;
   std::uint32_t filled = 0;
-  while (!r.empty() && filled < capacity) {
-    auto v = read_subid(r);
+  const std::span<const std::uint8_t> bytes = r.rest();
+  std::size_t at = 0;
+  while (at < bytes.size() && filled < capacity) {
+    if (bytes[at] < 0x80u) {
+      objid[1 + filled++] = bytes[at++];
+      continue;
+    }
+    auto v = read_subid(bytes, &at);
     if (!v) return nullptr;
     objid[1 + filled++] = *v;
   }

@@ -16,6 +16,27 @@ std::optional<std::uint32_t> read_length(ByteReader &r) noexcept {
 }
 
 std::optional<Element> read_element(ByteReader &r) noexcept {
+  // The usual element (low tag, length in the short form or in one or two octets, all of
+  // it present) is taken in one step; anything else goes the octet-by-octet way below,
+  // which also decides every refusal.
+  const std::span<const std::uint8_t> bytes = r.rest();
+  if (bytes.size() >= 2 && (bytes[0] & 0x1Fu) != 0x1Fu) {
+    std::size_t header = 0, length = 0;
+    if (bytes[1] < 0x80u) {
+      header = 2;
+      length = bytes[1];
+    } else if (bytes[1] == 0x81u && bytes.size() >= 3) {
+      header = 3;
+      length = bytes[2];
+    } else if (bytes[1] == 0x82u && bytes.size() >= 4) {
+      header = 4;
+      length = (std::size_t{bytes[2]} << 8) | bytes[3];
+    }
+    if (header != 0 && length <= bytes.size() - header) {
+      r.skip(header + length);
+      return Element{bytes[0], ByteReader(bytes.subspan(header, length))};
+    }
+  }
   auto type = r.u8();
   // The high-tag-number form would continue the identifier in further octets; SNMP never
   // uses it, so it is refused rather than misread as a one-octet tag.

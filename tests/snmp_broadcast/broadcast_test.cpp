@@ -142,5 +142,46 @@ TEST(SnmpBroadcast, NobodyAnsweringGivesAnEmptyList) {
   mt_res_free();
 }
 
+// A unicast request through a search target leaves from the target's interface address.
+// The hub's bridge carries a second address, which the system would not choose by itself,
+// and the agent accepts the community only from that one.
+TEST(SnmpBroadcast, UnicastThroughATargetLeavesFromItsInterface) {
+  KIVO8_REQUIRE_NETNS();
+  KIVO8_REQUIRE_PROGRAM("snmpd");
+  ASSERT_EQ(mt_res_init(), 0);
+  {
+    HubNetwork net(1);
+    const std::string second = "10.66.0.200";
+    net.hub().must("ip addr add " + second + "/24 dev br0");
+    SnmpdConfig config;
+    config.netns = net.agent(0).name();
+    config.address = net.agent_ip(0);
+    config.allowed_source = second;
+    Snmpd agent(config);
+    ASSERT_TRUE(agent.ok());
+    auto target = hub_target(net, 1);
+    ASSERT_TRUE(target);
+    target->addr = ipv4(second);
+    net.hub().enter();
+    in_addr to = ipv4(net.agent_ip(0));
+    SessionPtr s(snmp_create_session(2, &to, target.get()));
+    ASSERT_TRUE(s);
+    s->version = 0;
+    s->community = target->comms;
+    OidList names({"1.3.6.1.2.1.1.1.0", "1.3.6.1.2.1.1.6.0"});
+    snmp_pdu *raw = nullptr;
+    int32_t rc = snmp_get(s.get(), names.get(), &raw);
+    net.hub().leave();
+    ASSERT_EQ(rc, 0);
+    PduPtr response(raw);
+    auto vars = bindings(response.get());
+    ASSERT_EQ(vars.size(), 2u);
+    EXPECT_EQ(string_of(vars[0]), config.sys_descr);
+    EXPECT_EQ(string_of(vars[1]), config.sys_location);
+    EXPECT_EQ(ipv4_text(s->udp->from_address), net.agent_ip(0));
+  }
+  mt_res_free();
+}
+
 }  // namespace
 }  // namespace kivo8::test

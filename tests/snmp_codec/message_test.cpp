@@ -524,6 +524,47 @@ TEST_F(Message, BindingBuilderFollowsTheCursorConvention) {
       << "an INTEGER is four bytes in the binding";
 }
 
+TEST_F(Message, PduParserReadsOneElementAndCountsIt) {
+  // The PDU element of a response, followed by bytes that are not part of it.
+  const Bytes message = response(1, "public", cat({binding({0x02, 0x01, 0x07}), binding({0x05, 0x00})}));
+  Bytes element(message.begin() + 15, message.end());
+  const std::size_t element_size = element.size();
+  element.insert(element.end(), {0x01, 0x02, 0x03});
+  Exact in(element);
+  PduPtr pdu(_snmp_create_pdu(0));
+  std::uint32_t left = in.size;
+  EXPECT_EQ(snmp_pdu_parse(pdu.get(), in.data.get(), &left), 0);
+  EXPECT_EQ(left, in.size - element_size);
+  EXPECT_EQ(pdu->command, SNMP_MSG_RESPONSE);
+  EXPECT_EQ(pdu->reqid, 42u);
+  EXPECT_EQ(pdu->errstat, 0);
+  EXPECT_EQ(snmp_varbind_len(pdu.get()), 2);
+  // Decoding into a PDU that already has bindings appends to them.
+  left = in.size;
+  EXPECT_EQ(snmp_pdu_parse(pdu.get(), in.data.get(), &left), 0);
+  EXPECT_EQ(snmp_varbind_len(pdu.get()), 4);
+  left = in.size;
+  EXPECT_EQ(snmp_pdu_parse(nullptr, in.data.get(), &left), -1);
+  EXPECT_EQ(snmp_pdu_parse(pdu.get(), nullptr, &left), -1);
+  EXPECT_EQ(snmp_pdu_parse(pdu.get(), in.data.get(), nullptr), -1);
+}
+
+TEST_F(Message, NullArgumentsAreRefused) {
+  PduPtr pdu(snmp_create_pdu(SNMP_MSG_GET));
+  Bytes buffer(64);
+  std::uint32_t length = 64;
+  EXPECT_EQ(snmp_build(&session, nullptr, buffer.data(), &length), -1);
+  EXPECT_EQ(snmp_build(&session, pdu.get(), nullptr, &length), -1);
+  EXPECT_EQ(snmp_build(&session, pdu.get(), buffer.data(), nullptr), -1);
+  EXPECT_EQ(snmp_pdu_build(nullptr, buffer.data(), &length), nullptr);
+  const Bytes message = response(1, "public", binding({0x05, 0x00}));
+  Exact in(message);
+  EXPECT_EQ(snmp_parse(nullptr, pdu.get(), in.data.get(), in.size), -1);
+  EXPECT_EQ(snmp_parse(&session, nullptr, in.data.get(), in.size), -1);
+  EXPECT_EQ(snmp_parse(&session, pdu.get(), nullptr, in.size), -1);
+  EXPECT_EQ(snmp_parse_version(nullptr, 10), -2);
+}
+
 Bytes multi_binding_message(snmp_session &session) {
   PduPtr pdu(snmp_create_pdu(SNMP_MSG_RESPONSE));
   pdu->version = 1;

@@ -67,6 +67,8 @@ bool answers(const std::string &netns, const std::string &ip, int port,
   return got;
 }
 
+const char *const kProbeCommunity = "kivo8-ready-probe";
+
 bool write_file(const std::string &path, const std::string &text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << text;
@@ -95,10 +97,17 @@ std::string ipv4_text(struct in_addr address) {
 // ---- snmpd ----
 
 Snmpd::Snmpd(const SnmpdConfig &config) : config_(config) {
-  port_ = free_udp_port();
-  std::string conf = "agentaddress udp:127.0.0.1:" + std::to_string(port_) + "\n";
+  port_ = config_.port != 0 ? config_.port : config_.netns.empty() ? free_udp_port() : 161;
+  std::string conf =
+      "agentaddress udp:" + config_.address + ":" + std::to_string(port_) + "\n";
   for (const auto &line : config_.view_lines) conf += line + "\n";
-  conf += "rocommunity " + config_.community + " 127.0.0.1 -V kv\n";
+  std::string source = !config_.allowed_source.empty() ? config_.allowed_source
+                       : config_.netns.empty()          ? "127.0.0.1"
+                                                        : "default";
+  conf += "rocommunity " + config_.community + " " + source + " -V kv\n";
+  // The readiness probe has a community of its own, so that it is answered whatever
+  // sources the test allows.
+  conf += "rocommunity " + std::string(kProbeCommunity) + " default -V kv\n";
   conf += "sysDescr " + config_.sys_descr + "\n";
   conf += "sysLocation " + config_.sys_location + "\n";
   conf += "sysContact " + config_.sys_contact + "\n";
@@ -118,10 +127,11 @@ Snmpd::Snmpd(const SnmpdConfig &config) : config_(config) {
   process_ = Process({"env", "SNMP_PERSISTENT_DIR=" + dir_.file("persist"), "MIBS=", snmpd,
                       "-f", "-Lo", "-C", "-c", dir_.file("snmpd.conf"), "-M", "/dev/null",
                       "-I", "-smux"},
-                     "", dir_.file("snmpd.log"));
+                     config_.netns, dir_.file("snmpd.log"));
+  std::string probe = config_.address == "0.0.0.0" ? "127.0.0.1" : config_.address;
   ok_ = wait_until(15, [&] {
     return process_.running() &&
-           answers("", "127.0.0.1", port_, config_.community, "1.3.6.1.2.1.1.1.0");
+           answers(config_.netns, probe, port_, kProbeCommunity, "1.3.6.1.2.1.1.1.0");
   });
   if (!ok_) {
     ADD_FAILURE() << "snmpd did not answer on port " << port_ << "; its log:\n"
@@ -136,12 +146,18 @@ void Snmpd::stop() {
   ok_ = false;
 }
 
-std::string Snmpd::endpoint() const { return "127.0.0.1:" + std::to_string(port_); }
+std::string Snmpd::endpoint() const {
+  std::string ip = config_.address == "0.0.0.0" ? "127.0.0.1" : config_.address;
+  return ip + ":" + std::to_string(port_);
+}
 
-struct in_addr Snmpd::address() const { return ipv4("127.0.0.1"); }
+struct in_addr Snmpd::address() const {
+  return ipv4(config_.address == "0.0.0.0" ? "127.0.0.1" : config_.address);
+}
 
 std::string Snmpd::snmpwalk(const std::string &root, const std::string &options) const {
-  return sh_output("SNMP_PERSISTENT_DIR='" + dir_.file("persist") +
+  std::string in_ns = config_.netns.empty() ? "" : "ip netns exec " + config_.netns + " ";
+  return sh_output(in_ns + "env SNMP_PERSISTENT_DIR='" + dir_.file("persist") +
                    "' snmpwalk -m '' -M /dev/null -On " + options + " -c '" +
                    config_.community + "' " + endpoint() + " " + root + " 2>&1");
 }

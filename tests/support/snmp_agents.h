@@ -41,6 +41,16 @@ struct SnmpdConfig {
       "view kv included .1.3.6.1.6.3.1.1.6",
   };
   std::vector<std::string> extra_lines;  // appended to the configuration as they stand
+  // Where the agent listens. Outside a namespace the default is a free port on loopback;
+  // inside one (`netns` names it) port 161 on every address of the namespace, e.g.
+  // address "0.0.0.0". net-snmp's snmpd does not answer broadcasts on this kernel: use
+  // Snmpsim for those.
+  std::string netns;
+  std::string address = "127.0.0.1";
+  int port = 0;
+  // Source addresses the community is valid for (net-snmp's syntax: an address, a
+  // network/bits or "default"); empty: 127.0.0.1 outside a namespace, any inside.
+  std::string allowed_source;
 };
 
 // Starts snmpd in the foreground with a configuration written here (no system
@@ -56,10 +66,11 @@ class Snmpd {
   bool ok() const { return ok_; }
   int port() const { return port_; }
   const SnmpdConfig &config() const { return config_; }
-  // "127.0.0.1:PORT", the form net-snmp's tools take.
+  // "ADDRESS:PORT", the form net-snmp's tools take.
   std::string endpoint() const;
   struct in_addr address() const;
-  // Output of net-snmp's snmpwalk (-On plus `options`) for `root`, for comparison.
+  // Output of net-snmp's snmpwalk (-On plus `options`) for `root`, for comparison; run in
+  // the agent's namespace.
   std::string snmpwalk(const std::string &root, const std::string &options = "-v1") const;
   void stop();
 
