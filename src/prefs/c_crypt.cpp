@@ -27,7 +27,7 @@ struct Step {
 // wraps instead of overflowing.
 Step step(uint32_t key, int32_t *counter) noexcept {
   const uint32_t p = counter != nullptr ? uint32_t(*counter) : 0;
-  const uint32_t k = p % 7;
+  const std::size_t k = p % 7;
   Step s{p % 8, uint8_t(key_byte(key, KEYTABLE[2 * k]) ^ key_byte(key, KEYTABLE[2 * k + 1]))};
   if (counter != nullptr) *counter = int32_t(p + 1);
   return s;
@@ -74,7 +74,8 @@ extern "C" KIVO8_API char *c_fgets(char *buf, uint32_t size, FILE *stream, uint3
   const std::size_t room = std::size_t(size) - 1;
   flockfile(stream);
   while (stored < room) {
-    const int c = getc_unlocked(stream);
+    // The stream stays locked (flockfile above) for the whole line.
+    const int c = getc_unlocked(stream);  // NOLINT(concurrency-mt-unsafe)
     if (c == EOF) {
       if (stored == 0) {
         funlockfile(stream);

@@ -46,7 +46,8 @@ std::string file_path() {
 
 extern "C" KIVO8_API int32_t lanset_set_preference_dir(void) noexcept {
   preference_dir[0] = '\0';
-  const char *home = std::getenv("HOME");
+  // Set-up, before the front end starts threads; the library never changes the environment.
+  const char *home = std::getenv("HOME");  // NOLINT(concurrency-mt-unsafe)
   if (home == nullptr || home[0] == '\0') return -1;
   const std::size_t home_len = std::strlen(home);
   // The longest path ever built from the directory is the temporary file's; it must fit.

@@ -307,7 +307,7 @@ extern "C" KIVO8_API std::int32_t snmp_pdu_parse(snmp_pdu *pdu, const std::uint8
     if (snmp_set_var_objid(var, scratch, name_length) != 0) return -1;
     if (!decode_value(var, value_at, static_cast<std::uint32_t>(next - value_at), contents_length,
                       scratch)) {
-      std::fputs("badtype\n", stdout);
+      (void)std::fputs("badtype\n", stdout);
       result = 1;
     }
     p = next;

@@ -140,11 +140,12 @@ extern "C" KIVO8_API int32_t snmp_synch_callback(udp_session *, uint8_t *data, i
                      length);
 }
 
-extern "C" KIVO8_API int32_t snmp_asynch_callback(udp_session *udp, uint8_t *data,
-                                                  int32_t length, void *session_arg,
-                                                  void *list_arg) noexcept {
-  auto *session = static_cast<snmp_session *>(session_arg);
-  auto *list = static_cast<snmp_pdu_list *>(list_arg);
+namespace {
+
+// Decodes one collected reply and keeps it in `list`. `tail` (may be null) caches the
+// list's last node, so that a window of many thousand replies is not walked once per reply.
+int32_t keep_reply(udp_session *udp, uint8_t *data, int32_t length, snmp_session *session,
+                   snmp_pdu_list *list, snmp_pdu_list **tail) noexcept {
   if (udp == nullptr || session == nullptr || list == nullptr) return -1;
   snmp_pdu *pdu = _snmp_create_pdu(0);
   if (pdu == nullptr) return -1;
@@ -161,11 +162,33 @@ extern "C" KIVO8_API int32_t snmp_asynch_callback(udp_session *udp, uint8_t *dat
       snmp_free_pdu(pdu);
       return -1;
     }
-    append_node(list, node);
+    append_node(tail != nullptr && *tail != nullptr ? *tail : list, node);
   }
   node->pdu = pdu;
   node->address = udp->from_address;
+  if (tail != nullptr) *tail = node;
   return 0;
+}
+
+struct Collection {
+  snmp_session *session;
+  snmp_pdu_list *list;
+  snmp_pdu_list *tail;
+};
+
+int32_t collect_reply(udp_session *udp, uint8_t *data, int32_t length, void *collection_arg,
+                      void *) noexcept {
+  auto *c = static_cast<Collection *>(collection_arg);
+  return keep_reply(udp, data, length, c->session, c->list, &c->tail);
+}
+
+}  // namespace
+
+extern "C" KIVO8_API int32_t snmp_asynch_callback(udp_session *udp, uint8_t *data,
+                                                  int32_t length, void *session_arg,
+                                                  void *list_arg) noexcept {
+  return keep_reply(udp, data, length, static_cast<snmp_session *>(session_arg),
+                    static_cast<snmp_pdu_list *>(list_arg), nullptr);
 }
 
 extern "C" KIVO8_API int32_t snmp_synch_response(snmp_session *session, snmp_pdu *pdu,
@@ -211,7 +234,9 @@ extern "C" KIVO8_API int32_t snmp_asynch_response(snmp_session *session, snmp_pd
   snmp_pdu_list *list = snmp_create_pdu_list();
   *list_ref = list;
   if (list == nullptr) return SNMP_ERR_NOMEM;
-  int32_t code = udp_asynch_read(udp, snmp_asynch_callback, session, list);
+  // The same work as snmp_asynch_callback, with the list's end kept at hand.
+  Collection collection{session, list, nullptr};
+  int32_t code = udp_asynch_read(udp, collect_reply, &collection, nullptr);
   // Each reply is judged on its own: one that could not be decoded was dropped by the
   // callback and must not cost the answers of every other device on the network.
   session->error = SNMP_ERR_NONE;

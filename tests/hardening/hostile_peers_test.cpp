@@ -147,9 +147,10 @@ TEST_F(HostilePeer, FloodOfOneHundredThousandDatagramsInOneWindow) {
   const int kept = snmp_pdu_list_length(list);
   std::printf("flood: %d of %d datagrams sent before the window closed, %d kept, %.2f s\n",
               responder_->sent(), kFlood, kept, seconds);
-  // The window is one second; handing over what was kept may add a little, not seconds.
+  // The window is one second; handing over what was kept adds time in step with their
+  // number (a walk of the list per reply once took over 20 s for 40,000 replies).
   EXPECT_GE(seconds, 0.9);
-  EXPECT_LT(seconds, 3.0);
+  EXPECT_LT(seconds, 6.0);
   EXPECT_GT(kept, 0);
   int checked = 0;
   for (const snmp_pdu_list *n = list; n != nullptr && n->pdu != nullptr && checked < 1000; n = n->next, ++checked) {
