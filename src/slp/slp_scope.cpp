@@ -78,9 +78,11 @@ extern "C" void str_char_replace(char *text, char from, char to) noexcept {
 }
 
 extern "C" int32_t slp_is_reserved_char(char c) noexcept {
+  // Taken as a signed character, so the bytes 128 to 255 are plain.
   const auto v = static_cast<signed char>(c);
+  if (v == 0) return 0;
   if ((v >= 1 && v <= 31) || v == 127) return 1;
-  return std::strchr("(),\\!<=>~", v) != nullptr && v != 0 ? 1 : 0;
+  return std::strchr("(),\\!<=>~", v) != nullptr ? 1 : 0;
 }
 
 extern "C" char slp_unescape(char high, char low) noexcept {

@@ -173,6 +173,7 @@ TEST_F(KivoNetwork, DiscoverTargetsGetAndWalk) {
   // multicast with the scope DEFAULT.
   Result first = kivo(hub(), home_, {"discover", "--json", "--timeout", "2"});
   ASSERT_EQ(first.status, 0) << first.err;
+  EXPECT_EQ(first.err, "") << "every search went out and ended normally";
   std::map<std::string, std::string> expected = {
       {ip(0), ip(0) + "|Jet 100|printer|true|broadcast"},
       {ip(1), ip(1) + "|Jet 200 Duplex|printer|false|broadcast"},
@@ -191,6 +192,7 @@ TEST_F(KivoNetwork, DiscoverTargetsGetAndWalk) {
                   {"discover", "--json", "--no-broadcast", "--timeout", "1", "--lang", "de",
                    "--datadir", catalogue_dir()});
   ASSERT_EQ(scan.status, 0) << scan.err;
+  EXPECT_EQ(scan.err, "");
   expected = {
       {ip(0), ip(0) + "|Jet 100|printer|true|scan"},
       {ip(1), ip(1) + "|Jet 200 Duplex|printer|false|scan"},
@@ -351,6 +353,61 @@ TEST(KivoArguments, HelpForEveryCommand) {
     EXPECT_EQ(r.out.rfind(std::string("Usage: kivo "), 0), 0u) << r.out;
     EXPECT_NE(r.out.find("Exit status"), std::string::npos) << r.out;
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The same comparison against net-snmp's own agent on loopback, whose values come from a
+// different implementation than snmpsim's: system group, snmpSetSerialNo, and the names
+// it lacks.
+TEST(KivoSnmpd, GetAndWalkPrintWhatNetSnmpPrints) {
+  KIVO8_REQUIRE_PROGRAM("snmpd");
+  KIVO8_REQUIRE_PROGRAM("snmpget");
+  kivo8::test::SnmpdConfig config;
+  config.sys_descr = "Shelf \"B\" printer \\ agent";
+  kivo8::test::Snmpd agent(config);
+  ASSERT_TRUE(agent.ok());
+  TempDir home;
+  const std::string names =
+      ".1.3.6.1.2.1.1.1.0 .1.3.6.1.2.1.1.2.0 .1.3.6.1.2.1.1.6.0 .1.3.6.1.6.3.1.1.6.1.0";
+  for (const char *version : {"1", "2c"}) {
+    SCOPED_TRACE(std::string("SNMP version ") + version);
+    for (const char *root : {".1.3.6.1.2.1.1", ".1.3.6.1.6.3.1.1.6", ".1.3.6.1.2.1.1.1.0"}) {
+      SCOPED_TRACE(root);
+      Result walk = kivo(nullptr, home, {"walk", "-v", version, agent.endpoint(), root});
+      EXPECT_EQ(walk.status, 0) << walk.err;
+      EXPECT_EQ(walk.out, agent.snmpwalk(root, std::string("-v") + version));
+    }
+    Result get = run_in(nullptr, home,
+                        quote(kivo_program()) + " get -v " + version + " " + agent.endpoint() +
+                            " " + names);
+    Result snmpget = run_in(nullptr, home,
+                            std::string("snmpget -m '' -M /dev/null -On -v") + version +
+                                " -c vellum " + agent.endpoint() + " " + names);
+    EXPECT_EQ(get.status, 0) << get.err;
+    EXPECT_EQ(get.out, snmpget.out);
+    EXPECT_NE(get.out.find("STRING: \"Shelf \\\"B\\\" printer \\\\ agent\""), std::string::npos)
+        << get.out;
+  }
+  // A name the agent lacks: SNMPv2c answers with an exception value, SNMPv1 with an
+  // error for the whole request, which is reported and the rest asked again.
+  const std::string missing = ".1.3.6.1.2.1.1.99.0";
+  Result v2 = kivo(nullptr, home, {"get", "-v", "2c", agent.endpoint(), missing});
+  EXPECT_EQ(v2.status, 0);
+  EXPECT_EQ(v2.out, missing + " = No Such Object available on this agent at this OID\n");
+  Result v1 = kivo(nullptr, home, {"get", agent.endpoint(), missing, ".1.3.6.1.2.1.1.5.0"});
+  EXPECT_EQ(v1.status, 1);
+  EXPECT_EQ(v1.out, ".1.3.6.1.2.1.1.5.0 = STRING: \"kv-agent\"\n");
+  EXPECT_NE(v1.err.find("(noSuchName)"), std::string::npos) << v1.err;
+  EXPECT_NE(v1.err.find("Failed object: " + missing), std::string::npos) << v1.err;
+  // A wrong community gets no answer at all.
+  Result wrong = kivo(nullptr, home, {"get", "-c", "nope", "-t", "1", "-r", "0", agent.endpoint(),
+                                      ".1.3.6.1.2.1.1.1.0"});
+  EXPECT_EQ(wrong.status, 1);
+  EXPECT_NE(wrong.err.find("Timeout: No Response from " + agent.endpoint()), std::string::npos)
+      << wrong.err;
 }
 
 }  // namespace

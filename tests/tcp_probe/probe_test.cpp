@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/select.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -168,6 +169,19 @@ TEST(Probe, RealWebServer) {
     in_addr addr = loopback();
     EXPECT_EQ(tcp_check_http(&addr, server.port()), c.result);
   }
+}
+
+TEST(Probe, WorksWhenItsSocketLiesAboveTheSelectLimit) {
+  // A front end with many descriptors open gets probe sockets that no fd_set can hold.
+  std::vector<UniqueFd> filler;
+  while (filler.empty() || filler.back().get() < FD_SETSIZE + 8) {
+    filler.emplace_back(dup(0));
+    ASSERT_TRUE(filler.back()) << "cannot open enough descriptors";
+  }
+  AnsweringServer server("HTTP/1.1 200 OK\r\n\r\n");
+  in_addr addr = loopback();
+  EXPECT_EQ(tcp_check_http(&addr, server.port()), 0);
+  EXPECT_EQ(server.finish(), expected_request);
 }
 
 TEST(Probe, SilentServerFailsAfterTheReadTimeOut) {

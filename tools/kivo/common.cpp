@@ -17,7 +17,7 @@ Args::Args(std::string command, int argc, char **argv, int first) : command_(std
 }
 
 bool Args::next(std::string &option, std::string &operand) {
-  if (!option_.empty() && attached_) fail("option --" + option_ + " takes no value");
+  if (!option_.empty() && attached_) no_value();
   option.clear();
   operand.clear();
   option_.clear();
@@ -56,7 +56,8 @@ std::string Args::value() {
 }
 
 void Args::no_value() {
-  if (attached_) fail("option --" + option_ + " takes no value");
+  if (attached_) fail("option " + std::string(option_.size() > 1 ? "--" : "-") + option_ +
+                      " takes no value");
 }
 
 void Args::unknown() const {
