@@ -131,7 +131,8 @@ w("")
 w(f"**Machine:** {cpu}, {context.get('num_cpus', os.cpu_count())} CPUs at "
   f"{context.get('mhz_per_cpu', '?')} MHz, {platform.system()} {platform.release()}, {cxx}, "
   f"Release build (-O3); load average at the end {', '.join(f'{x:.1f}' for x in load) or 'n/a'}; "
-  f"{datetime.datetime.now(datetime.timezone.utc):%Y-%m-%d %H:%M} UTC; {rounds} rounds.")
+  f"run of {context.get('date', datetime.datetime.now(datetime.timezone.utc).isoformat())[:16].replace('T', ' ')} UTC; "
+  f"{rounds} rounds.")
 w("")
 w("The machine is shared (load average above); wall-clock figures carry that noise, so")
 w("CPU-bound workloads are compared on CPU time, and the codec also on instruction counts.")
