@@ -107,6 +107,56 @@ std::optional<std::uint32_t> read_subid(std::span<const std::uint8_t> bytes, std
 
 }  // namespace
 
+namespace kivo8::ber {
+
+bool decode_objid(std::span<const std::uint8_t> bytes, std::uint32_t *objid,
+                  std::uint32_t *objidlength) noexcept {
+  if (bytes.empty()) {
+    objid[0] = objid[1] = 0;
+    *objidlength = 1;
+    return true;
+  }
+  // Values go from the second slot on, so that the first can be split in place; what does
+  // not fit the capacity is left unread.
+  std::uint32_t *out = objid + 1;
+  std::uint32_t *const full = objid + *objidlength;
+  const std::uint8_t *const start = bytes.data();
+  const std::uint8_t *at = start;
+  const std::uint8_t *const end = start + bytes.size();
+  while (at != end && out != full) {
+    if (*at < 0x80u) {
+      *out++ = *at++;
+      continue;
+    }
+    std::size_t i = static_cast<std::size_t>(at - start);
+    auto v = read_subid(bytes, &i);
+    if (!v) return false;
+    *out++ = *v;
+    at = start + i;
+  }
+  const auto filled = static_cast<std::uint32_t>(out - (objid + 1));
+  const std::uint32_t v = objid[1];
+  if (v == 43) {
+    objid[0] = 1;
+    objid[1] = 3;
+  } else if (v < 40) {
+    objid[0] = 0;
+  } else if (v < 80) {
+    objid[0] = 1;
+    objid[1] = v - 40;
+  } else if (v < 120) {
+    objid[0] = 2;
+    objid[1] = v - 80;
+  } else {
+    objid[0] = v / 40;
+    objid[1] = v % 40;
+  }
+  *objidlength = filled + 1;
+  return true;
+}
+
+}  // namespace kivo8::ber
+
 extern "C" {
 
 KIVO8_API std::uint8_t *asn_build_length(std::uint8_t *data, std::uint32_t *datalength,
@@ -345,44 +395,7 @@ KIVO8_API const std::uint8_t *asn_parse_objid(const std::uint8_t *data, std::uin
   if (objid == nullptr || objidlength == nullptr || *objidlength < 2) return nullptr;
   auto o = open(data, datalength, type);
   if (!o) return nullptr;
-  ByteReader &r = o->element.contents;
-  if (r.empty()) {
-    objid[0] = objid[1] = 0;
-    *objidlength = 1;
-    return past(data, datalength, *o);
-  }
-  // Values go from the second slot on, so that the first can be split in place; what does
-  // not fit the capacity is left unread.
-  const std::uint32_t capacity = *objidlength - 1;
-  std::uint32_t filled = 0;
-  const std::span<const std::uint8_t> bytes = r.rest();
-  std::size_t at = 0;
-  while (at < bytes.size() && filled < capacity) {
-    if (bytes[at] < 0x80u) {
-      objid[1 + filled++] = bytes[at++];
-      continue;
-    }
-    auto v = read_subid(bytes, &at);
-    if (!v) return nullptr;
-    objid[1 + filled++] = *v;
-  }
-  const std::uint32_t v = objid[1];
-  if (v == 43) {
-    objid[0] = 1;
-    objid[1] = 3;
-  } else if (v < 40) {
-    objid[0] = 0;
-  } else if (v < 80) {
-    objid[0] = 1;
-    objid[1] = v - 40;
-  } else if (v < 120) {
-    objid[0] = 2;
-    objid[1] = v - 80;
-  } else {
-    objid[0] = v / 40;
-    objid[1] = v % 40;
-  }
-  *objidlength = filled + 1;
+  if (!ber::decode_objid(o->element.contents.rest(), objid, objidlength)) return nullptr;
   return past(data, datalength, *o);
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 
 #include "core/bytes.h"
 
@@ -25,6 +26,14 @@ struct Element {
 // Reads an identifier octet and length octets and takes the contents as a child reader:
 // contents that claim more than the parent holds fail.
 std::optional<Element> read_element(ByteReader &r) noexcept;
+
+// The contents of an OBJECT IDENTIFIER into `objid`, whose capacity `*objidlength` (at least
+// 2) becomes the count of arcs: the first value splits into two arcs, values beyond the
+// capacity are left unread, empty contents give the single arc 0. False for a value that
+// is cut short or needs more than 32 bits. Shared by asn_parse_objid and the message
+// decoder, so that both read names alike.
+bool decode_objid(std::span<const std::uint8_t> bytes, std::uint32_t *objid,
+                  std::uint32_t *objidlength) noexcept;
 
 bool write_length(ByteWriter &w, std::uint32_t length) noexcept;
 bool write_header(ByteWriter &w, std::uint8_t type, std::uint32_t length) noexcept;

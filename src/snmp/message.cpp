@@ -2,7 +2,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <span>
 
+#include "asn1/ber.h"
 #include "core/alloc.h"
 #include "kivo8/asn1.h"
 #include "snmp/pdu.h"
@@ -84,27 +86,86 @@ std::uint8_t *build_int(std::uint8_t *p, std::uint32_t *room, std::int32_t v) no
   return asn_build_int(p, room, ASN_INTEGER, &v, sizeof v);
 }
 
-// Where a decoded value of `size` bytes goes: the inline area when `fits_inline`, else a
-// block of its own. Null when the block cannot be had.
-std::uint8_t *value_place(snmp_var *var, std::size_t size, bool fits_inline) noexcept {
-  if (fits_inline) return var->value_storage;
-  return static_cast<std::uint8_t *>(kivo8::mem_calloc(1, size));
+// An element opened in place during a decode: its tag, its contents, and its whole size
+// (identifier, length octets and contents).
+struct Piece {
+  std::uint8_t tag = 0;
+  std::span<const std::uint8_t> contents;
+  std::uint32_t size = 0;
+};
+
+// Opens the element at the front of `r` and moves `r` past it, by the same rules as
+// asn_parse_header (ber::read_element decides everything but the usual case).
+inline bool open_piece(kivo8::ByteReader &r, Piece &piece) noexcept {
+  // The usual element (low tag, length in the short form or in two octets, all of it
+  // present) is taken here without building a child reader.
+  const std::span<const std::uint8_t> bytes = r.rest();
+  if (bytes.size() >= 2 && (bytes[0] & 0x1Fu) != 0x1Fu) {
+    std::size_t header = 0, length = 0;
+    if (bytes[1] < 0x80u) {
+      header = 2;
+      length = bytes[1];
+    } else if (bytes[1] == 0x82u && bytes.size() >= 4) {
+      header = 4;
+      length = (std::size_t{bytes[2]} << 8) | bytes[3];
+    }
+    if (header != 0 && length <= bytes.size() - header) {
+      piece.tag = bytes[0];
+      piece.contents = bytes.subspan(header, length);
+      piece.size = static_cast<std::uint32_t>(header + length);
+      return r.skip(piece.size);
+    }
+  }
+  const std::size_t start = r.pos();
+  auto e = kivo8::ber::read_element(r);
+  if (!e) return false;
+  piece.tag = e->type;
+  piece.contents = e->contents.rest();
+  piece.size = static_cast<std::uint32_t>(r.pos() - start);
+  return true;
 }
 
-// Decodes the value whose element (tag octet to end of contents) is `element`, by its tag.
-// A value that its decoder refuses keeps its tag and length with zeroed bytes; a block
-// that cannot be allocated leaves the binding without a value. Neither fails the message.
-// Returns false only for a tag that is not handled.
-bool decode_value(snmp_var *var, const std::uint8_t *element, std::uint32_t element_size,
-                  std::uint32_t contents_length, std::uint32_t *scratch) noexcept {
-  std::uint32_t left = element_size;
-  std::uint8_t tag = 0;
+// Sign-extends up to 8 contents octets into 64 bits, as the asn_parse_ integer functions do.
+std::uint64_t signed_value(std::span<const std::uint8_t> octets) noexcept {
+  std::uint64_t v = (!octets.empty() && (octets[0] & 0x80u) != 0) ? ~std::uint64_t{0} : 0;
+  for (std::uint8_t b : octets) v = (v << 8) | b;
+  return v;
+}
+
+// asn_parse_int's rules on contents already opened: 1 to 4 octets.
+bool int_value(std::span<const std::uint8_t> octets, std::int32_t *out) noexcept {
+  if (octets.empty() || octets.size() > 4) return false;
+  *out = static_cast<std::int32_t>(static_cast<std::uint32_t>(signed_value(octets)));
+  return true;
+}
+
+// A binding for the decoder, from the allocator like every record that crosses the
+// interface. Only what the decoder does not always write is cleared: the links, lengths
+// and type, and the inline value area (a short value leaves the rest of it as zeros); the
+// 512-byte name area is written up to the name's length before the name is set.
+snmp_var *new_binding() noexcept {
+  auto *var = static_cast<snmp_var *>(kivo8::mem_alloc(sizeof(snmp_var)));
+  if (var == nullptr) return nullptr;
+  var->next = nullptr;
+  var->name = nullptr;
+  var->name_length = 0;
+  var->type = 0;
   var->value = nullptr;
   var->value_length = 0;
+  std::memset(var->value_storage, 0, sizeof var->value_storage);
+  return var;
+}
+
+// Decodes a value by its tag from its opened element, as asn_parse_ would read it. A value
+// that is refused keeps its tag and length with zeroed bytes; a block that cannot be
+// allocated leaves the binding without a value. Neither fails the message. Returns false
+// only for a tag that is not handled.
+bool decode_value(snmp_var *var, std::span<const std::uint8_t> octets, std::uint32_t *scratch) noexcept {
+  const auto contents_length = static_cast<std::uint32_t>(octets.size());
   switch (var->type) {
     case SNMP_TYPE_INTEGER: {
       std::int32_t v = 0;
-      if (asn_parse_int(element, &left, &tag, &v, sizeof v) == nullptr) v = 0;
+      if (!int_value(octets, &v)) v = 0;
       std::memcpy(var->value_storage, &v, sizeof v);
       var->value = var->value_storage;
       var->value_length = sizeof v;
@@ -115,7 +176,8 @@ bool decode_value(snmp_var *var, const std::uint8_t *element, std::uint32_t elem
     case SNMP_TYPE_TIMETICKS:
     case SNMP_TYPE_UINTEGER: {
       std::uint32_t v = 0;
-      if (asn_parse_unsigned_int(element, &left, &tag, &v, sizeof v) == nullptr) v = 0;
+      if (!octets.empty() && (octets.size() < 5 || (octets.size() == 5 && octets[0] == 0)))
+        v = static_cast<std::uint32_t>(signed_value(octets));
       std::memcpy(var->value_storage, &v, sizeof v);
       var->value = var->value_storage;
       var->value_length = sizeof v;
@@ -123,7 +185,12 @@ bool decode_value(snmp_var *var, const std::uint8_t *element, std::uint32_t elem
     }
     case SNMP_TYPE_COUNTER64: {
       counter64 v{};
-      if (asn_parse_unsigned_int64(element, &left, &tag, &v, sizeof v) == nullptr) v = counter64{};
+      if (!octets.empty() && (octets.size() < 9 || (octets.size() == 9 && octets[0] == 0))) {
+        const std::uint64_t u =
+            octets.size() == 9 ? signed_value(octets.subspan(1)) : signed_value(octets);
+        v.high = static_cast<std::uint32_t>(u >> 32);
+        v.low = static_cast<std::uint32_t>(u);
+      }
       std::memcpy(var->value_storage, &v, sizeof v);
       var->value = var->value_storage;
       var->value_length = sizeof v;
@@ -132,11 +199,11 @@ bool decode_value(snmp_var *var, const std::uint8_t *element, std::uint32_t elem
     case SNMP_TYPE_OCTET_STR: {
       // Room for a terminator behind the contents, so the value can be used as text.
       const std::size_t size = std::size_t{contents_length} + 1;
-      std::uint8_t *place = value_place(var, size, size < SNMP_VAR_VALUE_STORAGE);
+      std::uint8_t *place = size < SNMP_VAR_VALUE_STORAGE
+                                ? var->value_storage
+                                : static_cast<std::uint8_t *>(kivo8::mem_alloc(size));
       if (place == nullptr) return true;
-      std::uint32_t got = contents_length;
-      if (asn_parse_string(element, &left, &tag, place, &got) == nullptr)
-        std::memset(place, 0, contents_length);
+      if (contents_length != 0) std::memcpy(place, octets.data(), contents_length);
       place[contents_length] = 0;
       var->value = place;
       var->value_length = contents_length;
@@ -147,20 +214,20 @@ bool decode_value(snmp_var *var, const std::uint8_t *element, std::uint32_t elem
     case SNMP_TYPE_NSAPADDRESS:
     case SNMP_TYPE_BIT_STR: {
       const bool bits = var->type == SNMP_TYPE_BIT_STR;
-      std::uint8_t *place =
-          value_place(var, contents_length, !bits && contents_length < SNMP_VAR_VALUE_STORAGE);
+      std::uint8_t *place = !bits && contents_length < SNMP_VAR_VALUE_STORAGE
+                                ? var->value_storage
+                                : static_cast<std::uint8_t *>(kivo8::mem_calloc(1, contents_length));
       if (place == nullptr) return true;
-      std::uint32_t got = contents_length;
-      const std::uint8_t *ok = bits ? asn_parse_bitstring(element, &left, &tag, place, &got)
-                                    : asn_parse_string(element, &left, &tag, place, &got);
-      if (ok == nullptr) std::memset(place, 0, contents_length);
+      // A BIT STRING needs its count of unused bits (0 to 7) first; a refused one stays zeros.
+      const bool ok = !bits || (!octets.empty() && octets[0] <= 7);
+      if (ok && contents_length != 0) std::memcpy(place, octets.data(), contents_length);
       var->value = place;
       var->value_length = contents_length;
       return true;
     }
     case SNMP_TYPE_OBJECT_ID: {
       std::uint32_t count = ASN_MAX_OID_LEN;
-      if (asn_parse_objid(element, &left, &tag, scratch, &count) == nullptr) return true;
+      if (!kivo8::ber::decode_objid(octets, scratch, &count)) return true;
       const std::size_t size = std::size_t{count} * 4;
       auto *block = static_cast<std::uint8_t *>(kivo8::mem_alloc(size));
       if (block == nullptr) return true;
@@ -272,45 +339,60 @@ extern "C" KIVO8_API const std::uint8_t *snmp_parse_var_op(const std::uint8_t *d
 extern "C" KIVO8_API std::int32_t snmp_pdu_parse(snmp_pdu *pdu, const std::uint8_t *data,
                                                  std::uint32_t *length) noexcept {
   if (pdu == nullptr || data == nullptr || length == nullptr) return -1;
-  std::uint8_t tag = 0;
-  std::uint32_t left = *length;
-  const std::uint8_t *p = asn_parse_header(data, &left, &tag);
-  if (p == nullptr) return -1;
-  const auto element_size = static_cast<std::uint32_t>(p - data) + left;
-  pdu->command = tag;
+  // One pass over the message with one bounded reader per level, reading every element
+  // once. The results, including how far a refused message gets into the PDU, are those
+  // of asn_parse_header, asn_parse_int, asn_parse_sequence and snmp_parse_var_op in turn.
+  kivo8::ByteReader message(data, *length);
+  Piece piece;
+  if (!open_piece(message, piece)) return -1;
+  const std::uint32_t element_size = piece.size;
+  pdu->command = piece.tag;
+  kivo8::ByteReader r(piece.contents);
   std::int32_t reqid = 0;
-  p = asn_parse_int(p, &left, &tag, &reqid, sizeof reqid);
-  if (p != nullptr) p = asn_parse_int(p, &left, &tag, &pdu->errstat, sizeof pdu->errstat);
-  if (p != nullptr) p = asn_parse_int(p, &left, &tag, &pdu->errindex, sizeof pdu->errindex);
-  if (p == nullptr) return -1;
+  if (!open_piece(r, piece) || !int_value(piece.contents, &reqid)) return -1;
+  if (!open_piece(r, piece) || !int_value(piece.contents, &pdu->errstat)) return -1;
+  if (!open_piece(r, piece) || !int_value(piece.contents, &pdu->errindex)) return -1;
   pdu->reqid = static_cast<std::uint32_t>(reqid);
-  p = asn_parse_sequence(p, &left, &tag, ASN_SEQUENCE);
-  if (p == nullptr) return -1;
+  if (!open_piece(r, piece) || piece.tag != ASN_SEQUENCE) return -1;
+  // Bytes of the PDU after the binding list are not read.
+  kivo8::ByteReader list(piece.contents);
   std::int32_t result = 0;
   std::uint32_t scratch[ASN_MAX_OID_LEN];
   snmp_var **tail = &pdu->variables;
   while (*tail != nullptr) tail = &(*tail)->next;
   // Every binding read consumes at least its header, name and value header, so the loop
   // ends within the list's length.
-  while (left > 0) {
-    auto *var = kivo8::mem_new<snmp_var>();
+  while (!list.empty()) {
+    snmp_var *var = new_binding();
     if (var == nullptr) return -1;
     // Linked at once: whatever fails below, the PDU owns the binding and frees it.
     *tail = var;
     tail = &var->next;
+    // The binding's SEQUENCE bounds its name and value; the next binding starts right
+    // after the value, as snmp_parse_var_op reports it.
+    kivo8::ByteReader binding = list;
+    if (!open_piece(binding, piece) || piece.tag != ASN_SEQUENCE) return -1;
+    kivo8::ByteReader inside(piece.contents);
+    Piece name, value;
+    if (!open_piece(inside, name)) return -1;
+    // Decoded straight into the binding's own name area (names of up to 128 arcs, as
+    // snmp_parse_var_op reads them); the name is set only once the value's header is read.
     std::uint32_t name_length = ASN_MAX_OID_LEN;
-    std::uint32_t contents_length = 0;
-    const std::uint8_t *value_at = nullptr;
-    const std::uint8_t *next = snmp_parse_var_op(p, scratch, &name_length, &var->type,
-                                                 &contents_length, &value_at, &left);
-    if (next == nullptr) return -1;
-    if (snmp_set_var_objid(var, scratch, name_length) != 0) return -1;
-    if (!decode_value(var, value_at, static_cast<std::uint32_t>(next - value_at), contents_length,
-                      scratch)) {
+    static_assert(ASN_MAX_OID_LEN <= SNMP_VAR_NAME_STORAGE);
+    if (!kivo8::ber::decode_objid(name.contents, var->name_storage, &name_length) ||
+        name.tag != ASN_OBJECT_ID)
+      return -1;
+    if (!open_piece(inside, value)) return -1;
+    var->type = value.tag;
+    var->name = var->name_storage;
+    var->name_length = name_length;
+    const std::size_t used = static_cast<std::size_t>(value.contents.data() + value.contents.size() -
+                                                      list.rest().data());
+    list.skip(used);
+    if (!decode_value(var, value.contents, scratch)) {
       (void)std::fputs("badtype\n", stdout);
       result = 1;
     }
-    p = next;
   }
   *length -= element_size;
   return result;
