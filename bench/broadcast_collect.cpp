@@ -9,6 +9,7 @@
 
 #include <cstdint>
 
+#include "common/loopback_session.h"
 #include "common/ports.h"
 #include "common/snmp_workload.h"
 #include "kivo8/mt_support.h"
@@ -30,15 +31,9 @@ void BM_Collect(benchmark::State &state) {
     state.SkipWithError("port not given (run through bench/run)");
     return;
   }
-  mt_res_init();
-  snmp_comm *communities = nullptr;
-  snmp_comm_add(&communities, bench::kCommunity);
-  in_addr loopback{htonl(INADDR_LOOPBACK)};
-  snmp_session *session = snmp_create_session(2, &loopback, nullptr);
-  session->udp->port = port;
+  bench::LoopbackSession owner(port);
+  snmp_session *session = owner.get();
   session->udp->timeout = 1;
-  session->version = SNMP_VERSION_2c;
-  session->community = communities;
   snmp_oid oids[bench::kGetNames + 1] = {};
   for (int i = 0; i < bench::kGetNames; ++i)
     oids[i] = {const_cast<std::uint32_t *>(bench::kNames[i].subids), bench::kNames[i].length};
@@ -62,8 +57,6 @@ void BM_Collect(benchmark::State &state) {
   }
   state.counters["replies_per_window"] = replies / static_cast<double>(state.iterations());
   state.counters["cpu_us_per_reply"] = replies > 0 ? cpu * 1e6 / replies : 0;
-  snmp_free_session(session);
-  snmp_comm_free(&communities);
 }
 
 BENCHMARK(BM_Collect)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);

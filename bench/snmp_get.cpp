@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "common/loopback_session.h"
 #include "common/ports.h"
 #include "common/snmp_workload.h"
 #include "kivo8/mt_support.h"
@@ -28,14 +29,8 @@ void gets(benchmark::State &state, const char *port_variable) {
     state.SkipWithError("port not given (run through bench/run)");
     return;
   }
-  mt_res_init();
-  snmp_comm *communities = nullptr;
-  snmp_comm_add(&communities, bench::kCommunity);
-  in_addr loopback{htonl(INADDR_LOOPBACK)};
-  snmp_session *session = snmp_create_session(2, &loopback, nullptr);
-  session->udp->port = port;
-  session->version = SNMP_VERSION_2c;
-  session->community = communities;
+  bench::LoopbackSession owner(port);
+  snmp_session *session = owner.get();
   snmp_oid oids[bench::kGetNames + 1] = {};
   for (int i = 0; i < bench::kGetNames; ++i)
     oids[i] = {const_cast<std::uint32_t *>(bench::kNames[i].subids), bench::kNames[i].length};
@@ -48,8 +43,6 @@ void gets(benchmark::State &state, const char *port_variable) {
   }
   if (failures != 0) state.SkipWithError("some GETs failed");
   state.counters["failures"] = static_cast<double>(failures);
-  snmp_free_session(session);
-  snmp_comm_free(&communities);
 }
 
 void BM_GetSnmpd(benchmark::State &state) { gets(state, bench::kSnmpdPort); }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "common/loopback_session.h"
 #include "common/ports.h"
 #include "common/snmp_workload.h"
 #include "kivo8/mt_support.h"
@@ -20,14 +21,8 @@ void BM_Walk(benchmark::State &state) {
     state.SkipWithError("port not given (run through bench/run)");
     return;
   }
-  mt_res_init();
-  snmp_comm *communities = nullptr;
-  snmp_comm_add(&communities, bench::kCommunity);
-  in_addr loopback{htonl(INADDR_LOOPBACK)};
-  snmp_session *session = snmp_create_session(2, &loopback, nullptr);
-  session->udp->port = port;
-  session->version = SNMP_VERSION_2c;
-  session->community = communities;
+  bench::LoopbackSession owner(port);
+  snmp_session *session = owner.get();
   std::uint32_t root[] = {1, 3};
   snmp_oid oids[2] = {{root, 2}, {nullptr, 0}};
   std::int64_t objects = 0;
@@ -40,8 +35,6 @@ void BM_Walk(benchmark::State &state) {
   }
   if (failed) state.SkipWithError("the walk failed");
   state.counters["objects"] = static_cast<double>(objects);
-  snmp_free_session(session);
-  snmp_comm_free(&communities);
 }
 
 BENCHMARK(BM_Walk)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
