@@ -312,7 +312,9 @@ TEST(KivoArguments, BadArgumentsAreRefusedByName) {
   } cases[] = {
       {"unknown command", {"frobnicate"}, "unknown command 'frobnicate'"},
       {"unknown option", {"discover", "--bogus"}, "unknown option --bogus"},
-      {"bad range", {"discover", "--range", "10.0.0.1"}, "'10.0.0.1' is not of the form"},
+      {"bad range", {"discover", "--range", "10.0.0"}, "'10.0.0' is not an IPv4 address, FIRST-LAST or ADDRESS/BITS"},
+      {"bad prefix", {"discover", "--range", "10.0.0.0/33"}, "'10.0.0.0/33' is not of the form"},
+      {"threads is gone", {"discover", "--threads", "8"}, "--threads is gone"},
       {"reversed range", {"discover", "--range", "10.0.0.9-10.0.0.1"}, "ends before it starts"},
       {"zero time-out", {"discover", "--timeout", "0"}, "the time-out must be"},
       {"operand to discover", {"discover", "now"}, "unexpected argument 'now'"},

@@ -2,7 +2,6 @@
 #include "discover_view.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "common.h"
 
@@ -35,18 +34,37 @@ void print_devices(std::FILE *out, const std::vector<DiscoveredDevice> &devices,
     std::fprintf(out, "[");
     bool first = true;
     for (const DiscoveredDevice &d : devices) {
+      std::string services;
+      for (const DiscoveredService &svc : d.services) {
+        std::string txt;
+        for (const auto &[k, v] : svc.txt)
+          txt += (txt.empty() ? "" : ", ") + json_string(k) + ": " + json_string(v);
+        services += std::string(services.empty() ? "" : ", ") + "{\"instance\": " +
+                    json_string(svc.instance) + ", \"type\": " + json_string(svc.type) +
+                    ", \"host\": " + json_string(svc.host) +
+                    ", \"port\": " + std::to_string(svc.port) +
+                    ", \"addresses\": " + json_list(svc.addresses) + ", \"txt\": {" + txt + "}}";
+      }
       std::string item =
           "{\"address\": " + json_string(d.address) + ", \"name\": " + json_string(d.name) +
           ", \"kind\": " + json_string(d.kind) +
           ", \"type\": " + (d.type >= 0 ? std::to_string(d.type) : "null") +
-          ", \"web_server\": " + (d.web ? "true" : "false") +
+          ", \"web_server\": " + (d.web_probed ? (d.web ? "true" : "false") : "null") +
           ", \"found_by\": " + json_list(d.found_by) +
           ", \"product\": " + json_string(d.product) +
+          ", \"make\": " + json_string(d.make) + ", \"model\": " + json_string(d.model) +
           ", \"sys_descr\": " + json_string(d.sys_descr) +
           ", \"sys_object_id\": " + json_string(d.sys_object_id) +
+          ", \"sys_name\": " + json_string(d.sys_name) +
+          ", \"hr_device_descr\": " + json_string(d.hr_device_descr) +
           ", \"printer_name\": " + json_string(d.printer_name) +
           ", \"device_id\": " + json_string(d.device_id) +
-          ", \"slp_urls\": " + json_list(d.slp_urls) + "}";
+          ", \"snmp_version\": " +
+          (d.snmp_version == 0 ? "\"1\"" : d.snmp_version == 1 ? "\"2c\"" : d.snmp_version == 3 ? "\"3\"" : "null") +
+          ", \"community\": " + (d.community.empty() ? "null" : json_string(d.community)) +
+          ", \"slp_urls\": " + json_list(d.slp_urls) +
+          ", \"engine_id\": " + (d.engine_id.empty() ? "null" : json_string(d.engine_id)) +
+          ", \"services\": [" + services + "]}";
       std::fprintf(out, "%s\n  %s", first ? "" : ",", item.c_str());
       first = false;
     }
@@ -62,7 +80,7 @@ void print_devices(std::FILE *out, const std::vector<DiscoveredDevice> &devices,
   for (const DiscoveredDevice &d : devices) {
     std::string ways;
     for (const auto &w : d.found_by) ways += (ways.empty() ? "" : ", ") + tr(w.c_str());
-    rows.push_back({d.address, d.name, tr(kind_heading(d.kind)), tr(d.web ? "yes" : "no"), ways});
+    rows.push_back({d.address, d.name, tr(kind_heading(d.kind)), tr(!d.web_probed ? "not probed" : d.web ? "yes" : "no"), ways});
   }
   std::vector<std::size_t> widths(rows[0].size(), 0);
   for (const auto &r : rows)

@@ -2,11 +2,21 @@
 // one DiscoveredDevice per device; nothing here talks to the network.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kivo {
+
+// A DNS-SD service a device announced.
+struct DiscoveredService {
+  std::string instance, type, host;
+  std::uint16_t port = 0;
+  std::vector<std::string> addresses;
+  std::vector<std::pair<std::string, std::string>> txt;
+};
 
 struct DiscoveredDevice {
   std::string address;             // dotted text
@@ -14,9 +24,15 @@ struct DiscoveredDevice {
   std::string kind;                // "printer", "no-snmp", "adapter" or "other"
   int type = -1;                   // the device_info type; -1 when nothing is known
   bool web = false;                // a web server answered
-  std::vector<std::string> found_by;  // "broadcast", "scan", "slp" in that order
-  std::string product, sys_descr, sys_object_id, printer_name, device_id;
+  bool web_probed = true;          // false: web servers were not probed
+  std::vector<std::string> found_by;  // "broadcast", "scan", "slp", "mdns", "snmpv3"
+  std::string product, make, model, sys_descr, sys_object_id, sys_name, hr_device_descr,
+      printer_name, device_id;
+  int snmp_version = -1;           // -1: no SNMP answer
+  std::string community;
   std::vector<std::string> slp_urls;
+  std::string engine_id;           // hexadecimal; empty when none
+  std::vector<DiscoveredService> services;
 };
 
 // The table (or "No devices found.") or a JSON array, in the order given.
