@@ -419,8 +419,13 @@ std::int32_t Engine::run() {
         owners[i]->on_ready(fds[i].fd, fds[i].revents, now);
       }
     }
-    for (Search *s : live)
-      if (auto at = s->next_wakeup(); at && *at <= now) s->on_timer(now);
+    for (Search *s : live) {
+      // The clock is read after the search names its time: a search that is due "now"
+      // (a send the pacer allows at once) must not be passed over.
+      auto at = s->next_wakeup();
+      TimePoint t = Clock::now();
+      if (at && *at <= t) s->on_timer(t);
+    }
     deliver_events();
     report_progress(false);
   }
