@@ -180,11 +180,11 @@ TEST(DiscoverNamespace, EverySearchKindInOneCallGivesOneRecordPerDevice) {
   EXPECT_STREQ(p->device_id_mfg, "Acme");
   EXPECT_STREQ(p->device_id_mdl, "LabelJet 410");
   EXPECT_STREQ(p->device_id_cmd, "ZPL,PCL");
-  EXPECT_STREQ(p->product_name, "LabelJet 410");
+  EXPECT_STREQ(p->product_name, "Acme LabelJet 410");
   EXPECT_EQ(p->web_server, KIVO_DISCOVER_WEB_YES);
   ASSERT_NE(p->record, nullptr);
   EXPECT_TRUE(device_isStdMibPrinter(p->record));
-  EXPECT_STREQ(p->record->product, "LabelJet 410");
+  EXPECT_STREQ(p->record->product, "Acme LabelJet 410");
 
   const kivo_discover_device *r = device_at(h.get(), net.agent_ip(1));
   ASSERT_NE(r, nullptr);
@@ -206,7 +206,7 @@ TEST(DiscoverNamespace, EverySearchKindInOneCallGivesOneRecordPerDevice) {
     EXPECT_EQ(seen.found[a], 1);
     EXPECT_EQ(seen.complete[a], 1);
   }
-  EXPECT_EQ(seen.names[net.agent_ip(0)], "LabelJet 410");
+  EXPECT_EQ(seen.names[net.agent_ip(0)], "Acme LabelJet 410");
   EXPECT_GE(seen.progress_calls, 2);
   EXPECT_EQ(seen.last.addresses_total, 8u);
   EXPECT_EQ(seen.last.addresses_done, 8u);
