@@ -224,7 +224,8 @@ DiscoveredDevice view_of(const kivo_discover_device &d) {
   v.make = d.make;
   v.model = d.model;
   v.sys_descr = d.sys_descr;
-  v.sys_object_id = d.sys_object_id;
+  // Dotted with a leading dot, as the other commands print object identifiers.
+  if (d.sys_object_id[0] != '\0') v.sys_object_id = std::string(".") + d.sys_object_id;
   v.sys_name = d.sys_name;
   v.hr_device_descr = d.hr_device_descr;
   v.printer_name = d.printer_name;
