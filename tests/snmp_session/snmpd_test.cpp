@@ -9,7 +9,7 @@
 #include <sstream>
 #include <thread>
 
-#include "session_helpers.h"
+#include "support/session_helpers.h"
 
 namespace kivo8::test {
 namespace {
