@@ -45,6 +45,14 @@ for program in "$work/s1" "$work/c2/static_consumer"; do
   fi
 done
 
+# Manual pages and the bash completion go where man and bash-completion look for them.
+if [ -x "$prefix/bin/kivo" ]; then
+  for f in share/man/man1/kivo.1 share/man/man1/kivo-mkcat.1 share/bash-completion/completions/kivo; do
+    [ -f "$prefix/$f" ] || { echo "$f not installed"; exit 1; }
+  done
+  MANPATH=$prefix/share/man man -w kivo >/dev/null || { echo "man does not find kivo(1) under the prefix"; exit 1; }
+fi
+
 # The installed programs find the library through their relative run path, also after
 # the whole prefix has been moved elsewhere.
 for tool in kivo kivo-mkcat; do
