@@ -126,7 +126,12 @@ std::optional<std::vector<std::uint32_t>> parse_oid(const std::string &text) {
 
 std::string oid_text(const std::uint32_t *oid, std::size_t count) {
   std::string out;
-  for (std::size_t i = 0; i < count; ++i) out += "." + std::to_string(oid[i]);
+  // Appended piecewise: g++ 12 at -O2 reports a false -Wrestrict overlap for
+  // "literal" + std::string&&, a known compiler fault.
+  for (std::size_t i = 0; i < count; ++i) {
+    out += '.';
+    out += std::to_string(oid[i]);
+  }
   return out;
 }
 
