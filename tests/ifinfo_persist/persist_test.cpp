@@ -299,7 +299,7 @@ TEST_F(SavedTargets, OneRewriteLeavesWhatTheRowOfStoreCallsWould) {
     if (c.before) home.put(*c.before);
     EXPECT_EQ(ifinfo_write_preference(list), 0);
     EXPECT_EQ(home.contents(), expected);
-    EXPECT_FALSE(PrefHome::exists(home.temp()));
+    EXPECT_FALSE(home.temp_left());
     free_list(list);
   }
   // And for "2 over 5" the content itself, to show what the row of calls does.
@@ -432,7 +432,7 @@ TEST_F(SavedTargets, AFailedSaveIsReportedAndLeavesTheOldFile) {
     EXPECT_EQ(ifinfo_write_preference(new_list), -1);
     kivo8::prefs::set_write_fault(nullptr);
     EXPECT_EQ(home.contents(), before);
-    EXPECT_FALSE(PrefHome::exists(home.temp()));
+    EXPECT_FALSE(home.temp_left());
   }
   // Without a preference directory nothing can be saved.
   unsetenv("HOME");
