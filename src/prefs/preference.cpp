@@ -62,12 +62,16 @@ extern "C" KIVO8_API int32_t lanset_set_preference_dir(void) noexcept {
   char dir[kPathSize];
   std::memcpy(dir, home, home_len);
   std::memcpy(dir + home_len, kSubdir, sizeof kSubdir);
-  struct stat st;
-  if (::lstat(dir, &st) == 0) {
-    // Only a real directory will do; a symbolic link is refused even if it leads to one.
-    if ((st.st_mode & 0xF000) != 0x4000) return -1;
-  } else if (::mkdir(dir, 0755) != 0) {
-    return -1;
+  // Only a real directory will do; a symbolic link is refused even if it leads to one.
+  auto is_directory = [&dir] {
+    struct stat st;
+    return ::lstat(dir, &st) == 0 && (st.st_mode & 0xF000) == 0x4000;
+  };
+  if (!is_directory()) {
+    struct stat st;
+    if (::lstat(dir, &st) == 0) return -1;
+    // Another process starting at the same moment may make it first.
+    if (::mkdir(dir, 0755) != 0 && (errno != EEXIST || !is_directory())) return -1;
   }
   std::memcpy(preference_dir, dir, sizeof dir);
   return 0;
