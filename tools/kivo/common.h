@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "kivo8/kivo8.h"
+#include "text_out.h"
 
 namespace kivo {
 
@@ -65,8 +66,6 @@ std::string ipv4_text(in_addr address);
 // longer than 128 sub-identifiers.
 std::optional<std::vector<std::uint32_t>> parse_oid(const std::string &text);
 std::string oid_text(const std::uint32_t *oid, std::size_t count);
-
-std::string json_string(const std::string &text);
 
 // Message text in the user's language (the key itself without a catalogue).
 std::string tr(const char *english);

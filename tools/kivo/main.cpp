@@ -27,6 +27,7 @@ const char kHelp[] =
 }  // namespace
 
 int main(int argc, char **argv) {
+  kivo::terminal_setup();
   int first = 2;
   std::string command = argc > 1 ? argv[1] : "";
   if (command.empty() || (command[0] == '-' && command != "-h" && command != "--help")) {
