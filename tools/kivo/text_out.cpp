@@ -284,7 +284,8 @@ std::size_t terminal_width() {
         v <= 10000)
       return static_cast<std::size_t>(v);
   }
-  return 80;
+  // Neither a terminal nor a width given: nothing to fit.
+  return 0;
 }
 
 void print_table(std::FILE *out, const std::vector<std::vector<std::string>> &rows,
@@ -307,7 +308,7 @@ void print_table(std::FILE *out, const std::vector<std::vector<std::string>> &ro
     std::size_t floor = kNarrowest;
     if (!rows.empty() && layout.shrink < rows[0].size())
       floor = std::max(floor, columns_of(rows[0][layout.shrink]));
-    if (others + widths[layout.shrink] > width) {
+    if (width != 0 && others + widths[layout.shrink] > width) {
       limit = width > others ? width - others : 0;
       limit = std::max(limit, floor);
       widths[layout.shrink] = std::min(widths[layout.shrink], limit);

@@ -57,7 +57,9 @@ void put(std::FILE *out, std::string_view utf8);
 std::size_t columns_of(std::string_view utf8);
 // The text cut to at most `columns` columns, ending in an ellipsis when it was cut.
 std::string cut_to(std::string_view utf8, std::size_t columns);
-// Width of the terminal on standard output; COLUMNS when it is not a terminal, else 80.
+// Width of the terminal on standard output; COLUMNS when it is not a terminal; 0 (no
+// limit) when it is not a terminal and COLUMNS is not set, so that a table piped into
+// another program keeps its texts whole.
 std::size_t terminal_width();
 
 // A table of UTF-8 cells (already made safe) printed in the terminal's encoding, columns
@@ -67,7 +69,7 @@ std::size_t terminal_width();
 struct TableLayout {
   std::size_t shrink = static_cast<std::size_t>(-1);  // none
   bool wide = false;
-  std::size_t width = 0;  // 0: terminal_width()
+  std::size_t width = 0;  // 0: terminal_width(), which may be 0 too: no limit
 };
 void print_table(std::FILE *out, const std::vector<std::vector<std::string>> &rows,
                  const TableLayout &layout);
