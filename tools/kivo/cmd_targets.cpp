@@ -16,7 +16,7 @@ namespace kivo {
 namespace {
 
 const char kTargetsHelp[] =
-    "Usage: kivo targets [--json] [list]\n"
+    "Usage: kivo targets [--json] [--wide] [list]\n"
     "       kivo targets add-range FIRST LAST [SETTINGS]\n"
     "       kivo targets add-broadcast ADDRESS NETMASK [SETTINGS]\n"
     "       kivo targets add-slp SCOPE[,SCOPE...] [SETTINGS]\n"

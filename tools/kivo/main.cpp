@@ -29,7 +29,7 @@ const char kHelp[] =
     "\n"
     "Options of every command:\n"
     "  --lang LANG    language of messages, headings and help (default: from the locale)\n"
-    "  --datadir DIR  catalogue directory (default " KIVO8_DATADIR ")\n"
+    "  --datadir DIR  catalogue directory (default {1})\n"
     "  -V, --version  the version of kivo\n"
     "\n"
     "`kivo COMMAND --help` describes each command. Exit status: 0 success, 1 the work\n"
@@ -88,7 +88,7 @@ int main(int argc, char **argv) {
   }
   try {
     if (command == "-h" || command == "--help" || command == "help") {
-      kivo::put(stdout, kivo::tr(kHelp));
+      kivo::put(stdout, kivo::subst(kivo::tr(kHelp), {KIVO8_DATADIR}));
       return kivo::kExitOk;
     }
     if (command == "discover") return kivo::cmd_discover(argc, argv, first);
