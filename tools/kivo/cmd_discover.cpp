@@ -563,7 +563,7 @@ int cmd_discover(int argc, char **argv, int first) {
       if (opt.slp_type.empty()) args.fail("the SLP service type must not be empty");
     } else if (o == "community") {
       std::string c = args.value();
-      if (c.empty()) args.fail("a community name must not be empty");
+      check_community(args, c);
       opt.communities.push_back(c);
     } else if (o == "range") {
       std::string r = args.value();
