@@ -181,16 +181,18 @@ void terminal_setup() {
   std::setlocale(LC_ALL, "");
   // Numbers are printed and read in the C form whatever the locale says.
   std::setlocale(LC_NUMERIC, "C");
-  const char *codeset = nl_langinfo(CODESET);
+  const char *found = nl_langinfo(CODESET);
+  std::string codeset = found != nullptr ? found : "";
   // The C locale says nothing about the terminal (it is what a program gets when no
-  // locale is set at all); terminals of today are UTF-8. wcwidth needs a UTF-8 locale
-  // to know the widths then.
-  if (codeset == nullptr || *codeset == '\0' || same_codeset(codeset, "ANSI_X3.4-1968") ||
-      same_codeset(codeset, "ASCII") || same_codeset(codeset, "US-ASCII")) {
-    if (std::setlocale(LC_CTYPE, "C.UTF-8") == nullptr) std::setlocale(LC_CTYPE, "C.utf8");
+  // locale is set at all); terminals of today are UTF-8.
+  if (codeset.empty() || same_codeset(codeset.c_str(), "ANSI_X3.4-1968") ||
+      same_codeset(codeset.c_str(), "ASCII") || same_codeset(codeset.c_str(), "US-ASCII"))
     codeset = "UTF-8";
-  }
-  t.utf8 = same_codeset(codeset, "UTF-8");
+  // The character classes of the process stay those of a UTF-8 locale, whatever the
+  // terminal's encoding: wcwidth then knows every character's width, and the library's
+  // parsers see no byte above 0x7F as a letter or a blank, as in the C locale.
+  if (std::setlocale(LC_CTYPE, "C.UTF-8") == nullptr) std::setlocale(LC_CTYPE, "C.utf8");
+  t.utf8 = same_codeset(codeset.c_str(), "UTF-8");
   t.codeset = t.utf8 ? "UTF-8" : codeset;
   if (!t.utf8) {
     t.cd = iconv_open(t.codeset.c_str(), "UTF-8");
@@ -240,13 +242,22 @@ void put(std::FILE *out, std::string_view utf8) {
   std::fwrite(bytes.data(), 1, bytes.size(), out);
 }
 
+namespace {
+
+// Columns of one character as the terminal will show it: a character its encoding lacks
+// comes out as '?', one column.
+std::size_t char_columns(char32_t cp, std::string_view bytes) {
+  int w = wcwidth(static_cast<wchar_t>(cp));
+  if (w < 0) w = 1;
+  if (w != 1 && !terminal().utf8 && to_terminal(bytes) == "?") w = 1;
+  return static_cast<std::size_t>(w);
+}
+
+}  // namespace
+
 std::size_t columns_of(std::string_view utf8) {
   std::size_t n = 0;
-  for_each_char(utf8, [&](char32_t cp, std::string_view) {
-    int w = wcwidth(static_cast<wchar_t>(cp));
-    if (w < 0) w = 1;
-    n += static_cast<std::size_t>(w);
-  });
+  for_each_char(utf8, [&](char32_t cp, std::string_view bytes) { n += char_columns(cp, bytes); });
   return n;
 }
 
@@ -259,13 +270,12 @@ std::string cut_to(std::string_view utf8, std::size_t columns) {
   bool full = false;
   for_each_char(utf8, [&](char32_t cp, std::string_view bytes) {
     if (full) return;
-    int w = wcwidth(static_cast<wchar_t>(cp));
-    if (w < 0) w = 1;
-    if (used + static_cast<std::size_t>(w) > room) {
+    const std::size_t w = char_columns(cp, bytes);
+    if (used + w > room) {
       full = true;
       return;
     }
-    used += static_cast<std::size_t>(w);
+    used += w;
     out += bytes;
   });
   if (columns_of(ellipsis) > columns) return out;
