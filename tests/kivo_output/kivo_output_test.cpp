@@ -124,6 +124,13 @@ TEST(KivoLanguage, HelpAndMessagesInGermanInTheTerminalsEncoding) {
   EXPECT_EQ(v6.err.rfind("kivo probe: IPv6 wird nicht unterst\xc3\xbctzt: '::1'\n", 0), 0u)
       << v6.err;
 
+  // A locale that names Latin-1 gets Latin-1, installed or not (LOCPATH names an empty
+  // directory here, so the name is all there is).
+  TempDir no_locales;
+  KivoResult named = kivo(home, german({"walk", "--help"}),
+                          {"LOCPATH=" + no_locales.path(), "LANG=de_DE.ISO-8859-1"});
+  EXPECT_NE(named.out.find("R\xfc" "ckgabewert"), std::string::npos) << named.out;
+
   Latin1Locale latin1;
   if (!latin1.ok()) {
     if (kivo8::test::in_ci()) FAIL() << "cannot make a Latin-1 locale with localedef";

@@ -178,11 +178,22 @@ std::string safe_text(std::string_view text) {
 
 void terminal_setup() {
   Terminal &t = terminal();
-  std::setlocale(LC_ALL, "");
+  const bool known = std::setlocale(LC_ALL, "") != nullptr;
   // Numbers are printed and read in the C form whatever the locale says.
   std::setlocale(LC_NUMERIC, "C");
   const char *found = nl_langinfo(CODESET);
   std::string codeset = found != nullptr ? found : "";
+  // A locale that is named but not installed here still names the terminal's encoding
+  // (de_DE.ISO-8859-1@euro: ISO-8859-1).
+  if (!known) {
+    for (const char *name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+      const char *v = std::getenv(name);
+      if (v == nullptr || *v == '\0') continue;
+      const char *dot = std::strchr(v, '.');
+      if (dot != nullptr) codeset = std::string(dot + 1).substr(0, std::strcspn(dot + 1, "@"));
+      break;
+    }
+  }
   // The C locale says nothing about the terminal (it is what a program gets when no
   // locale is set at all); terminals of today are UTF-8.
   if (codeset.empty() || same_codeset(codeset.c_str(), "ANSI_X3.4-1968") ||
