@@ -355,13 +355,11 @@ if disc and disc.get("scenarios"):
     def tool_rows(entry):
         rows = []
         for name, t in entry["tools"].items():
-            r = entry.get("wall_ratio_kivo_to", {}).get(name)
             cpu_us = (t["cpu"] / entry["addresses"] * 1e6) if entry["addresses"] and t.get("cpu") is not None else None
             rss = t["rss_kb"] / 1024 if t.get("rss_kb") is not None else None
-            stopped = f" (stopped at the bound {t['stopped']}x)" if t.get("stopped") else ""
+            stopped = f" (stopped at the bound in {t['stopped']} of {t['runs']} runs)" if t.get("stopped") else ""
             rows.append(f"| {name}{stopped} | {fmt(t['wall'], 2)} | {fmt(rss)} | {fmt(t['cpu'], 2)} | {fmt(cpu_us, 2)} "
-                        f"| {fmt(t['found'], 0)}/{entry['agents']} | {fmt(t['described'], 0) if name.startswith('kivo') else '-'} "
-                        f"| {fmt(r, 2) if r else ''} |")
+                        f"| {fmt(t['found'], 0)}/{entry['agents']} | {fmt(t['described'], 0) if name.startswith('kivo') else '-'} |")
         return rows
 
     for key in ("a", "b", "c"):
@@ -373,11 +371,18 @@ if disc and disc.get("scenarios"):
         for name, cmd in entry.get("commands", {}).items():
             w(f"- {name}: `{cmd}`")
         w("")
-        w("| command | wall s | peak RSS MiB | CPU s | CPU us/address | agents found | described | kivo / this |")
-        w("|---|---:|---:|---:|---:|---:|---:|---:|")
+        w("| command | wall s | peak RSS MiB | CPU s | CPU us/address | agents found | described |")
+        w("|---|---:|---:|---:|---:|---:|---:|")
         for row in tool_rows(entry):
             w(row)
         w("")
+        if entry.get("ratios"):
+            w("| kivo run | anchor | wall kivo / anchor | CPU kivo / anchor | peak RSS kivo / anchor |")
+            w("|---|---|---:|---:|---:|")
+            for kname, per in entry["ratios"].items():
+                for aname, r in per.items():
+                    w(f"| {kname} | {aname} | {fmt(r.get('wall'), 3)} | {fmt(r.get('cpu'), 2)} | {fmt(r.get('rss_kb'), 2)} |")
+            w("")
     if "d" in sc:
         entry = sc["d"]
         w(f"### 8d. {entry['title'][0].upper() + entry['title'][1:]}")
@@ -389,13 +394,14 @@ if disc and disc.get("scenarios"):
         w("12 s. The link carries them unfragmented. Kernel counters are the scanner namespace's")
         w("UDP InDatagrams and RcvbufErrors during the run.")
         w("")
-        w("| command | wall s | peak RSS MiB | CPU s | devices listed | dropped (reported) | datagrams received | kernel receive drops |")
-        w("|---|---:|---:|---:|---:|---:|---:|---:|")
+        w("| command | wall s | peak RSS MiB | CPU s | devices listed | devices past the cap | datagrams dropped | datagrams received | kernel receive drops |")
+        w("|---|---:|---:|---:|---:|---:|---:|---:|---:|")
         for name, t in entry["tools"].items():
             rss = t["rss_kb"] / 1024 if t.get("rss_kb") is not None else None
             ku = t.get("kernel_udp", {})
             w(f"| {name} | {fmt(t['wall'], 2)} | {fmt(rss)} | {fmt(t['cpu'], 2)} | {fmt(t.get('devices'), 0)} "
-              f"| {fmt(t.get('dropped'), 0)} | {fmt(ku.get('InDatagrams'), 0)} | {fmt(ku.get('RcvbufErrors'), 0)} |")
+              f"| {fmt(t.get('devices_dropped'), 0)} | {fmt(t.get('datagrams_dropped'), 0)} "
+              f"| {fmt(ku.get('InDatagrams'), 0)} | {fmt(ku.get('RcvbufErrors'), 0)} |")
         w("")
     if "e" in sc:
         entry = sc["e"]
