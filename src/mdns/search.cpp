@@ -81,6 +81,7 @@ bool Search::start(std::int64_t now_ms) {
   if (sockets_.empty()) return false;
   for (const DnsName &name : browse_names())
     send_all({{name, static_cast<std::uint16_t>(RrType::PTR), kClassIn}});
+  flush(now_ms);
   return true;
 }
 
@@ -94,17 +95,26 @@ void Search::send_all(const std::vector<Question> &questions) {
   std::array<std::uint8_t, 1500> buf;
   auto size = encode_query(questions, buf);
   if (!size) return;
+  for (std::size_t i = 0; i < sockets_.size(); ++i) outbox_.push_back({i, {buf.begin(), buf.begin() + static_cast<long>(*size)}});
+}
+
+void Search::flush(std::int64_t now_ms) {
   sockaddr_in to{};
   to.sin_family = AF_INET;
   to.sin_addr.s_addr = options_.group;
   to.sin_port = htons(options_.port);
-  for (const auto &fd : sockets_) {
+  while (!outbox_.empty()) {
+    if (gate_ && !gate_(now_ms)) return;
+    const Outgoing &out = outbox_.front();
     ssize_t n;
     do {
-      n = ::sendto(fd.get(), buf.data(), *size, 0, reinterpret_cast<const sockaddr *>(&to), sizeof to);
+      n = ::sendto(sockets_[out.socket].get(), out.bytes.data(), out.bytes.size(), 0,
+                   reinterpret_cast<const sockaddr *>(&to), sizeof to);
     } while (n < 0 && errno == EINTR);
-    if (n == static_cast<ssize_t>(*size)) ++stats_.queries_sent;
+    // A full send queue is not worth waiting for: the query goes once more anyway.
+    if (n == static_cast<ssize_t>(out.bytes.size())) ++stats_.queries_sent;
     else ++stats_.send_errors;
+    outbox_.pop_front();
   }
 }
 
@@ -123,6 +133,7 @@ void Search::readable(int fd, std::int64_t now_ms) {
       ++stats_.wrong_port;
       continue;
     }
+    ++stats_.replies;
     collector_.feed(std::span<const std::uint8_t>(buf.data(), static_cast<std::size_t>(n)),
                     from.sin_addr.s_addr, now_ms);
   }
@@ -130,6 +141,7 @@ void Search::readable(int fd, std::int64_t now_ms) {
 
 void Search::tick(std::int64_t now_ms) {
   if (now_ms >= end_ms_) return;
+  flush(now_ms);
   if (!repeated_ && now_ms >= repeat_at_) {
     repeated_ = true;
     for (const DnsName &name : browse_names())
@@ -139,10 +151,13 @@ void Search::tick(std::int64_t now_ms) {
     for (const auto &questions : collector_.followups(now_ms)) send_all(questions);
     followup_at_ = now_ms + std::max<std::int64_t>(options_.limits.settle_ms / 2, 10);
   }
+  flush(now_ms);
 }
 
 std::int64_t Search::next_due_ms() const {
   std::int64_t due = end_ms_;
+  // Datagrams held back by the send gate: look again shortly.
+  if (!outbox_.empty()) due = std::min(due, monotonic_ms() + 5);
   if (!repeated_) due = std::min(due, repeat_at_);
   if (collector_.incomplete()) due = std::min(due, followup_at_);
   return due;

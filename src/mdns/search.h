@@ -14,6 +14,8 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <vector>
 
 #include "core/unique_fd.h"
@@ -38,12 +40,16 @@ struct SearchStats {
   std::uint64_t queries_sent = 0;    // datagrams, counting each interface
   std::uint64_t send_errors = 0;
   std::uint64_t wrong_port = 0;      // replies not from port 5353, ignored as RFC 6762 asks
+  std::uint64_t replies = 0;         // datagrams fed to the collector
   std::uint64_t interfaces = 0;
 };
 
 class Search {
  public:
   explicit Search(const SearchOptions &options);
+  // A gate asked before every datagram goes out (a caller's shared send budget); while it
+  // says no, datagrams wait in order and next_due_ms() comes back soon.
+  void set_send_gate(std::function<bool(std::int64_t now_ms)> gate) { gate_ = std::move(gate); }
   // Opens the sockets and sends the first queries; false when no interface could be used.
   bool start(std::int64_t now_ms);
   std::vector<int> fds() const;
@@ -60,6 +66,12 @@ class Search {
 
  private:
   void send_all(const std::vector<Question> &questions);
+  void flush(std::int64_t now_ms);
+
+  struct Outgoing {
+    std::size_t socket;
+    std::vector<std::uint8_t> bytes;
+  };
 
   SearchOptions options_;
   Collector collector_;
@@ -69,6 +81,9 @@ class Search {
   std::int64_t repeat_at_ = 0;
   bool repeated_ = false;
   std::int64_t followup_at_ = 0;
+  std::function<bool(std::int64_t)> gate_;
+  // Bounded: at most the browse names and the collector's capped follow-ups, per socket.
+  std::deque<Outgoing> outbox_;
 };
 
 // Local IPv4 interface addresses a search goes through by default (network order).
