@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "mdns/dns_message.h"
+#include "support/dns_attacks.h"
 #include "support/dns_craft.h"
 
 namespace kivo8::mdns {
@@ -14,6 +15,9 @@ namespace {
 
 namespace d = kivo8::test::dns;
 using d::Bytes;
+using d::label_of;
+using d::name_of_size;
+using d::ten_thousand_answers;
 
 // The decoder gets an exact-size heap copy, so AddressSanitizer sees any read past the end.
 std::optional<Message> decode_exact(const Bytes &bytes, DecodeError *error = nullptr) {
@@ -22,82 +26,8 @@ std::optional<Message> decode_exact(const Bytes &bytes, DecodeError *error = nul
   return decode_message(std::span<const std::uint8_t>(copy.get(), bytes.size()), error);
 }
 
-Bytes label_of(std::size_t n, char fill = 'x') {
-  Bytes out{static_cast<std::uint8_t>(n)};
-  out.insert(out.end(), n, static_cast<std::uint8_t>(fill));
-  return out;
-}
-
-// A wire name of exactly `octets` octets (root included), of labels of at most 63.
-Bytes name_of_size(std::size_t octets) {
-  Bytes out;
-  std::size_t left = octets - 1;
-  while (left > 0) {
-    std::size_t n = std::min<std::size_t>(63, left - 1);
-    if (left - (n + 1) == 1) --n;  // never leave a single octet, which cannot hold a label
-    auto l = label_of(n);
-    out.insert(out.end(), l.begin(), l.end());
-    left -= n + 1;
-  }
-  out.push_back(0);
-  return out;
-}
-
-Bytes ten_thousand_answers() {
-  // One question naming the type, then 10,000 PTR answers whose owner points at it and
-  // whose targets are distinct instance labels pointing at it too.
-  Bytes msg = d::cat({d::header(d::kResponse, 1, 10000), d::question(d::name("_ipp._tcp.local"), d::kPtr)});
-  for (int i = 0; i < 10000; ++i) {
-    char label[8];
-    std::snprintf(label, sizeof label, "p%05d", i);
-    msg = d::cat({msg, d::rr(d::name_then_pointer("", 12), d::kPtr, d::name_then_pointer(label, 12))});
-  }
-  return msg;
-}
-
-struct AttackCase {
-  const char *name;
-  Bytes message;
-  DecodeError error;
-};
-
 TEST(DnsDecode, AttackFixturesAreRefusedWhole) {
-  const Bytes hdr_an1 = d::header(d::kResponse, 0, 1);
-  const Bytes rr_tail = {0x00, 0x01, 0x00, 0x01, 0, 0, 0, 120, 0x00, 0x04, 10, 0, 0, 1};
-  const AttackCase cases[] = {
-      {"pointer to itself", d::cat({hdr_an1, {0xC0, 0x0C}, rr_tail}), DecodeError::BadName},
-      {"pointer loop of two", d::cat({d::header(d::kResponse, 2, 0), {0xC0, 0x12, 0, 1, 0, 1}, {0xC0, 0x0C, 0, 1, 0, 1}}),
-       DecodeError::BadName},
-      {"pointer loop of two reached backward",
-       d::cat({d::header(d::kResponse, 2, 0), {0x01, 'a', 0xC0, 0x12, 0, 1, 0, 1}, {0x01, 'b', 0xC0, 0x0C, 0, 1, 0, 1}}),
-       DecodeError::BadName},
-      {"pointer forward past the end", d::cat({hdr_an1, {0xC0, 0xFF}, rr_tail}), DecodeError::BadName},
-      {"pointer into its own labels", d::cat({hdr_an1, {0x01, 'a', 0xC0, 0x0C}, rr_tail}), DecodeError::BadName},
-      {"label length 64", d::cat({hdr_an1, label_of(64), {0}, rr_tail}), DecodeError::BadName},
-      {"reserved label type 0x80", d::cat({hdr_an1, {0x80, 0}, rr_tail}), DecodeError::BadName},
-      {"name of 256 octets", d::cat({hdr_an1, name_of_size(256), rr_tail}), DecodeError::BadName},
-      {"name of 256 octets through a pointer",
-       // A question holding a 250-octet name, then an owner of two labels pointing at it.
-       d::cat({d::header(d::kResponse, 1, 1), d::question(name_of_size(250), 1), label_of(3), label_of(1),
-               {0xC0, 0x0C}, rr_tail}),
-       DecodeError::BadName},
-      {"rdlength past the end", d::cat({hdr_an1, d::name("p.local"), {0, 1, 0, 1, 0, 0, 0, 120, 0x00, 0x40, 10, 0, 0, 1}}),
-       DecodeError::Truncated},
-      {"txt string past its record",
-       d::cat({d::header(d::kResponse, 0, 2), d::name("p.local"), {0, 16, 0, 1, 0, 0, 0, 120, 0, 3, 10, 'a', '='},
-               d::rr(d::name("p.local"), d::kA, d::a(10, 0, 0, 1))}),
-       DecodeError::BadRdata},
-      {"A record of 5 octets", d::cat({hdr_an1, d::name("p.local"), {0, 1, 0, 1, 0, 0, 0, 120, 0, 5, 10, 0, 0, 1, 9}}),
-       DecodeError::BadRdata},
-      {"srv target running past rdlength",
-       d::cat({d::header(d::kResponse, 0, 2), d::rr(d::name("p.local"), d::kSrv, {0, 0, 0, 0, 0x02, 0x77, 0x01}),
-               {0x61, 0}, d::rr(d::name("x"), d::kA, d::a(1, 2, 3, 4))}),
-       DecodeError::BadRdata},
-      {"answer count the datagram cannot hold", d::cat({d::header(d::kResponse, 0, 10000), d::rr(d::name("p"), 1, {1, 2, 3, 4})}),
-       DecodeError::Counts},
-      {"header cut short", Bytes{0, 0, 0x84, 0, 0, 0, 0, 1}, DecodeError::Truncated},
-  };
-  for (const auto &c : cases) {
+  for (const auto &c : test::dns::attack_cases()) {
     SCOPED_TRACE(c.name);
     DecodeError error = DecodeError::None;
     EXPECT_FALSE(decode_exact(c.message, &error).has_value());

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "mdns/search.h"
+#include "support/dns_attacks.h"
 #include "support/dns_craft.h"
 #include "support/mdns_lan.h"
 #include "support/snmp_agents.h"
@@ -233,6 +234,45 @@ TEST(MdnsSearch, QueriesAsTsharkDissectsThem) {
   const Device *desk = device_at(devices, lan.address(zc));
   ASSERT_NE(desk, nullptr);
   EXPECT_EQ(desk->services.at(0).instance, "Desk");
+}
+
+// The attack datagrams of the decoder's table, a datagram of 3,000 answers and one that
+// claims 10,000, sent through the network by a responder of our own after a valid answer:
+// the valid printer is found, every damaged datagram is dropped whole and counted, and
+// the flood stays within the caps.
+TEST(MdnsSearch, AttackDatagramsThroughTheNetwork) {
+  KIVO8_REQUIRE_NETNS();
+  KIVO8_REQUIRE_PROGRAM("/usr/bin/python3");
+  MdnsLan lan;
+  const int evil = lan.add_device();
+  std::vector<d::Bytes> datagrams = {d::printer_reply("Valid Printer", "_ipp._tcp.local", "valid.local", 631,
+                                                      {"ty=Valid Model 1", "usb_MFG=Valid"}, d::a(10, 53, 0, 2))};
+  const auto cases = d::attack_cases();
+  for (const auto &c : cases) datagrams.push_back(c.message);
+  d::Bytes flood = d::cat({d::header(d::kResponse, 1, 3000), d::question(d::name("_ipp._tcp.local"), d::kPtr)});
+  for (int i = 0; i < 3000; ++i) {
+    char label[8];
+    std::snprintf(label, sizeof label, "f%04d", i);
+    flood = d::cat({flood, d::rr(d::name_then_pointer("", 12), d::kPtr, d::name_then_pointer(label, 12))});
+  }
+  ASSERT_LT(flood.size(), 65507u);
+  datagrams.push_back(flood);
+  d::Bytes lie = flood;
+  lie[6] = 10000 >> 8;
+  lie[7] = 10000 & 0xFF;
+  datagrams.push_back(lie);
+  ASSERT_TRUE(lan.start_attacker(evil, datagrams));
+
+  Counters counters;
+  SearchStats stats;
+  auto devices = search_from_hub(lan, &counters, &stats, 2000);
+  EXPECT_EQ(stats.replies, datagrams.size()) << "every datagram arrived whole";
+  EXPECT_EQ(counters.damaged, cases.size() + 1);
+  ASSERT_EQ(devices.size(), 1u);
+  EXPECT_EQ(dotted(devices[0].ipv4), lan.address(evil));
+  EXPECT_EQ(devices[0].services.size(), Limits{}.max_services_per_device);
+  EXPECT_EQ(devices[0].services[0].instance, "Valid Printer");
+  EXPECT_EQ(*devices[0].services[0].txt_value("ty"), "Valid Model 1");
 }
 
 }  // namespace
