@@ -6,6 +6,8 @@
 #include <arpa/inet.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <memory>
 #include <map>
 #include <set>
 #include <sstream>
@@ -42,9 +44,22 @@ std::vector<Device> search_from_hub(MdnsLan &lan, Counters *counters = nullptr, 
                                     std::int64_t window_ms = 2500) {
   SearchOptions options;
   options.window_ms = window_ms;
+  // KIVO8_MDNS_CAPTURE=DIR keeps a capture of each search, from which the fuzz seeds of
+  // the DNS decoder are taken (the replies of the real responders).
+  std::unique_ptr<test::Process> capture;
+  if (const char *dir = std::getenv("KIVO8_MDNS_CAPTURE")) {
+    const std::string pcap = std::string(dir) + "/" + ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".pcap";
+    capture = std::make_unique<test::Process>(std::vector<std::string>{"tshark", "-i", "br0", "-w", pcap, "-f", "udp"},
+                                              lan.hub().name());
+    test::wait_until(20, [&] {
+      lan.hub().sh("bash -c 'echo mark > /dev/udp/" + lan.address(0) + "/9' 2>/dev/null");
+      return !lan.hub().sh_output("tshark -r " + pcap + " -Y 'udp.dstport==9' 2>/dev/null").empty();
+    });
+  }
   lan.hub().enter();
   auto devices = run_search(options, counters, stats);
   lan.hub().leave();
+  if (capture) capture->stop();
   return devices;
 }
 
