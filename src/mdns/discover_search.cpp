@@ -210,6 +210,22 @@ bool merge_into(kivo::discover::Device &device, const Device &found) {
   return changed;
 }
 
+SearchOptions options_for_targets(const ifinfo *targets, std::int32_t timeout_ms, std::uint32_t max_devices) {
+  SearchOptions options;
+  std::int64_t longest = 0;
+  // The list is the caller's; its length is bounded by what the caller built, and an
+  // address is taken once however often it is listed.
+  for (const ifinfo *e = targets; e != nullptr; e = e->next) {
+    if (ifinfo_get_type(e) != IFINFO_LOCAL || e->addr.s_addr == 0) continue;
+    if (std::find(options.interfaces.begin(), options.interfaces.end(), e->addr.s_addr) == options.interfaces.end())
+      options.interfaces.push_back(e->addr.s_addr);
+    longest = std::max<std::int64_t>(longest, std::int64_t(std::max(e->count, 1)) * 1000);
+  }
+  options.window_ms = timeout_ms > 0 ? timeout_ms : longest > 0 ? longest : 2000;
+  if (max_devices > 0) options.limits.max_devices = max_devices;
+  return options;
+}
+
 std::unique_ptr<kivo::discover::Search> make_discover_search(const SearchOptions &options) {
   return std::make_unique<DiscoverSearch>(options);
 }

@@ -9,9 +9,16 @@
 
 #include "discover/naming.h"
 #include "discover/search.h"
+#include "kivo8/ifinfo.h"
 #include "mdns/search.h"
 
 namespace kivo8::mdns {
+
+// The options of a discovery's DNS-SD search over the search-target list `targets`: its
+// local-interface entries with an address are the interfaces queried (every local
+// interface when there is none); the window is `timeout_ms` when positive, else the
+// longest time-out of those entries, else 2 s; at most `max_devices` devices are kept.
+SearchOptions options_for_targets(const ifinfo *targets, std::int32_t timeout_ms, std::uint32_t max_devices);
 
 // `options.window_ms` is how long the search listens after its first queries.
 std::unique_ptr<kivo::discover::Search> make_discover_search(const SearchOptions &options);
