@@ -157,8 +157,8 @@ TEST(DiscoverCancel, ACallbackMayReadTheLibraryAndCancel) {
   EXPECT_LT(took, 15.0);
   EXPECT_EQ(inside.calls, 2);
   EXPECT_EQ(inside.count_seen, 1u);
-  EXPECT_EQ(inside.via_get, "Jet 9");
-  EXPECT_EQ(inside.name_seen, "Jet 9");
+  EXPECT_EQ(inside.via_get, "Jet 9 controller");
+  EXPECT_EQ(inside.name_seen, "Jet 9 controller");
   EXPECT_TRUE(inside.printer);
   EXPECT_EQ(inside.target_kind, IFINFO_LOCAL);
   ASSERT_EQ(kivo_discover_count(h.get()), 1u);

@@ -15,6 +15,7 @@
 
 #include "common.h"
 #include "discover_view.h"
+#include "text_out.h"
 
 namespace kivo {
 
@@ -29,7 +30,8 @@ const char kDiscoverHelp[] =
     "    once per community name;\n"
     "  - address ranges: a GET to every address, paced at the send rate;\n"
     "  - SLP: a Service Request by multicast through every interface (with the scope\n"
-    "    DEFAULT when no SLP target is saved).\n"
+    "    DEFAULT when no SLP target is saved);\n"
+    "  - DNS-SD: multicast DNS queries for printer services through every interface.\n"
     "Each device that answers is asked for its names at once, and its web server probed.\n"
     "\n"
     "Options (none of them is saved):\n"
@@ -44,16 +46,21 @@ const char kDiscoverHelp[] =
     "  --v2c               ask with SNMPv2c instead of SNMPv1\n"
     "  --no-broadcast      no broadcast searches\n"
     "  --no-slp            no SLP searches\n"
+    "  --no-mdns           no DNS-SD (multicast DNS) searches\n"
     "  --no-web            do not probe web servers\n"
     "  --slp-type TYPE     SLP service type (default service:printer)\n"
-    "  --json              print a JSON array instead of the table\n"
+    "  --json              print a JSON array instead of the table (texts in UTF-8,\n"
+    "                      untranslated; web_server null with --no-web)\n"
+    "  --wide              show long names whole instead of cutting them to the\n"
+    "                      terminal's width\n"
     "  --lang LANG         language of names and headings (default: from the locale)\n"
-    "  --datadir DIR       catalogue directory (default " KIVO8_DATADIR ")\n"
+    "  --datadir DIR       catalogue directory (default {1})\n"
     "  -h, --help          this text\n"
     "\n"
     "A progress bar shows on standard error during a range scan when it is a terminal.\n"
     "Exit status: 0 the search ran (whether or not devices were found), 1 it could not\n"
-    "run, 2 bad arguments.\n";
+    "run (also when this host has no network interface but the loopback and no address\n"
+    "range is given), 2 bad arguments.\n";
 
 // The most addresses one --range or file line may hold: a /8.
 constexpr std::uint64_t kLargestRange = 1u << 24;
@@ -65,8 +72,10 @@ struct Range {
 struct Options {
   Session::Options setup;
   bool json = false;
+  bool wide = false;
   bool broadcast = true;
   bool slp = true;
+  bool mdns = true;
   bool web = true;
   bool v2c = false;
   int timeout = 0;  // 0: each target's own
@@ -209,7 +218,8 @@ DiscoveredDevice view_of(const kivo_discover_device &d) {
   const device_record *r = d.record;
   v.address = ipv4_text(d.address);
   const char *name = device_get_productname(r);
-  v.name = name != nullptr ? name : "";
+  v.shown_name = name != nullptr ? name : "";
+  v.name = untranslated_name(name);
   v.kind = kind_of(r);
   v.type = r->info != nullptr ? r->info->type : -1;
   v.web = d.web_server == KIVO_DISCOVER_WEB_YES;
@@ -271,17 +281,23 @@ int cmd_discover(int argc, char **argv, int first) {
       args.fail("unexpected argument '" + operand + "'");
     } else if (o == "h" || o == "help") {
       args.no_value();
-      std::fputs(kDiscoverHelp, stdout);
+      put(stdout, subst(tr(kDiscoverHelp), {KIVO8_DATADIR}));
       return kExitOk;
     } else if (o == "json") {
       args.no_value();
       opt.json = true;
+    } else if (o == "wide") {
+      args.no_value();
+      opt.wide = true;
     } else if (o == "no-broadcast") {
       args.no_value();
       opt.broadcast = false;
     } else if (o == "no-slp") {
       args.no_value();
       opt.slp = false;
+    } else if (o == "no-mdns") {
+      args.no_value();
+      opt.mdns = false;
     } else if (o == "no-web") {
       args.no_value();
       opt.web = false;
@@ -305,7 +321,7 @@ int cmd_discover(int argc, char **argv, int first) {
       if (opt.slp_type.empty()) args.fail("the SLP service type must not be empty");
     } else if (o == "community") {
       std::string c = args.value();
-      if (c.empty()) args.fail("a community name must not be empty");
+      check_community(args, c);
       opt.communities.push_back(c);
     } else if (o == "range") {
       opt.ranges.push_back(*checked_range(args, args.value(), true));
@@ -330,7 +346,7 @@ int cmd_discover(int argc, char **argv, int first) {
   for (const Range &r : opt.ranges) {
     ifinfo *e = ifinfo_new();
     if (e == nullptr) {
-      std::fprintf(stderr, "kivo discover: out of memory\n");
+      put(stderr, "kivo discover: out of memory\n");
       return kExitFailed;
     }
     e->id = 10000;
@@ -341,13 +357,29 @@ int cmd_discover(int argc, char **argv, int first) {
     ifinfo_add(lib.targets_ref(), e);
   }
 
+  // Without an interface (the library lists none for the loopback) no broadcast and no
+  // multicast can leave: "No devices found." would pass for a search that never ran.
+  bool interface = false, range = false;
+  for (ifinfo *e = lib.targets(); e != nullptr; e = e->next) {
+    interface = interface || (ifinfo_get_type(e) == IFINFO_LOCAL && e->addr.s_addr != 0);
+    range = range || ifinfo_get_type(e) == IFINFO_RANGE;
+  }
+  if (!interface && !range) {
+    put(stderr, "kivo discover: " +
+                    tr("this host has no network interface but the loopback: there is "
+                       "nothing to search (give an address range with --range to scan one)") +
+                    "\n");
+    return kExitFailed;
+  }
+
   std::vector<const char *> communities;
   for (const auto &c : opt.communities) communities.push_back(c.c_str());
   ProgressBar bar;
   kivo_discover_options options;
   kivo_discover_options_init(&options);
   options.searches = KIVO_DISCOVER_RANGES | (opt.broadcast ? KIVO_DISCOVER_BROADCAST : 0u) |
-                     (opt.slp ? KIVO_DISCOVER_SLP : 0u) | (opt.web ? KIVO_DISCOVER_WEB : 0u);
+                     (opt.slp ? KIVO_DISCOVER_SLP : 0u) |
+                     (opt.mdns ? KIVO_DISCOVER_MDNS : 0u) | (opt.web ? KIVO_DISCOVER_WEB : 0u);
   options.versions = opt.v2c ? KIVO_DISCOVER_V2C : KIVO_DISCOVER_V1;
   options.communities = communities.empty() ? nullptr : communities.data();
   options.community_count = static_cast<std::uint32_t>(communities.size());
@@ -395,7 +427,7 @@ int cmd_discover(int argc, char **argv, int first) {
     for (std::uint32_t i = 0; i < kivo_discover_count(search.get()); ++i)
       view.push_back(view_of(*kivo_discover_get(search.get(), i)));
   }
-  print_devices(quiet.out(), view, opt.json);
+  print_devices(quiet.out(), view, opt.json, opt.wide);
   search.reset();
   return kExitOk;
 }
