@@ -16,7 +16,7 @@ namespace kivo {
 namespace {
 
 const char kTargetsHelp[] =
-    "Usage: kivo targets [--json] [list]\n"
+    "Usage: kivo targets [--json] [--wide] [list]\n"
     "       kivo targets add-range FIRST LAST [SETTINGS]\n"
     "       kivo targets add-broadcast ADDRESS NETMASK [SETTINGS]\n"
     "       kivo targets add-slp SCOPE[,SCOPE...] [SETTINGS]\n"
@@ -34,7 +34,8 @@ const char kTargetsHelp[] =
     "  --community NAME    community name to try (repeat for several; default vellum;\n"
     "                      with set, the names replace the target's names)\n"
     "Other options:\n"
-    "  --json              list as a JSON array\n"
+    "  --json              list as a JSON array (texts in UTF-8, untranslated)\n"
+    "  --wide              show long addresses and scope lists whole in the table\n"
     "  --lang LANG, --datadir DIR   language and catalogue directory of the headings\n"
     "  -h, --help          this text\n"
     "\n"
@@ -69,30 +70,7 @@ std::string join(const std::vector<std::string> &items, const char *sep) {
   return out;
 }
 
-// Visible width of UTF-8 text: continuation bytes take no column.
-std::size_t width(const std::string &s) {
-  return static_cast<std::size_t>(std::count_if(
-      s.begin(), s.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
-}
-
-void print_table(std::FILE *out, const std::vector<std::vector<std::string>> &rows) {
-  std::vector<std::size_t> widths;
-  for (const auto &r : rows)
-    for (std::size_t i = 0; i < r.size(); ++i) {
-      if (widths.size() <= i) widths.push_back(0);
-      widths[i] = std::max(widths[i], width(r[i]));
-    }
-  for (const auto &r : rows) {
-    std::string line;
-    for (std::size_t i = 0; i < r.size(); ++i) {
-      line += r[i];
-      if (i + 1 < r.size()) line += std::string(widths[i] - width(r[i]) + 2, ' ');
-    }
-    std::fprintf(out, "%s\n", line.c_str());
-  }
-}
-
-void list_targets(std::FILE *out, ifinfo *head, bool json) {
+void list_targets(std::FILE *out, ifinfo *head, bool json, bool wide) {
   if (json) {
     std::fprintf(out, "[");
     bool first = true;
@@ -139,9 +117,13 @@ void list_targets(std::FILE *out, ifinfo *head, bool json) {
   rows.push_back({tr("ID"), tr("Kind"), tr("Addresses"), tr("Time-out"), tr("Hops"),
                   tr("Communities")});
   for (const ifinfo *e = head; e != nullptr; e = e->next)
-    rows.push_back({std::to_string(e->id), tr(kind_word(e)), addresses_text(e),
-                    std::to_string(e->count), std::to_string(e->flag), join(communities(e), ",")});
-  print_table(out, rows);
+    rows.push_back({std::to_string(e->id), tr(kind_word(e)), safe_text(addresses_text(e)),
+                    std::to_string(e->count), std::to_string(e->flag),
+                    safe_text(join(communities(e), ","))});
+  TableLayout layout;
+  layout.shrink = 2;
+  layout.wide = wide;
+  print_table(out, rows, layout);
 }
 
 struct Settings {
@@ -149,15 +131,6 @@ struct Settings {
   std::optional<int> hops;
   std::vector<std::string> communities;
 };
-
-// Community names are saved comma-separated with backslash escapes; anything printable
-// goes, but a line end would break the preference file.
-void check_community(const Args &args, const std::string &c) {
-  if (c.empty()) args.fail("a community name must not be empty");
-  if (c.size() > 255) args.fail("the community name '" + c.substr(0, 20) + "...' is too long");
-  for (unsigned char ch : c)
-    if (ch < 0x20 || ch == 0x7F) args.fail("the community name '" + c + "' holds a control character");
-}
 
 void apply(ifinfo *e, const Settings &s) {
   if (s.timeout) e->count = *s.timeout;
@@ -319,6 +292,7 @@ int cmd_targets(int argc, char **argv, int first) {
   Args args("targets", argc, argv, first);
   Session::Options setup;
   bool json = false;
+  bool wide = false;
   Settings settings;
   std::vector<std::string> operands;
   std::string opt, operand;
@@ -327,11 +301,14 @@ int cmd_targets(int argc, char **argv, int first) {
       operands.push_back(operand);
     } else if (opt == "h" || opt == "help") {
       args.no_value();
-      std::fputs(kTargetsHelp, stdout);
+      put(stdout, tr(kTargetsHelp));
       return kExitOk;
     } else if (opt == "json") {
       args.no_value();
       json = true;
+    } else if (opt == "wide") {
+      args.no_value();
+      wide = true;
     } else if (opt == "lang") {
       setup.lang = args.value();
     } else if (opt == "datadir") {
@@ -402,11 +379,11 @@ int cmd_targets(int argc, char **argv, int first) {
   QuietLibrary quiet;
   if (action == "list") {
     settle_ids(lib);
-    list_targets(quiet.out(), lib.targets(), json);
+    list_targets(quiet.out(), lib.targets(), json, wide);
     return kExitOk;
   }
   if (!lib.have_preferences()) {
-    std::fprintf(stderr, "kivo targets: the preference directory ~/.kivo cannot be used\n");
+    put(stderr, "kivo targets: " + tr("the preference directory ~/.kivo cannot be used") + "\n");
     return kExitFailed;
   }
   PreferenceLock lock;
@@ -476,7 +453,7 @@ int cmd_targets(int argc, char **argv, int first) {
       }
     }
     if (e == nullptr) {
-      std::fprintf(stderr, "kivo targets: cannot make the new target\n");
+      put(stderr, "kivo targets: " + tr("cannot make the new target") + "\n");
       return kExitFailed;
     }
     apply(e, settings);
@@ -488,10 +465,10 @@ int cmd_targets(int argc, char **argv, int first) {
   if (ifinfo_write_preference(lib.targets()) != 0 ||
       lanset_get_preference_string("network", "total", total, sizeof total) != 0 ||
       std::atoi(total) != ifinfo_get_num(lib.targets())) {
-    std::fprintf(stderr, "kivo targets: the preference file could not be written\n");
+    put(stderr, "kivo targets: " + tr("the preference file could not be written") + "\n");
     return kExitFailed;
   }
-  std::fprintf(quiet.out(), "%s\n", done.c_str());
+  put(quiet.out(), done + "\n");
   return kExitOk;
 }
 
