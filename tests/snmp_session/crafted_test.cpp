@@ -65,18 +65,19 @@ TEST_F(Crafted, UndecodableRepliesFailTheRequestWithTheirCode) {
       {"version 3 to a fixed version", 1, with([](craft::Message &m) { m.version = 3; }), -2},
       {"v2c reply to a v1 session", 0, with([](craft::Message &m) { m.version = 1; }), -2},
       {"v1 reply to a v2c session", 1, with([](craft::Message &m) { m.version = 0; }), -2},
+      // Without a request id that can be read, a datagram answers no request: it is
+      // dropped and the wait runs out.
       {"not a sequence, no fixed version", -1,
-       [](const Bytes &) { return Bytes{0x04, 0x02, 'h', 'i'}; }, -2},
-      // The header, version or community cannot be read: a decoding failure, whatever
-      // the session's version.
+       [](const Bytes &) { return Bytes{0x04, 0x02, 'h', 'i'}; }, -6},
       {"not a sequence, fixed version", 1,
-       [](const Bytes &) { return Bytes{0x04, 0x02, 'h', 'i'}; }, -8},
+       [](const Bytes &) { return Bytes{0x04, 0x02, 'h', 'i'}; }, -6},
+      // The community cannot be read: a decoding failure, whatever the session's version.
       {"community longer than 256 bytes", 1,
        with([](craft::Message &m) { m.community = std::string(300, 'c'); }), -8},
       {"community longer than 256 bytes, no fixed version", -1,
        with([](craft::Message &m) { m.community = std::string(300, 'c'); }), -8},
       {"message cut after the version", 1,
-       [good](const Bytes &) { return Bytes(good.begin(), good.begin() + 5); }, -8},
+       [good](const Bytes &) { return Bytes(good.begin(), good.begin() + 5); }, -6},
       {"binding without value", 1,
        [](const Bytes &req) {
          craft::Request r = craft::decode_request(req);
@@ -105,15 +106,15 @@ TEST_F(Crafted, UndecodableRepliesFailTheRequestWithTheirCode) {
     snmp_add_null_var(request.get(), craft::parse_oid(kSysDescr).data(), 9);
     EXPECT_EQ(snmp_synch_response(s.get(), request.get(), &raw), c.expected);
     EXPECT_EQ(raw, nullptr);
-    EXPECT_EQ(s->error, c.expected);
-    // One datagram ends the wait: there is no second transmission.
+    EXPECT_EQ(s->error, c.expected == -6 ? 0 : c.expected);
+    // The reply ends the wait: there is no second transmission.
     EXPECT_EQ(responder_->received(), 1);
   }
 }
 
-TEST_F(Crafted, ReplyIsNotMatchedAgainstTheRequest) {
-  // A reply with another request id, another community and another PDU type is still the
-  // reply: the first datagram that reaches the socket ends the wait.
+TEST_F(Crafted, ReplyWithAnotherRequestIdIsDropped) {
+  // Another request id, another community and another PDU type: not the reply. It is
+  // dropped, and the wait goes on until its time-out.
   respond_always([](const Bytes &) {
     craft::Message m;
     m.version = 1;
@@ -126,13 +127,8 @@ TEST_F(Crafted, ReplyIsNotMatchedAgainstTheRequest) {
   SessionPtr s = session(1);
   OidList names({kSysDescr});
   snmp_pdu *raw = nullptr;
-  ASSERT_EQ(snmp_get(s.get(), names.get(), &raw), 0);
-  PduPtr response(raw);
-  EXPECT_EQ(response->reqid, 99999u);
-  EXPECT_EQ(response->command, 0xA7);
-  EXPECT_EQ(std::string(reinterpret_cast<char *>(response->community), response->community_len),
-            "other");
-  EXPECT_EQ(string_of(bindings(response.get()).at(0)), "someone else");
+  EXPECT_EQ(snmp_get(s.get(), names.get(), &raw), -6);
+  EXPECT_EQ(raw, nullptr);
 }
 
 TEST_F(Crafted, UnknownValueTypeIsPrintedOnceAndFailsTheRequest) {
@@ -367,8 +363,10 @@ TEST_F(Crafted, WalkFailsBeforeSendingWhenARootDoesNotFit) {
   snmp_pdu_list *raw = reinterpret_cast<snmp_pdu_list *>(1);
   EXPECT_EQ(snmp_walk(s.get(), nullptr, &raw), -1);
   EXPECT_EQ(raw, nullptr);
-  // A root of exactly 128 sub-identifiers is walked.
+  // A root of exactly 128 sub-identifiers is walked (1.3.3...: a first arc of 3 could not
+  // be sent).
   Oid longest(128, 3);
+  longest[0] = 1;
   respond_always([longest](const Bytes &req) {
     Oid next = longest;
     next.back() = 4;
