@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "../snmp_session/session_helpers.h"
+#include "support/session_helpers.h"
 #include "kivo8/ifinfo.h"
 
 namespace kivo8::test {

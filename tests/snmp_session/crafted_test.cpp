@@ -2,7 +2,7 @@
 // paths of the response functions and of the walk.
 #include <gtest/gtest.h>
 
-#include "session_helpers.h"
+#include "support/session_helpers.h"
 
 namespace kivo8::test {
 namespace {

@@ -5,7 +5,7 @@
 #include <mutex>
 
 #include "kivo8/ifinfo.h"
-#include "session_helpers.h"
+#include "support/session_helpers.h"
 
 namespace kivo8::test {
 namespace {

@@ -47,14 +47,18 @@ const char kDiscoverHelp[] =
     "  --no-slp            no SLP searches\n"
     "  --no-web            do not probe web servers\n"
     "  --slp-type TYPE     SLP service type (default service:printer)\n"
-    "  --json              print a JSON array instead of the table\n"
+    "  --json              print a JSON array instead of the table (texts in UTF-8,\n"
+    "                      untranslated; web_server null with --no-web)\n"
+    "  --wide              show long names whole instead of cutting them to the\n"
+    "                      terminal's width\n"
     "  --lang LANG         language of names and headings (default: from the locale)\n"
-    "  --datadir DIR       catalogue directory (default " KIVO8_DATADIR ")\n"
+    "  --datadir DIR       catalogue directory (default {1})\n"
     "  -h, --help          this text\n"
     "\n"
     "A progress bar shows on standard error during a range scan when it is a terminal.\n"
     "Exit status: 0 the search ran (whether or not devices were found), 1 it could not\n"
-    "run, 2 bad arguments.\n";
+    "run (also when this host has no network interface but the loopback and no address\n"
+    "range is given), 2 bad arguments.\n";
 
 const std::vector<std::uint32_t> kSysDescr = {1, 3, 6, 1, 2, 1, 1, 1, 0};
 const std::vector<std::uint32_t> kSysObjectId = {1, 3, 6, 1, 2, 1, 1, 2, 0};
@@ -77,6 +81,7 @@ using PduPtr = std::unique_ptr<snmp_pdu, PduDeleter>;
 struct Options {
   Session::Options setup;
   bool json = false;
+  bool wide = false;
   bool broadcast = true;
   bool slp = true;
   bool web = true;
@@ -139,7 +144,7 @@ struct Outcome {
   std::mutex mutex;
   void warn(const std::string &text) {
     std::lock_guard<std::mutex> lock(mutex);
-    std::fprintf(stderr, "kivo discover: %s\n", text.c_str());
+    put(stderr, "kivo discover: " + safe_text(text) + "\n");
   }
 };
 
@@ -466,11 +471,14 @@ int cmd_discover(int argc, char **argv, int first) {
       args.fail("unexpected argument '" + operand + "'");
     } else if (o == "h" || o == "help") {
       args.no_value();
-      std::fputs(kDiscoverHelp, stdout);
+      put(stdout, subst(tr(kDiscoverHelp), {KIVO8_DATADIR}));
       return kExitOk;
     } else if (o == "json") {
       args.no_value();
       opt.json = true;
+    } else if (o == "wide") {
+      args.no_value();
+      opt.wide = true;
     } else if (o == "no-broadcast") {
       args.no_value();
       opt.broadcast = false;
@@ -492,7 +500,7 @@ int cmd_discover(int argc, char **argv, int first) {
       if (opt.slp_type.empty()) args.fail("the SLP service type must not be empty");
     } else if (o == "community") {
       std::string c = args.value();
-      if (c.empty()) args.fail("a community name must not be empty");
+      check_community(args, c);
       opt.communities.push_back(c);
     } else if (o == "range") {
       std::string r = args.value();
@@ -559,6 +567,15 @@ int cmd_discover(int argc, char **argv, int first) {
   std::vector<ifinfo *> locals;
   for (ifinfo *e = lib.targets(); e != nullptr; e = e->next)
     if (ifinfo_get_type(e) == IFINFO_LOCAL && e->addr.s_addr != 0) locals.push_back(e);
+  // Without an interface (the library lists none for the loopback) no broadcast and no
+  // multicast can leave: "No devices found." would pass for a search that never ran.
+  if (locals.empty() && !table) {
+    put(stderr, "kivo discover: " +
+                    tr("this host has no network interface but the loopback: there is "
+                       "nothing to search (give an address range with --range to scan one)") +
+                    "\n");
+    return kExitFailed;
+  }
 
   if (opt.broadcast) {
     for (ifinfo *e = lib.targets(); e != nullptr; e = e->next) {
@@ -633,9 +650,11 @@ int cmd_discover(int argc, char **argv, int first) {
     const device_record *r = &d->record;
     v.address = ipv4_text(r->address);
     const char *name = device_get_productname(r);
-    v.name = name != nullptr ? name : "";
+    v.shown_name = name != nullptr ? name : "";
+    v.name = untranslated_name(name);
     v.kind = kind_of(r);
     v.type = r->info != nullptr ? r->info->type : -1;
+    v.web_probed = opt.web;
     v.web = d->web;
     for (const char *w : {"broadcast", "scan", "slp"})
       if (d->ways.count(w) != 0) v.found_by.push_back(w);
@@ -647,7 +666,7 @@ int cmd_discover(int argc, char **argv, int first) {
     v.slp_urls = d->urls;
     view.push_back(std::move(v));
   }
-  print_devices(quiet.out(), view, opt.json);
+  print_devices(quiet.out(), view, opt.json, opt.wide);
   return kExitOk;
 }
 
