@@ -61,7 +61,7 @@ TEST(SavedTargetsCrash, AKilledSaveLeavesTheOldListOrTheNewOne) {
     ASSERT_EQ(kill(child, SIGKILL), 0);
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
-    if (PrefHome::exists(home.temp())) ++mid_write;
+    if (home.temp_left()) ++mid_write;
     ASSERT_TRUE(PrefHome::exists(home.file())) << "file missing after kill " << kills;
     ifinfo *read = nullptr;
     ifinfo_read_preference(&read);

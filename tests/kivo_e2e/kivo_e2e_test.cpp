@@ -184,7 +184,7 @@ TEST_F(KivoNetwork, DiscoverTargetsGetAndWalk) {
   EXPECT_EQ(device_summary(home_, first.out), expected) << first.out;
 
   // The same network by an address-range scan, saved as a target, without broadcasts;
-  // in German, so the names the library translates change and the printers' do not.
+  // in German, which the JSON does not follow: its names stay untranslated.
   Result add = kivo(hub(), home_, {"targets", "add-range", ip(0), "10.77.0.9", "--timeout", "1"});
   ASSERT_EQ(add.status, 0) << add.err;
   EXPECT_EQ(add.out, "added target 10001\n");
@@ -197,8 +197,8 @@ TEST_F(KivoNetwork, DiscoverTargetsGetAndWalk) {
       {ip(0), ip(0) + "|Jet 100|printer|true|scan"},
       {ip(1), ip(1) + "|Jet 200 Duplex|printer|false|scan"},
       {ip(2), ip(2) + "|Jet 300|printer|false|scan"},
-      {ip(3), ip(3) + "|Unbekannt|other|false|scan"},
-      {ip(4), ip(4) + "|Gerät ohne SNMP|no-snmp|false|slp"},
+      {ip(3), ip(3) + "|Unknown|other|false|scan"},
+      {ip(4), ip(4) + "|SNMP Disabled Device|no-snmp|false|slp"},
   };
   EXPECT_EQ(device_summary(home_, scan.out), expected) << scan.out;
 
@@ -215,6 +215,7 @@ TEST_F(KivoNetwork, DiscoverTargetsGetAndWalk) {
   EXPECT_NE(lines[0].find("Gefunden über"), std::string::npos) << lines[0];
   for (int i = 0; i < 4; ++i) EXPECT_EQ(lines[static_cast<std::size_t>(i + 1)].rfind(ip(i), 0), 0u);
   EXPECT_NE(lines[1].find("Broadcast, Bereichssuche"), std::string::npos) << lines[1];
+  EXPECT_NE(lines[4].find("Unbekannt"), std::string::npos) << "the table is translated: " << lines[4];
 
   // Target edits are saved and read back by the next run; a rejected edit changes nothing.
   Result set = kivo(hub(), home_, {"targets", "set", "10001", "--community", "ink", "--community",

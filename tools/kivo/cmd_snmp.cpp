@@ -48,27 +48,6 @@ const char kWalkHelp[] =
     "Exit status: 0 the walk ended normally, 1 the agent did not answer or reported an\n"
     "error, 2 bad arguments.\n";
 
-struct Target {
-  in_addr address{};
-  int port = 161;
-  std::string text;
-};
-
-Target parse_target(const Args &args, const std::string &text) {
-  Target t;
-  t.text = text;
-  std::string host = text;
-  auto colon = text.rfind(':');
-  if (colon != std::string::npos) {
-    host = text.substr(0, colon);
-    t.port = static_cast<int>(parse_number(args, "the port", text.substr(colon + 1), 1, 65535));
-  }
-  auto a = resolve_host(host);
-  if (!a) args.fail("cannot find the host '" + host + "'");
-  t.address = *a;
-  return t;
-}
-
 struct SessionDeleter {
   void operator()(snmp_session *s) const { snmp_free_session(s); }
 };
@@ -129,7 +108,7 @@ int walk_subtree(snmp_session *session, const std::vector<std::uint32_t> &root,
     std::unique_ptr<snmp_pdu, PduDeleter> response(raw);
     if (rc == 0 && !response) rc = SNMP_ERR_OTHER;
     if (rc != 0) {
-      std::fprintf(stderr, "kivo walk: %s\n", session_error_text(rc, host).c_str());
+      put(stderr, "kivo walk: " + safe_text(session_error_text(rc, host)) + "\n");
       return kExitFailed;
     }
     if (response->errstat != 0) {
@@ -177,7 +156,7 @@ int cmd_get(int argc, char **argv, int first, bool walk) {
       operands.push_back(operand);
     } else if (opt == "h" || opt == "help") {
       args.no_value();
-      std::fputs(walk ? kWalkHelp : kGetHelp, stdout);
+      put(stdout, tr(walk ? kWalkHelp : kGetHelp));
       return kExitOk;
     } else if (opt == "v" || opt == "version") {
       std::string v = args.value();
@@ -186,10 +165,10 @@ int cmd_get(int argc, char **argv, int first, bool walk) {
       else if (v == "2c")
         version = SNMP_VERSION_2c;
       else
-        args.fail("the SNMP version must be 1 or 2c, not '" + v + "'");
+        args.fail(subst(tr("the SNMP version must be 1 or 2c, not '{1}'"), {v}));
     } else if (opt == "c" || opt == "community") {
       community = args.value();
-      if (community.empty()) args.fail("the community name must not be empty");
+      check_community(args, community);
     } else if (opt == "t" || opt == "timeout") {
       timeout = static_cast<int>(parse_number(args, "the time-out", args.value(), 1, 60));
     } else if (opt == "r" || opt == "retries") {
@@ -198,30 +177,30 @@ int cmd_get(int argc, char **argv, int first, bool walk) {
       args.unknown();
     }
   }
-  if (operands.empty()) args.fail("no host given");
-  if (!walk && operands.size() < 2) args.fail("no object identifier given");
-  if (walk && operands.size() > 2) args.fail("walk takes one object identifier, not several");
+  if (operands.empty()) args.fail(tr("no host given"));
+  if (!walk && operands.size() < 2) args.fail(tr("no object identifier given"));
+  if (walk && operands.size() > 2) args.fail(tr("walk takes one object identifier, not several"));
   std::vector<std::vector<std::uint32_t>> names;
   for (std::size_t i = 1; i < operands.size(); ++i) {
     auto oid = parse_oid(operands[i]);
-    if (!oid) args.fail("'" + operands[i] + "' is not a numeric object identifier");
+    if (!oid) args.fail(subst(tr("'{1}' is not a numeric object identifier"), {operands[i]}));
     names.push_back(*oid);
   }
   if (walk && names.empty()) names.push_back({1, 3, 6, 1, 2, 1});
-  Target target = parse_target(args, operands[0]);
+  HostPort target = parse_host_port(args, operands[0], 161);
 
   Session::Options setup;
   setup.load_targets = false;
   Session lib(setup);
   CommunityList comms;
   if (snmp_comm_add(&comms.head, community.c_str()) == nullptr) {
-    std::fprintf(stderr, "kivo %s: out of memory\n", name.c_str());
+    put(stderr, "kivo " + name + ": " + tr("out of memory") + "\n");
     return kExitFailed;
   }
   std::unique_ptr<snmp_session, SessionDeleter> session(
       snmp_create_session(AF_INET, &target.address, nullptr));
   if (!session) {
-    std::fprintf(stderr, "kivo %s: cannot open an SNMP session\n", name.c_str());
+    put(stderr, "kivo " + name + ": " + tr("cannot open an SNMP session") + "\n");
     return kExitFailed;
   }
   session->version = version;
@@ -241,7 +220,7 @@ int cmd_get(int argc, char **argv, int first, bool walk) {
     std::unique_ptr<snmp_pdu, PduDeleter> response(raw);
     if (rc == 0 && !response) rc = SNMP_ERR_OTHER;
     if (rc != 0) {
-      std::fprintf(stderr, "kivo %s: %s\n", name.c_str(), session_error_text(rc, host).c_str());
+      put(stderr, "kivo " + name + ": " + safe_text(session_error_text(rc, host)) + "\n");
       return kExitFailed;
     }
     if (response->errstat != 0) {

@@ -71,6 +71,15 @@ std::string value_text(const snmp_var *var) {
       std::string out = "STRING: \"";
       for (std::uint32_t i = 0; i < n; ++i) {
         char c = static_cast<char>(p[i]);
+        // Unlike net-snmp, line ends and the other cursor movers are written as escapes:
+        // one binding is one line, and no agent can overwrite or fake a line.
+        switch (c) {
+          case '\n': out += "\\n"; continue;
+          case '\r': out += "\\r"; continue;
+          case '\v': out += "\\v"; continue;
+          case '\f': out += "\\f"; continue;
+          default: break;
+        }
         if (c == '"' || c == '\\') out += '\\';
         out += c;
       }

@@ -1,0 +1,84 @@
+// The table and JSON output of `kivo discover`.
+#include "discover_view.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "common.h"
+#include "text_out.h"
+
+namespace kivo {
+
+namespace {
+
+const char *kind_heading(const std::string &kind) {
+  if (kind == "printer") return "printer";
+  if (kind == "no-snmp") return "printer without SNMP";
+  if (kind == "adapter") return "network adapter";
+  return "other device";
+}
+
+std::string json_list(const std::vector<std::string> &v) {
+  std::string s;
+  for (const auto &x : v) s += (s.empty() ? "" : ", ") + json_string(x);
+  return "[" + s + "]";
+}
+
+}  // namespace
+
+std::string untranslated_name(const char *name) {
+  if (name == nullptr) return "";
+  // The library names devices it cannot name by these message keys, through the message
+  // catalogue; the translation it returns is the catalogue's own text, so the pointer
+  // tells a translated key from a device that happens to report the same letters.
+  for (const char *key : {"Unknown", "DA Unit", "SNMP Disabled Device"})
+    if (name == transtext_message(key)) return key;
+  return name;
+}
+
+void print_devices(std::FILE *out, const std::vector<DiscoveredDevice> &devices, bool json,
+                   bool wide) {
+  if (json) {
+    std::string text = "[";
+    bool first = true;
+    for (const DiscoveredDevice &d : devices) {
+      std::string item =
+          "{\"address\": " + json_string(d.address) + ", \"name\": " + json_string(d.name) +
+          ", \"kind\": " + json_string(d.kind) +
+          ", \"type\": " + (d.type >= 0 ? std::to_string(d.type) : "null") +
+          ", \"web_server\": " + (!d.web_probed ? "null" : d.web ? "true" : "false") +
+          ", \"found_by\": " + json_list(d.found_by) +
+          ", \"product\": " + json_string(d.product) +
+          ", \"sys_descr\": " + json_string(d.sys_descr) +
+          ", \"sys_object_id\": " + json_string(d.sys_object_id) +
+          ", \"printer_name\": " + json_string(d.printer_name) +
+          ", \"device_id\": " + json_string(d.device_id) +
+          ", \"slp_urls\": " + json_list(d.slp_urls) + "}";
+      text += (first ? "\n  " : ",\n  ") + item;
+      first = false;
+    }
+    text += first ? "]\n" : "\n]\n";
+    // JSON is UTF-8 whatever the terminal: written as it stands, never converted.
+    std::fwrite(text.data(), 1, text.size(), out);
+    return;
+  }
+  if (devices.empty()) {
+    put(out, tr("No devices found.") + "\n");
+    return;
+  }
+  std::vector<std::vector<std::string>> rows;
+  rows.push_back({tr("Address"), tr("Name"), tr("Kind"), tr("Web server"), tr("Found by")});
+  for (const DiscoveredDevice &d : devices) {
+    std::string ways;
+    for (const auto &w : d.found_by) ways += (ways.empty() ? "" : ", ") + tr(w.c_str());
+    rows.push_back({safe_text(d.address), safe_text(d.shown_name.empty() ? d.name : d.shown_name),
+                    tr(kind_heading(d.kind)), !d.web_probed ? "-" : tr(d.web ? "yes" : "no"),
+                    safe_text(ways)});
+  }
+  TableLayout layout;
+  layout.shrink = 1;
+  layout.wide = wide;
+  print_table(out, rows, layout);
+}
+
+}  // namespace kivo
