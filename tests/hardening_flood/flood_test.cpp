@@ -33,7 +33,6 @@ using craft::Bytes;
 using Reply = UdpResponder::Reply;
 
 constexpr const char *kSysDescr = "1.3.6.1.2.1.1.1.0";
-constexpr std::size_t kLargestDatagram = 65507;
 
 struct PduFree {
   void operator()(snmp_pdu *p) const { snmp_free_pdu(p); }
@@ -50,22 +49,6 @@ using SessionPtr = std::unique_ptr<snmp_session, SessionFree>;
 
 double since(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-// A response to `request` whose one OCTET STRING pads the whole message to `total` bytes.
-Bytes response_of_size(const Bytes &request, std::size_t total) {
-  craft::Request r = craft::decode_request(request);
-  craft::Message m;
-  m.version = r.ok ? r.version : 1;
-  m.reqid = r.reqid;
-  std::size_t text = total - 64;
-  for (;;) {
-    m.bindings = {{craft::parse_oid(kSysDescr), craft::octets(std::string(text, 'W'))}};
-    Bytes out = craft::encode(m);
-    if (out.size() == total) return out;
-    text += total - out.size();  // the length octets do not change within this range
-    if (out.size() > total) return {};
-  }
 }
 
 class HostilePeer : public ::testing::Test {
