@@ -1,3 +1,4 @@
+// The allocation module behind every record that crosses the C interface, with its failure hook for tests.
 #include "core/alloc.h"
 
 #include <atomic>

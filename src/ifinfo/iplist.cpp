@@ -9,6 +9,7 @@
 #include "core/guard.h"
 #include "ifinfo/ifinfo_internal.h"
 #include "kivo8/ifinfo.h"
+#include "kivo8/tcp_utils.h"
 #include "kivo8/mt_support.h"
 #include "mt/mt_internal.h"
 
@@ -20,13 +21,8 @@ constexpr std::uint64_t kMaxAddresses = 0x40000;
 
 std::uint32_t host_order(struct in_addr a) { return ntohl(a.s_addr); }
 
-// Both ends counted, in either order; the whole address space counts 0xFFFFFFFF, as the
-// address utilities count it.
-std::uint32_t count_between(struct in_addr a, struct in_addr b) {
-  std::uint32_t x = host_order(a), y = host_order(b);
-  std::uint32_t diff = x > y ? x - y : y - x;
-  return diff == UINT32_MAX ? diff : diff + 1;
-}
+// Both ends counted, in either order, as the address utilities count them.
+std::uint32_t count_between(struct in_addr a, struct in_addr b) { return ip_count_between(&a, &b); }
 
 std::uint64_t total_in_ranges(ifinfo *first) {
   std::uint64_t total = 0;

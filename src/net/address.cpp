@@ -1,3 +1,5 @@
+// Address text and arithmetic: IPv4 and MAC addresses read from text, compared, counted
+// and stepped, and the raw-socket check.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -5,7 +7,6 @@
 #include <cstring>
 
 #include "core/unique_fd.h"
-#include "kivo8/ifinfo.h"
 #include "kivo8/tcp_utils.h"
 
 namespace {
@@ -129,21 +130,6 @@ KIVO8_API uint32_t ip_count_between(const struct in_addr *a_ptr,
 
 KIVO8_API struct in_addr calc_next_ip_address(const struct in_addr *a_ptr) noexcept {
   return from_host_order(host_order(a_ptr) + 1u);
-}
-
-KIVO8_API void make_next_ipaddr(const struct in_addr *current_ptr,
-                                struct in_addr *result_ptr) noexcept {
-  if (current_ptr == nullptr || result_ptr == nullptr) return;
-  struct in_addr next = *current_ptr;
-  auto *octets = reinterpret_cast<uint8_t *>(&next.s_addr);
-  uint8_t last = octets[3];
-  octets[3] = static_cast<uint8_t>(last + 1);
-  if (octets[3] != 255 && octets[3] != 0 && ifinfo_getif_ex(nullptr, &next) != nullptr) {
-    *result_ptr = next;
-    return;
-  }
-  octets[3] = static_cast<uint8_t>(last - 1);
-  *result_ptr = next;
 }
 
 KIVO8_API int32_t kivo_check_root(void) noexcept {

@@ -199,11 +199,13 @@ int32_t _udp_read_reply(udp_session *udp, bool any_sender, udp_wanted wanted, vo
   udp_sockinfo *info = udp->sockinfo;
   const struct timeval deadline = deadline_after(udp->timeout);
   RecvBuffer buffer(udp);
+  bool allocated = false;
   for (;;) {
     int ready = wait_readable_until(info->fd, deadline);
     if (ready == 0) return UDP_ERR_TIMEOUT;
     if (ready < 0) return UDP_ERR_SELECT;
-    if (udp->recv_buffer == nullptr && !buffer.allocate()) return UDP_ERR_NOMEM;
+    // One buffer for every datagram of the wait.
+    if (!allocated && !(allocated = buffer.allocate())) return UDP_ERR_NOMEM;
     ssize_t n = receive(udp);
     if (n < 0) return UDP_ERR_RECV;
     // Anyone who can guess the socket's port can send to it: only the destination's own

@@ -1,3 +1,4 @@
+// SLP scope lists: escaping, comparison and the scope list of a session.
 #include <cctype>
 #include <cstdio>
 #include <cstring>

@@ -1,3 +1,4 @@
+// SLP sessions: Service Requests sent to a unicast, broadcast or multicast address, and the replies collected.
 #include <netinet/in.h>
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// Community lists: the names a search target tries, kept in a chain of records.
 #include "kivo8/snmp_comm.h"
 
 #include <cstring>

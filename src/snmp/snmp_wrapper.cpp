@@ -1,3 +1,4 @@
+// A device record's SNMP session: the agent at the device's address, through its search target.
 #include "kivo8/snmp_wrapper.h"
 
 #include <sys/socket.h>

@@ -48,8 +48,8 @@ const char kWalkHelp[] =
     "  -h, --help     this text\n"
     "\n"
     "Each variable is printed as soon as it arrives.\n"
-    "Exit status: 0 the walk ended normally or reached --max, 1 the agent did not answer or reported an\n"
-    "error, 2 bad arguments.\n";
+    "Exit status: 0 the walk ended normally or reached --max, 1 the agent did not answer\n"
+    "or reported an error, 2 bad arguments.\n";
 
 struct SessionDeleter {
   void operator()(snmp_session *s) const { snmp_free_session(s); }
