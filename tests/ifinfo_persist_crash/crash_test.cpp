@@ -12,7 +12,7 @@
 
 #include "kivo8/ifinfo.h"
 #include "support/pref_home.h"
-#include "targets.h"
+#include "support/saved_targets.h"
 
 namespace {
 
