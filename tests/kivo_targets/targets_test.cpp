@@ -89,7 +89,7 @@ TEST_F(KivoTargets, AListSavedWithOtherIdsReadsBackWithThem) {
       {20003, "A,3,0,vellum"},
   };
   EXPECT_EQ(saved_above(10000), want);
-  const std::string file = kivo8::test::slurp(home_.file(".kivo/kivo2.pref"));
+  const std::string file = kivo8::test::read_bytes(home_.file(".kivo/kivo2.pref"));
   EXPECT_EQ(file.rfind("# by hand\n%network\n", 0), 0u) << file;
   EXPECT_NE(file.find("\n%other\nkeep=1\n"), std::string::npos) << file;
 }

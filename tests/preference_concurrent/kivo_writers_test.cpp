@@ -21,7 +21,7 @@ namespace {
 using kivo8::test::kivo_command;
 using kivo8::test::saved_targets;
 using kivo8::test::shell_quote;
-using kivo8::test::slurp;
+using kivo8::test::read_bytes;
 using kivo8::test::TempDir;
 
 std::string range_first(int i) { return "10." + std::to_string(i / 200) + "." + std::to_string(i % 200) + ".1"; }
@@ -63,8 +63,8 @@ TEST(KivoWriters, SixtyAddsAtOnceAreAllSavedUnderTheIdsTheyPrinted) {
   const auto file = saved_targets(home.path());
   for (int i = 0; i < kWriters; ++i) {
     SCOPED_TRACE("writer " + std::to_string(i));
-    const std::string out = slurp(home.file("out." + std::to_string(i)));
-    const std::string err = slurp(home.file("err." + std::to_string(i)));
+    const std::string out = read_bytes(home.file("out." + std::to_string(i)));
+    const std::string err = read_bytes(home.file("err." + std::to_string(i)));
     EXPECT_EQ(saved[std::size_t(i)], 0) << err;
     EXPECT_EQ(err, "");
     if (saved[std::size_t(i)] != 0 || out.rfind("added target ", 0) != 0) {
@@ -109,8 +109,8 @@ TEST(KivoWriters, KilledAddsLeaveTheOthersSavedAndBlockNoOne) {
       ++killed;
       continue;
     }
-    const std::string out = slurp(home.file("out." + std::to_string(i)));
-    EXPECT_EQ(status[std::size_t(i)], 0) << slurp(home.file("err." + std::to_string(i)));
+    const std::string out = read_bytes(home.file("out." + std::to_string(i)));
+    EXPECT_EQ(status[std::size_t(i)], 0) << read_bytes(home.file("err." + std::to_string(i)));
     ASSERT_EQ(out.rfind("added target ", 0), 0u) << out;
     const int32_t id = std::stoi(out.substr(13));
     EXPECT_TRUE(file.count(id) == 1 && file.at(id) == saved_range(i)) << "id " << id;
@@ -119,7 +119,7 @@ TEST(KivoWriters, KilledAddsLeaveTheOthersSavedAndBlockNoOne) {
   std::printf("%d writers, %d killed, %d finished and were all saved\n", kWriters, killed, kept);
   // The next change goes through, whatever the dead held.
   const pid_t after = start_kivo(home, kWriters);
-  EXPECT_EQ(exit_status(after), 0) << slurp(home.file("err." + std::to_string(kWriters)));
+  EXPECT_EQ(exit_status(after), 0) << read_bytes(home.file("err." + std::to_string(kWriters)));
   EXPECT_EQ(saved_targets(home.path()).size(), file.size() + 1);
 }
 
