@@ -8,7 +8,7 @@
 
 #include <future>
 
-#include "session_helpers.h"
+#include "support/session_helpers.h"
 
 namespace kivo8::test {
 namespace {

@@ -2,7 +2,7 @@
 // gathered the most variables a walk may hold, instead of running and growing for ever.
 #include <gtest/gtest.h>
 
-#include "session_helpers.h"
+#include "support/session_helpers.h"
 #include "snmp/session_internal.h"
 
 namespace kivo8::test {
