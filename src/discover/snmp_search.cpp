@@ -48,7 +48,12 @@ using PduPtr = std::unique_ptr<snmp_pdu, PduDeleter>;
 
 std::string dotted(const std::uint32_t *oid, std::size_t n) {
   std::string s;
-  for (std::size_t i = 0; i < n; ++i) s += (i == 0 ? "" : ".") + std::to_string(oid[i]);
+  // Appended piecewise: g++ 12 at -O2 reports a false -Wrestrict overlap for
+  // "literal" + std::string&&.
+  for (std::size_t i = 0; i < n; ++i) {
+    if (i != 0) s += '.';
+    s += std::to_string(oid[i]);
+  }
   return s;
 }
 
