@@ -42,6 +42,21 @@ void print_devices(std::FILE *out, const std::vector<DiscoveredDevice> &devices,
     std::string text = "[";
     bool first = true;
     for (const DiscoveredDevice &d : devices) {
+      std::string services;
+      for (const DiscoveredService &svc : d.services) {
+        std::string txt;
+        for (const auto &[k, v] : svc.txt)
+          txt += (txt.empty() ? "" : ", ") + json_string(k) + ": " + json_string(v);
+        services += std::string(services.empty() ? "" : ", ") + "{\"instance\": " +
+                    json_string(svc.instance) + ", \"type\": " + json_string(svc.type) +
+                    ", \"host\": " + json_string(svc.host) +
+                    ", \"port\": " + std::to_string(svc.port) +
+                    ", \"addresses\": " + json_list(svc.addresses) + ", \"txt\": {" + txt + "}}";
+      }
+      const char *version = d.snmp_version == 0   ? "\"1\""
+                            : d.snmp_version == 1 ? "\"2c\""
+                            : d.snmp_version == 3 ? "\"3\""
+                                                  : "null";
       std::string item =
           "{\"address\": " + json_string(d.address) + ", \"name\": " + json_string(d.name) +
           ", \"kind\": " + json_string(d.kind) +
@@ -49,11 +64,17 @@ void print_devices(std::FILE *out, const std::vector<DiscoveredDevice> &devices,
           ", \"web_server\": " + (!d.web_probed ? "null" : d.web ? "true" : "false") +
           ", \"found_by\": " + json_list(d.found_by) +
           ", \"product\": " + json_string(d.product) +
+          ", \"make\": " + json_string(d.make) + ", \"model\": " + json_string(d.model) +
           ", \"sys_descr\": " + json_string(d.sys_descr) +
           ", \"sys_object_id\": " + json_string(d.sys_object_id) +
+          ", \"sys_name\": " + json_string(d.sys_name) +
+          ", \"hr_device_descr\": " + json_string(d.hr_device_descr) +
           ", \"printer_name\": " + json_string(d.printer_name) +
-          ", \"device_id\": " + json_string(d.device_id) +
-          ", \"slp_urls\": " + json_list(d.slp_urls) + "}";
+          ", \"device_id\": " + json_string(d.device_id) + ", \"snmp_version\": " + version +
+          ", \"community\": " + (d.community.empty() ? "null" : json_string(d.community)) +
+          ", \"slp_urls\": " + json_list(d.slp_urls) +
+          ", \"engine_id\": " + (d.engine_id.empty() ? "null" : json_string(d.engine_id)) +
+          ", \"services\": [" + services + "]}";
       text += (first ? "\n  " : ",\n  ") + item;
       first = false;
     }

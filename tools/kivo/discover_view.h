@@ -6,11 +6,21 @@
 // encoding, the name cut to the terminal's width unless `wide` (see text_out.h).
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kivo {
+
+// A DNS-SD service a device announced.
+struct DiscoveredService {
+  std::string instance, type, host;
+  std::uint16_t port = 0;
+  std::vector<std::string> addresses;
+  std::vector<std::pair<std::string, std::string>> txt;
+};
 
 struct DiscoveredDevice {
   std::string address;             // dotted text
@@ -21,9 +31,14 @@ struct DiscoveredDevice {
   int type = -1;                   // the device_info type; -1 when nothing is known
   bool web_probed = true;          // false: not asked (--no-web), shown as "-" and null
   bool web = false;                // a web server answered
-  std::vector<std::string> found_by;  // "broadcast", "scan", "slp" in that order
-  std::string product, sys_descr, sys_object_id, printer_name, device_id;
+  std::vector<std::string> found_by;  // "broadcast", "scan", "slp", "mdns", "snmpv3"
+  std::string product, make, model, sys_descr, sys_object_id, sys_name, hr_device_descr,
+      printer_name, device_id;
+  int snmp_version = -1;           // -1: no SNMP answer
+  std::string community;
   std::vector<std::string> slp_urls;
+  std::string engine_id;           // hexadecimal; empty when none
+  std::vector<DiscoveredService> services;
 };
 
 // The table (or "No devices found.") or a JSON array, in the order given.
