@@ -264,6 +264,28 @@ const Maker *maker_opening(std::string_view text, std::size_t *length = nullptr)
   return nullptr;
 }
 
+// A whole DNS-SD instance name ("Office Jet._ipp._tcp.local", as the records carry it)
+// without its service type and domain: only the instance label names the device.
+std::string_view without_service_type(std::string_view s) {
+  if (!s.empty() && s.back() == '.') s.remove_suffix(1);
+  auto ends_with = [&](std::string_view tail) {
+    if (s.size() < tail.size()) return false;
+    for (std::size_t i = 0; i < tail.size(); ++i)
+      if (lower(s[s.size() - tail.size() + i]) != tail[i]) return false;
+    return true;
+  };
+  if (!ends_with(".local")) return s;
+  std::string_view rest = s.substr(0, s.size() - 6);
+  s = rest;
+  if (!ends_with("._tcp") && !ends_with("._udp")) return rest;
+  s = s.substr(0, s.size() - 5);
+  const std::size_t dot = s.rfind("._");
+  if (dot == std::string_view::npos || dot == 0 || dot + 2 == s.size()) return rest;
+  for (char c : s.substr(dot + 2))
+    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-')) return rest;
+  return s.substr(0, dot);
+}
+
 // Drops a trailing "(5A1B2C)" or "[3c2af4a1b2c3]" that DNS-SD instance names carry to
 // be unique on the link, and the " @ host" of a printer shared by a computer.
 std::string strip_instance_suffix(std::string s) {
@@ -405,7 +427,8 @@ Naming choose_name(const NamingInput &in) {
   offer(tidy_description(in.mdns_ty), NameSource::mdns_ty);
   offer(tidy_description(unparenthesize(in.mdns_product)), NameSource::mdns_product);
   offer(tidy_description(in.mdns_usb_mdl), NameSource::mdns_usb);
-  offer(strip_instance_suffix(tidy_description(in.mdns_instance)), NameSource::mdns_instance);
+  const std::string_view instance = without_service_type(in.mdns_instance);
+  offer(strip_instance_suffix(tidy_description(instance)), NameSource::mdns_instance);
   if (out.model.empty() && !generic_fallback.empty()) {
     out.model = std::move(generic_fallback);
     out.source = NameSource::generic;
@@ -422,7 +445,7 @@ Naming choose_name(const NamingInput &in) {
   if (out.make.empty()) out.make = std::string(maker_of_object_id(in.sys_object_id));
   if (out.make.empty() && !in.mdns_usb_mfg.empty()) out.make = maker_from_text(in.mdns_usb_mfg);
   for (std::string_view text :
-       {in.sys_descr, in.hr_device_descr, in.printer_name, in.mdns_ty, in.mdns_instance}) {
+       {in.sys_descr, in.hr_device_descr, in.printer_name, in.mdns_ty, instance}) {
     if (!out.make.empty()) break;
     if (const Maker *m = maker_opening(clean(first_line(text)))) out.make = std::string(m->name);
   }

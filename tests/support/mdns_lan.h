@@ -35,7 +35,7 @@ class MdnsLan {
   MdnsLan() {
     hub_.must("ip link set lo up");
     hub_.must("ip link add br0 type bridge mcast_snooping 0");
-    hub_.must("ip addr add 10.53.0.1/24 dev br0");
+    hub_.must("ip addr add 10.53.0.1/24 brd + dev br0");
     hub_.must("ip link set br0 up");
   }
   ~MdnsLan() {
@@ -52,7 +52,7 @@ class MdnsLan {
     hub_.must("ip link add " + port + " type veth peer name eth0 netns " + device->ns.name());
     hub_.must("ip link set " + port + " master br0 up");
     device->ns.must("ip link set lo up");
-    device->ns.must("ip addr add " + device->address + "/24 dev eth0");
+    device->ns.must("ip addr add " + device->address + "/24 brd + dev eth0");
     device->ns.must("ip link set eth0 up");
     devices_.push_back(std::move(device));
     return n;

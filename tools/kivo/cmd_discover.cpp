@@ -220,6 +220,9 @@ DiscoveredDevice view_of(const kivo_discover_device &d) {
   const char *name = device_get_productname(r);
   v.shown_name = name != nullptr ? name : "";
   v.name = untranslated_name(name);
+  // A printer that announced itself by DNS-SD is named by its TXT keys even when it does
+  // not answer SNMP; one found only by SLP keeps the word for a printer without SNMP.
+  if (device_isNoSNMP(r) && d.product_name[0] != '\0') v.shown_name = v.name = d.product_name;
   v.kind = kind_of(r);
   v.type = r->info != nullptr ? r->info->type : -1;
   v.web = d.web_server == KIVO_DISCOVER_WEB_YES;
