@@ -166,7 +166,7 @@ typedef struct kivo_discover_options {
   uint32_t community_count;
   int32_t timeout_ms;              /* per request; 0: each target's own time-out */
   int32_t retries;                 /* resends after a silent time-out; -1 or 0: none */
-  uint32_t rate;                   /* packets per second; 0: the default (10,000) */
+  uint32_t rate;                   /* packets per second; 0: the default (20,000) */
   uint32_t max_devices;            /* 0: 4,096 */
   int32_t deadline_ms;             /* overall; 0: derived from the time-outs */
   int32_t describe_timeout_ms;     /* follow-up GETs; 0: the request time-out */

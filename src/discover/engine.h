@@ -17,7 +17,7 @@
 
 namespace kivo::discover {
 
-inline constexpr std::uint32_t kDefaultRate = 10000;
+inline constexpr std::uint32_t kDefaultRate = 20000;
 inline constexpr std::uint32_t kDefaultMaxDevices = 4096;
 inline constexpr std::int32_t kDefaultWebTimeoutMs = 2000;
 inline constexpr std::uint32_t kDefaultWebInFlight = 64;

@@ -41,7 +41,7 @@ const char kDiscoverHelp[] =
     "  --community NAME    also try this community name everywhere (repeatable)\n"
     "  --timeout SECONDS   time-out of every target, 1 to 3600 (default: the target's)\n"
     "  --retries N         resends to a silent address, 0 to 10 (default 0)\n"
-    "  --rate N            requests per second, 1 to 1000000 (default 10000)\n"
+    "  --rate N            requests per second, 1 to 1000000 (default 20000)\n"
     "  --max-devices N     devices kept at most (default 4096)\n"
     "  --v2c               ask with SNMPv2c instead of SNMPv1\n"
     "  --no-broadcast      no broadcast searches\n"
@@ -315,7 +315,7 @@ int cmd_discover(int argc, char **argv, int first) {
           static_cast<unsigned>(parse_number(args, "the device limit", args.value(), 1, 1000000));
     } else if (o == "threads") {
       args.fail("--threads is gone: the search runs in one thread and is paced by "
-                "--rate N (requests per second, default 10000)");
+                "--rate N (requests per second, default 20000)");
     } else if (o == "slp-type") {
       opt.slp_type = args.value();
       if (opt.slp_type.empty()) args.fail("the SLP service type must not be empty");
