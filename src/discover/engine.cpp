@@ -96,7 +96,6 @@ void Engine::changed(Device &device) {
     e->announced = true;
     events_.emplace_back(KIVO_DISCOVER_EVENT_FOUND, e);
   }
-  int before = e->outstanding;
   bool started = false;
   if (snmp_ != nullptr && device.snmp_version >= 0 && device.snmp_version < 3 && !e->describe_asked) {
     e->describe_asked = true;
@@ -110,8 +109,8 @@ void Engine::changed(Device &device) {
     started = true;
     web_->probe(device.address, now);
   }
-  (void)before;
-  if (e->outstanding == 0 && (first || started)) complete(*e);
+  // A follow-up that ended at once has completed the device already (follow_up_done).
+  if (first && !started && e->outstanding == 0) complete(*e);
 }
 
 void Engine::follow_up_done(in_addr address) {
@@ -388,12 +387,12 @@ std::int32_t Engine::run() {
   std::vector<pollfd> fds;
   std::vector<Search *> owners;
   while (!cancelled_.load()) {
+    if (std::all_of(live.begin(), live.end(), [](Search *s) { return s->done(); })) break;
     TimePoint now = Clock::now();
     if (now >= deadline) {
       deadline_reached_ = true;
       break;
     }
-    if (std::all_of(live.begin(), live.end(), [](Search *s) { return s->done(); })) break;
     fds.clear();
     owners.clear();
     fds.push_back({wake_.get(), POLLIN, 0});
