@@ -305,7 +305,7 @@ std::int32_t Engine::run() {
                      (options_.searches & KIVO_DISCOVER_BROADCAST) != 0;
     bool range = kind == IFINFO_RANGE && (options_.searches & KIVO_DISCOVER_RANGES) != 0;
     if (!broadcast && !range) continue;
-    SnmpTarget t{e, 0, 0, 0, broadcast, timeout, {}};
+    SnmpTarget t{e, 0, 0, 0, broadcast, false, timeout, {}};
     std::vector<std::string> names;
     for (const snmp_comm *c = e->comms; c != nullptr; c = c->next)
       if (c->name != nullptr && c->length > 0) names.emplace_back(c->name, static_cast<std::size_t>(c->length));
@@ -322,6 +322,11 @@ std::int32_t Engine::run() {
       t.first = std::min(a1, a2);
       t.last = std::max(a1, a2);
       t.mask = 0xFFFFFFFFu;
+      for (const ifinfo *l = targets_; l != nullptr; l = l->next) {
+        if (ifinfo_get_type(l) != IFINFO_LOCAL || l->addr.s_addr == 0) continue;
+        std::uint32_t own = ntohl(l->addr.s_addr), mask = ntohl(l->addr2.s_addr);
+        if ((t.first & mask) == (own & mask) || (t.last & mask) == (own & mask)) t.on_link = true;
+      }
       addresses_total_ += std::uint64_t{t.last} - t.first + 1;
     }
     snmp_targets.push_back(std::move(t));
