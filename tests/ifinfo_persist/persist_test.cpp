@@ -11,7 +11,7 @@
 #include "prefs/preference_internal.h"
 #include "support/alloc_failure.h"
 #include "support/pref_home.h"
-#include "targets.h"
+#include "support/saved_targets.h"
 
 namespace {
 

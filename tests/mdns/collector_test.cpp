@@ -148,13 +148,13 @@ TEST(Collector, CapsHoldUnderAFloodOfInstancesAndAddresses) {
   for (int block = 0; block < 1000; ++block) {
     Bytes msg = d::cat({d::header(d::kResponse, 1, 10), d::question(d::name("_ipp._tcp.local"), d::kPtr)});
     for (int i = 0; i < 10; ++i)
-      msg = d::cat({msg, d::rr(d::name_then_pointer("", 12), d::kPtr,
-                               d::name_then_pointer("p" + std::to_string(block * 10 + i), 12))});
+      d::append(msg, d::rr(d::name_then_pointer("", 12), d::kPtr,
+                           d::name_then_pointer("p" + std::to_string(block * 10 + i), 12)));
     c.feed(msg, htonl(0x0A050000u + static_cast<std::uint32_t>(block)), 0);
   }
   // A host claiming 50 addresses.
   Bytes many = d::cat({d::header(d::kResponse, 0, 51), d::rr(d::name("p0._ipp._tcp.local"), d::kSrv, d::srv(631, d::name("h.local")))});
-  for (int i = 0; i < 50; ++i) many = d::cat({many, d::rr(d::name("h.local"), d::kA, d::a(10, 6, 0, static_cast<std::uint8_t>(i)))});
+  for (int i = 0; i < 50; ++i) d::append(many, d::rr(d::name("h.local"), d::kA, d::a(10, 6, 0, static_cast<std::uint8_t>(i))));
   c.feed(many, ip("10.5.0.0"), 0);
   auto devices = c.devices();
   EXPECT_EQ(devices.size(), 10u);

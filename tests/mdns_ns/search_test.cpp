@@ -268,7 +268,7 @@ TEST(MdnsSearch, AttackDatagramsThroughTheNetwork) {
   for (int i = 0; i < 3000; ++i) {
     char label[8];
     std::snprintf(label, sizeof label, "f%04d", i);
-    flood = d::cat({flood, d::rr(d::name_then_pointer("", 12), d::kPtr, d::name_then_pointer(label, 12))});
+    d::append(flood, d::rr(d::name_then_pointer("", 12), d::kPtr, d::name_then_pointer(label, 12)));
   }
   ASSERT_LT(flood.size(), 65507u);
   datagrams.push_back(flood);

@@ -245,7 +245,11 @@ TEST(PreferenceWriters, KilledWritersLeaveAWholeFileAndNoLockBehind) {
       }
     }
     close(fds[1]);
-    std::this_thread::sleep_for(std::chrono::microseconds(delay_us(rng)));
+    // Mostly soon, striking the first writes; every fifth round late enough that some
+    // writes finish first even on a slow machine (or under valgrind), so that there are
+    // reported changes to look for.
+    std::this_thread::sleep_for(std::chrono::microseconds(delay_us(rng)) +
+                                std::chrono::milliseconds(round % 5 == 4 ? 300 : 0));
     for (pid_t pid : children) kill(pid, SIGKILL);
     kill(holder, SIGKILL);
     for (pid_t pid : children) waitpid(pid, nullptr, 0);

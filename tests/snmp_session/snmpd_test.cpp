@@ -187,8 +187,10 @@ TEST_F(SnmpdSession, WrongCommunityTimesOutAfterEveryTransmission) {
   EXPECT_EQ(snmp_get(s.get(), names.get(), &raw), SNMP_ERR_TIMEOUT);
   double took = now_seconds() - start;
   EXPECT_EQ(raw, nullptr);
+  // Two transmissions of one second; the upper bound leaves room for a loaded machine
+  // under valgrind (the exact waits are measured in snmp_session_timing).
   EXPECT_GE(took, 1.9);
-  EXPECT_LT(took, 3.5);
+  EXPECT_LT(took, 2.0 + 3.0);
 }
 
 // The walk must give exactly what net-snmp's snmpwalk prints for the same agent.

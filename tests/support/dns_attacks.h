@@ -40,7 +40,7 @@ inline Bytes ten_thousand_answers() {
   for (int i = 0; i < 10000; ++i) {
     char label[8];
     std::snprintf(label, sizeof label, "p%05d", i);
-    msg = cat({msg, rr(name_then_pointer("", 12), kPtr, name_then_pointer(label, 12))});
+    append(msg, rr(name_then_pointer("", 12), kPtr, name_then_pointer(label, 12)));
   }
   return msg;
 }

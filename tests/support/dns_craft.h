@@ -25,6 +25,8 @@ inline Bytes cat(std::initializer_list<Bytes> parts) {
   return out;
 }
 
+inline void append(Bytes &to, const Bytes &more) { to.insert(to.end(), more.begin(), more.end()); }
+
 // Uncompressed name from dot-separated labels (no escapes); "" is the root.
 inline Bytes name(const std::string &dotted) {
   Bytes out;

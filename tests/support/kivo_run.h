@@ -33,6 +33,8 @@ inline std::string read_bytes(const std::string &path) {
   return s.str();
 }
 
+inline std::string slurp(const std::string &path) { return read_bytes(path); }
+
 struct KivoResult {
   int status = -1;
   std::string out;

@@ -63,8 +63,10 @@ TEST_F(UdpNetns, BroadcastNeedsTheFlagAndGathersTheAnswer) {
   auto t0 = Clock::now();
   EXPECT_EQ(udp_asynch_read(s.get(), record, &d, nullptr), UDP_OK);
   double took = seconds_since(t0);
+  // A window of one second, counted in whole seconds, plus room for a loaded machine
+  // under valgrind; its exact length is measured in udp_window.
   EXPECT_GE(took, 1.0);
-  EXPECT_LT(took, 2.0);
+  EXPECT_LT(took, 1.0 + 1.0 + 3.0);
   ASSERT_EQ(d.calls.size(), 1u);
   EXPECT_EQ(d.calls[0].from, "10.77.0.2");
   EXPECT_EQ(d.calls[0].bytes, bytes_of("me"));

@@ -43,9 +43,12 @@ const char kWalkHelp[] =
     "  -c COMMUNITY   community name (default vellum)\n"
     "  -t SECONDS     time-out of each transmission, 1 to 60 (default 2)\n"
     "  -r RETRIES     retransmissions after a time-out, 0 to 10 (default 1)\n"
+    "  --max N        stop after N variables (default: no limit; the walk goes on as long\n"
+    "                 as the agent's names increase)\n"
     "  -h, --help     this text\n"
     "\n"
-    "Exit status: 0 the walk ended normally, 1 the agent did not answer or reported an\n"
+    "Each variable is printed as soon as it arrives.\n"
+    "Exit status: 0 the walk ended normally or reached --max, 1 the agent did not answer or reported an\n"
     "error, 2 bad arguments.\n";
 
 struct SessionDeleter {
@@ -97,10 +100,15 @@ bool in_subtree(const snmp_var *v, const std::vector<std::uint32_t> &root) {
 // SNMPv1 noSuchName ("End of MIB"), or at an error; an agent whose names do not increase
 // is stopped. When nothing was printed, the root itself is asked for.
 int walk_subtree(snmp_session *session, const std::vector<std::uint32_t> &root,
-                 const std::string &host) {
+                 const std::string &host, unsigned long max) {
   std::vector<std::uint32_t> current = root;
-  int printed = 0;
+  unsigned long printed = 0;
   for (;;) {
+    if (max != 0 && printed == max) {
+      std::fflush(stdout);
+      std::fprintf(stderr, "kivo walk: stopped after %lu variables (--max)\n", max);
+      return kExitOk;
+    }
     std::vector<std::vector<std::uint32_t>> names{current};
     auto oids = oid_list(names);
     snmp_pdu *raw = nullptr;
@@ -123,6 +131,7 @@ int walk_subtree(snmp_session *session, const std::vector<std::uint32_t> &root,
     const snmp_var *v = response->variables;
     if (v == nullptr || !in_subtree(v, root)) break;
     std::printf("%s\n", binding_line(v).c_str());
+    std::fflush(stdout);
     ++printed;
     if (v->type == SNMP_ENDOFMIBVIEW || v->type == SNMP_NOSUCHOBJECT ||
         v->type == SNMP_NOSUCHINSTANCE)
@@ -149,6 +158,7 @@ int cmd_get(int argc, char **argv, int first, bool walk) {
   std::string community = "vellum";
   int timeout = 2;
   int retries = 1;
+  unsigned long max = 0;
   std::vector<std::string> operands;
   std::string opt, operand;
   while (args.next(opt, operand)) {
@@ -173,6 +183,8 @@ int cmd_get(int argc, char **argv, int first, bool walk) {
       timeout = static_cast<int>(parse_number(args, "the time-out", args.value(), 1, 60));
     } else if (opt == "r" || opt == "retries") {
       retries = static_cast<int>(parse_number(args, "the retries", args.value(), 0, 10));
+    } else if (walk && opt == "max") {
+      max = static_cast<unsigned long>(parse_number(args, "--max", args.value(), 1, 4000000000L));
     } else {
       args.unknown();
     }
@@ -210,7 +222,7 @@ int cmd_get(int argc, char **argv, int first, bool walk) {
   session->udp->port = static_cast<std::uint16_t>(target.port);
   const std::string host = target.text;
 
-  if (walk) return walk_subtree(session.get(), names[0], host);
+  if (walk) return walk_subtree(session.get(), names[0], host, max);
 
   int status = kExitOk;
   while (!names.empty()) {

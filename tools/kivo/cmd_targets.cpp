@@ -146,27 +146,27 @@ void apply(ifinfo *e, const Settings &s) {
 // An SLP scope may not hold the characters that RFC 2608 reserves (and the saved line
 // uses '!' and '\' itself).
 void check_scopes(const Args &args, const std::string &scopes) {
-  if (scopes.empty()) args.fail("no scope given");
+  if (scopes.empty()) args.fail(tr("no scope given"));
   std::size_t i = 0;
   while (i <= scopes.size()) {
     std::size_t c = scopes.find(',', i);
     if (c == std::string::npos) c = scopes.size();
     std::string scope = scopes.substr(i, c - i);
-    if (scope.empty()) args.fail("empty scope name in '" + scopes + "'");
+    if (scope.empty()) args.fail(subst(tr("empty scope name in '{1}'"), {scopes}));
     for (unsigned char ch : scope)
       if (ch < 0x20 || ch == 0x7F || std::strchr("()\\!<=>~;*+ ", ch) != nullptr)
-        args.fail("the scope name '" + scope + "' holds the reserved character '" +
-                  std::string(1, static_cast<char>(ch)) + "'");
+        args.fail(subst(tr("the scope name '{1}' holds the reserved character '{2}'"),
+                        {scope, std::string(1, static_cast<char>(ch))}));
     i = c + 1;
   }
-  if (scopes.size() > 400) args.fail("the scope list is too long");
+  if (scopes.size() > 400) args.fail(tr("the scope list is too long"));
 }
 
 ifinfo *find_id(const Args &args, ifinfo *head, const std::string &text) {
   long id = parse_number(args, "the target id", text, 0, 0x7FFFFFFF);
   for (ifinfo *e = head; e != nullptr; e = e->next)
     if (e->id == id) return e;
-  args.fail("there is no target with the id " + text + " (see 'kivo targets')");
+  args.fail(subst(tr("there is no target with the id {1} (see 'kivo targets')"), {text}));
 }
 
 // The ids of a kind: interfaces and broadcast targets share 1 to 9999, ranges take 10001 to
@@ -330,36 +330,36 @@ int cmd_targets(int argc, char **argv, int first) {
   const std::string action = operands.empty() ? "list" : operands[0];
   auto want = [&](std::size_t n, const char *what) {
     if (operands.size() < n + 1) args.fail(action + " needs " + what);
-    if (operands.size() > n + 1) args.fail("too many arguments: '" + operands[n + 1] + "'");
+    if (operands.size() > n + 1) args.fail(subst(tr("too many arguments: '{1}'"), {operands[n + 1]}));
   };
   bool has_settings = settings.timeout || settings.hops || !settings.communities.empty();
 
   // Every argument is checked before the saved list is touched.
   in_addr a1{}, a2{};
   if (action == "list") {
-    if (operands.size() > 1) args.fail("too many arguments: '" + operands[1] + "'");
-    if (has_settings) args.fail("list takes no settings");
+    if (operands.size() > 1) args.fail(subst(tr("too many arguments: '{1}'"), {operands[1]}));
+    if (has_settings) args.fail(tr("list takes no settings"));
   } else if (action == "add-range") {
     want(2, "the first and the last address");
     auto f = parse_ipv4(operands[1]);
     auto l = parse_ipv4(operands[2]);
-    if (!f) args.fail("'" + operands[1] + "' is not an IPv4 address");
-    if (!l) args.fail("'" + operands[2] + "' is not an IPv4 address");
+    if (!f) args.fail(subst(tr("'{1}' is not an IPv4 address"), {operands[1]}));
+    if (!l) args.fail(subst(tr("'{1}' is not an IPv4 address"), {operands[2]}));
     if (host_order(*f) > host_order(*l))
-      args.fail("the first address " + operands[1] + " comes after the last " + operands[2]);
+      args.fail(subst(tr("the first address {1} comes after the last {2}"), {operands[1], operands[2]}));
     if (host_order(*l) - host_order(*f) >= kMaxRange)
-      args.fail("the range holds more than 262144 addresses");
+      args.fail(tr("the range holds more than 262144 addresses"));
     a1 = *f;
     a2 = *l;
   } else if (action == "add-broadcast") {
     want(2, "an address and a netmask");
     auto a = parse_ipv4(operands[1]);
     auto m = parse_ipv4(operands[2]);
-    if (!a) args.fail("'" + operands[1] + "' is not an IPv4 address");
-    if (!m) args.fail("'" + operands[2] + "' is not a netmask");
+    if (!a) args.fail(subst(tr("'{1}' is not an IPv4 address"), {operands[1]}));
+    if (!m) args.fail(subst(tr("'{1}' is not a netmask"), {operands[2]}));
     std::uint32_t mask = host_order(*m);
     if (mask == 0 || (~mask & (~mask + 1)) != 0)
-      args.fail("'" + operands[2] + "' is not a netmask (its ones must come first)");
+      args.fail(subst(tr("'{1}' is not a netmask (its ones must come first)"), {operands[2]}));
     a1.s_addr = htonl(host_order(*a) | ~mask);
     a2 = *m;
   } else if (action == "add-slp") {
@@ -367,12 +367,12 @@ int cmd_targets(int argc, char **argv, int first) {
     check_scopes(args, operands[1]);
   } else if (action == "remove") {
     want(1, "a target id");
-    if (has_settings) args.fail("remove takes no settings");
+    if (has_settings) args.fail(tr("remove takes no settings"));
   } else if (action == "set") {
     want(1, "a target id");
-    if (!has_settings) args.fail("set needs --timeout, --hops or --community");
+    if (!has_settings) args.fail(tr("set needs --timeout, --hops or --community"));
   } else {
-    args.fail("unknown action '" + action + "'");
+    args.fail(subst(tr("unknown action '{1}'"), {action}));
   }
 
   Session lib(setup);
