@@ -78,7 +78,8 @@
 
 /* Why the device callback is called. */
 #define KIVO_DISCOVER_EVENT_FOUND 1    /* a device first seen */
-#define KIVO_DISCOVER_EVENT_COMPLETE 2 /* its description complete */
+#define KIVO_DISCOVER_EVENT_COMPLETE 2 /* its description complete (again when a later
+                                          answer, e.g. SNMP after SLP, started more) */
 
 KIVO8_BEGIN_DECLS
 

@@ -30,6 +30,9 @@ struct SnmpTarget {
   std::uint32_t first, last; // host order; equal for a broadcast
   std::uint32_t mask;        // host order; for a broadcast, which sources may answer
   bool broadcast;
+  // On one of this host's links: every silent address takes a neighbour entry for its
+  // whole resolution, so the sweep keeps few enough in flight for the table to hold them.
+  bool on_link = false;
   std::int32_t timeout_ms;
   std::vector<Community> communities;
 };
@@ -93,6 +96,10 @@ class SnmpSearch final : public Search {
   void send_describe(std::uint32_t address, TimePoint now);
   void finish_describe(std::uint32_t address);
   void expire(TimePoint now);
+  // Forgets a request; every scan request leaves through here (answered, timed out,
+  // refused) so that the on-link count stays right.
+  void retire(std::unordered_map<std::uint32_t, Pending>::iterator it);
+  bool sweep_blocked() const;
 
   std::vector<SnmpTarget> targets_;
   std::int32_t retries_;
@@ -114,6 +121,7 @@ class SnmpSearch final : public Search {
   TimePoint blocked_until_{};
   bool want_write_ = false;
   std::uint64_t deferred_ = 0;
+  std::size_t on_link_in_flight_ = 0;
   std::vector<std::uint8_t> packet_;
   std::vector<std::uint8_t> receive_buffer_;
 };

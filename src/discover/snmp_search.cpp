@@ -40,6 +40,10 @@ constexpr int kReadsPerTurn = 256;
 // How long sends rest after the kernel refused one for want of buffers (an on-link sweep
 // fills the neighbour table; entries free up as resolutions end).
 constexpr auto kNoBufferRest = std::chrono::milliseconds(2);
+// On-link scan requests in flight at most: half the kernel's default neighbour table
+// (gc_thresh3, 1,024 entries), so that the sweep's unresolved neighbours never push out
+// the entries of the devices that answer, and the kernel never drops a request unseen.
+constexpr std::size_t kOnLinkInFlight = 512;
 
 struct PduDeleter {
   void operator()(snmp_pdu *p) const { snmp_free_pdu(p); }
@@ -227,15 +231,17 @@ void SnmpSearch::send_some(TimePoint now) {
       urgent_.pop_front();
       if (r == Sent::kFailed) {
         Pending p = it->second;
-        pending_.erase(it);
+        retire(it);
         if (p.purpose == Purpose::kScan && p.community == 0) context_.book->note_address_done();
         if (p.purpose == Purpose::kDescribe || p.purpose == Purpose::kPrinterCheck)
           finish_describe(p.address);
       }
       continue;
     }
+    if (sweep_blocked()) return;
     const SnmpTarget &target = targets_[sweep_target_];
     std::uint32_t reqid = snmp_get_next_reqid();
+    if (target.on_link) ++on_link_in_flight_;
     auto address = static_cast<std::uint32_t>(sweep_next_);
     auto &p = pending_[reqid];
     p = Pending{address, 0xFFFFFFFFu, Purpose::kScan, static_cast<std::uint8_t>(retries_),
@@ -259,7 +265,7 @@ void SnmpSearch::send_some(TimePoint now) {
     }
     if (r == Sent::kFailed) {
       if (p.community == 0) context_.book->note_address_done();
-      pending_.erase(reqid);
+      retire(pending_.find(reqid));
     }
   }
 }
@@ -278,7 +284,7 @@ void SnmpSearch::on_ready(int, short revents, TimePoint now) {
 std::optional<TimePoint> SnmpSearch::next_wakeup() const {
   std::optional<TimePoint> at;
   if (!expiries_.empty()) at = expiries_.top().first;
-  bool to_send = !urgent_.empty() || sweep_target_ < targets_.size();
+  bool to_send = !urgent_.empty() || (sweep_target_ < targets_.size() && !sweep_blocked());
   if (to_send && !want_write_) {
     TimePoint t = std::max(blocked_until_, context_.pacer->next_send(Clock::now()));
     if (!at || t < *at) at = t;
@@ -289,6 +295,19 @@ std::optional<TimePoint> SnmpSearch::next_wakeup() const {
 void SnmpSearch::on_timer(TimePoint now) {
   expire(now);
   send_some(now);
+}
+
+bool SnmpSearch::sweep_blocked() const {
+  return sweep_target_ < targets_.size() && targets_[sweep_target_].on_link &&
+         on_link_in_flight_ >= kOnLinkInFlight;
+}
+
+void SnmpSearch::retire(std::unordered_map<std::uint32_t, Pending>::iterator it) {
+  if (it == pending_.end()) return;
+  if (it->second.purpose == Purpose::kScan && targets_[it->second.target].on_link &&
+      on_link_in_flight_ > 0)
+    --on_link_in_flight_;
+  pending_.erase(it);
 }
 
 bool SnmpSearch::done() const {
@@ -309,7 +328,7 @@ void SnmpSearch::expire(TimePoint now) {
       continue;
     }
     Pending done = p;
-    pending_.erase(it);
+    retire(it);
     if (done.purpose == Purpose::kScan && done.community == 0) context_.book->note_address_done();
     if (done.purpose == Purpose::kDescribe || done.purpose == Purpose::kPrinterCheck)
       finish_describe(done.address);
@@ -371,7 +390,7 @@ void SnmpSearch::handle(const snmp_pdu &pdu, std::uint32_t source, std::uint16_t
       answered_scan(p, pdu, source);  // the request stays open for more devices
       break;
     case Purpose::kScan:
-      pending_.erase(it);
+      retire(it);
       if (p.community == 0) context_.book->note_address_done();
       answered_scan(p, pdu, source);
       break;
