@@ -117,6 +117,10 @@ Snmpd::Snmpd(const SnmpdConfig &config) : config_(config) {
     ADD_FAILURE() << "cannot write the snmpd configuration";
     return;
   }
+  start();
+}
+
+void Snmpd::start() {
   std::string snmpd = find_program("snmpd");
   if (snmpd.empty()) {
     ADD_FAILURE() << "snmpd is not installed";
@@ -137,6 +141,19 @@ Snmpd::Snmpd(const SnmpdConfig &config) : config_(config) {
     ADD_FAILURE() << "snmpd did not answer on port " << port_ << "; its log:\n"
                   << sh_output("cat '" + dir_.file("snmpd.log") + "'");
   }
+}
+
+bool Snmpd::restart() {
+  stop();
+  start();
+  return ok_;
+}
+
+std::string Snmpd::tool(const std::string &program, const std::string &args) const {
+  std::string in_ns = config_.netns.empty() ? "" : "ip netns exec " + config_.netns + " ";
+  // The tools keep state of their own (engine boots) apart from the agent's.
+  return sh_output(in_ns + "env SNMP_PERSISTENT_DIR='" + dir_.file("client") + "' " + program +
+                   " -m '' -M /dev/null -On " + args + " 2>&1");
 }
 
 Snmpd::~Snmpd() { stop(); }
