@@ -1,3 +1,4 @@
+// The process-wide table of twenty mutexes that guards the library's shared counters and cursors.
 #include "kivo8/mt_support.h"
 
 #include <cerrno>

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "common.h"
+#include "discover_view.h"
 #include "snmp_text.h"
 
 namespace kivo {
@@ -403,78 +404,6 @@ const char *kind_of(const device_record *r) {
   return "other";
 }
 
-const char *kind_heading(const char *kind) {
-  if (std::strcmp(kind, "printer") == 0) return "printer";
-  if (std::strcmp(kind, "no-snmp") == 0) return "printer without SNMP";
-  if (std::strcmp(kind, "adapter") == 0) return "network adapter";
-  return "other device";
-}
-
-std::size_t width(const std::string &s) {
-  return static_cast<std::size_t>(std::count_if(
-      s.begin(), s.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
-}
-
-void print_devices(std::FILE *out, const std::vector<Device *> &devices, bool json) {
-  if (json) {
-    std::fprintf(out, "[");
-    bool first = true;
-    for (const Device *d : devices) {
-      const device_record *r = &d->record;
-      std::vector<std::string> ways, urls;
-      for (const char *w : {"broadcast", "scan", "slp"})
-        if (d->ways.count(w) != 0) ways.push_back(json_string(w));
-      for (const auto &u : d->urls) urls.push_back(json_string(u));
-      auto list = [](const std::vector<std::string> &v) {
-        std::string s;
-        for (const auto &x : v) s += (s.empty() ? "" : ", ") + x;
-        return "[" + s + "]";
-      };
-      const char *name = device_get_productname(r);
-      std::string item =
-          "{\"address\": " + json_string(ipv4_text(r->address)) +
-          ", \"name\": " + json_string(name != nullptr ? name : "") +
-          ", \"kind\": " + json_string(kind_of(r)) +
-          ", \"type\": " + (r->info != nullptr ? std::to_string(r->info->type) : "null") +
-          ", \"web_server\": " + (d->web ? "true" : "false") + ", \"found_by\": " + list(ways) +
-          ", \"product\": " + json_string(r->product) +
-          ", \"sys_descr\": " + json_string(d->sys_descr) +
-          ", \"sys_object_id\": " + json_string(d->sys_object_id) +
-          ", \"printer_name\": " + json_string(d->printer_name) +
-          ", \"device_id\": " + json_string(d->device_id) + ", \"slp_urls\": " + list(urls) + "}";
-      std::fprintf(out, "%s\n  %s", first ? "" : ",", item.c_str());
-      first = false;
-    }
-    std::fprintf(out, "%s]\n", first ? "" : "\n");
-    return;
-  }
-  if (devices.empty()) {
-    std::fprintf(out, "%s\n", tr("No devices found.").c_str());
-    return;
-  }
-  std::vector<std::vector<std::string>> rows;
-  rows.push_back({tr("Address"), tr("Name"), tr("Kind"), tr("Web server"), tr("Found by")});
-  for (const Device *d : devices) {
-    std::string ways;
-    for (const char *w : {"broadcast", "scan", "slp"})
-      if (d->ways.count(w) != 0) ways += (ways.empty() ? "" : ", ") + tr(w);
-    const char *name = device_get_productname(&d->record);
-    rows.push_back({ipv4_text(d->record.address), name != nullptr ? name : "",
-                    tr(kind_heading(kind_of(&d->record))), tr(d->web ? "yes" : "no"), ways});
-  }
-  std::vector<std::size_t> widths(rows[0].size(), 0);
-  for (const auto &r : rows)
-    for (std::size_t i = 0; i < r.size(); ++i) widths[i] = std::max(widths[i], width(r[i]));
-  for (const auto &r : rows) {
-    std::string line;
-    for (std::size_t i = 0; i < r.size(); ++i) {
-      line += r[i];
-      if (i + 1 < r.size()) line += std::string(widths[i] - width(r[i]) + 2, ' ');
-    }
-    std::fprintf(out, "%s\n", line.c_str());
-  }
-}
-
 // "\r[#####.....]  123/254" on standard error while the scan runs.
 class Progress {
  public:
@@ -698,7 +627,27 @@ int cmd_discover(int argc, char **argv, int first) {
   std::sort(shown.begin(), shown.end(), [](const Device *a, const Device *b) {
     return ntohl(a->record.address.s_addr) < ntohl(b->record.address.s_addr);
   });
-  print_devices(quiet.out(), shown, opt.json);
+  std::vector<DiscoveredDevice> view;
+  for (const Device *d : shown) {
+    DiscoveredDevice v;
+    const device_record *r = &d->record;
+    v.address = ipv4_text(r->address);
+    const char *name = device_get_productname(r);
+    v.name = name != nullptr ? name : "";
+    v.kind = kind_of(r);
+    v.type = r->info != nullptr ? r->info->type : -1;
+    v.web = d->web;
+    for (const char *w : {"broadcast", "scan", "slp"})
+      if (d->ways.count(w) != 0) v.found_by.push_back(w);
+    v.product = r->product;
+    v.sys_descr = d->sys_descr;
+    v.sys_object_id = d->sys_object_id;
+    v.printer_name = d->printer_name;
+    v.device_id = d->device_id;
+    v.slp_urls = d->urls;
+    view.push_back(std::move(v));
+  }
+  print_devices(quiet.out(), view, opt.json);
   return kExitOk;
 }
 
