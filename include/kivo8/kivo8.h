@@ -18,5 +18,6 @@
 #include "c_crypt.h"
 #include "transtext.h"
 #include "xtext_kivo.h"
+#include "snmpv3.h"
 
 #endif

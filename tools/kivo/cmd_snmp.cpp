@@ -9,6 +9,7 @@
 
 #include "common.h"
 #include "snmp_text.h"
+#include "snmpv3_args.h"
 
 namespace kivo {
 
@@ -25,6 +26,7 @@ const char kGetHelp[] =
     "  -c COMMUNITY   community name (default vellum)\n"
     "  -t SECONDS     time-out of each transmission, 1 to 60 (default 2)\n"
     "  -r RETRIES     retransmissions after a time-out, 0 to 10 (default 1)\n"
+    "%s"
     "  -h, --help     this text\n"
     "\n"
     "An SNMPv1 agent that does not know one of several names answers with noSuchName for\n"
@@ -43,6 +45,7 @@ const char kWalkHelp[] =
     "  -c COMMUNITY   community name (default vellum)\n"
     "  -t SECONDS     time-out of each transmission, 1 to 60 (default 2)\n"
     "  -r RETRIES     retransmissions after a time-out, 0 to 10 (default 1)\n"
+    "%s"
     "  -h, --help     this text\n"
     "\n"
     "Exit status: 0 the walk ended normally, 1 the agent did not answer or reported an\n"
@@ -76,6 +79,18 @@ struct PduDeleter {
   void operator()(snmp_pdu *p) const { snmp_free_pdu(p); }
 };
 
+// The agent through a v1/v2c session or an SNMPv3 one.
+struct Agent {
+  snmp_session *v1 = nullptr;
+  kivo_snmpv3_session *v3 = nullptr;
+  int get(const snmp_oid *oids, snmp_pdu **out) const {
+    return v3 != nullptr ? kivo_snmpv3_get(v3, oids, out) : snmp_get(v1, oids, out);
+  }
+  int getnext(const snmp_oid *oids, snmp_pdu **out) const {
+    return v3 != nullptr ? kivo_snmpv3_getnext(v3, oids, out) : snmp_getnext(v1, oids, out);
+  }
+};
+
 struct CommunityList {
   snmp_comm *head = nullptr;
   ~CommunityList() { snmp_comm_free(&head); }
@@ -97,11 +112,11 @@ void print_error_status(const snmp_pdu *response, const std::vector<std::uint32_
 }
 
 // Prints one GET's bindings; the fallback of a walk that found nothing below its root.
-void get_and_print(snmp_session *session, std::vector<std::uint32_t> name) {
+void get_and_print(const Agent &session, std::vector<std::uint32_t> name) {
   std::vector<std::vector<std::uint32_t>> names{std::move(name)};
   auto oids = oid_list(names);
   snmp_pdu *raw = nullptr;
-  int rc = snmp_get(session, oids.data(), &raw);
+  int rc = session.get(oids.data(), &raw);
   std::unique_ptr<snmp_pdu, PduDeleter> response(raw);
   if (rc != 0 || !response || response->errstat != 0) return;
   for (const snmp_var *v = response->variables; v != nullptr; v = v->next)
@@ -117,7 +132,7 @@ bool in_subtree(const snmp_var *v, const std::vector<std::uint32_t> &root) {
 // name leaves the subtree, at an exception value (printed when it lies inside), at an
 // SNMPv1 noSuchName ("End of MIB"), or at an error; an agent whose names do not increase
 // is stopped. When nothing was printed, the root itself is asked for.
-int walk_subtree(snmp_session *session, const std::vector<std::uint32_t> &root,
+int walk_subtree(const Agent &session, const std::vector<std::uint32_t> &root,
                  const std::string &host) {
   std::vector<std::uint32_t> current = root;
   int printed = 0;
@@ -125,7 +140,7 @@ int walk_subtree(snmp_session *session, const std::vector<std::uint32_t> &root,
     std::vector<std::vector<std::uint32_t>> names{current};
     auto oids = oid_list(names);
     snmp_pdu *raw = nullptr;
-    int rc = snmp_getnext(session, oids.data(), &raw);
+    int rc = session.getnext(oids.data(), &raw);
     std::unique_ptr<snmp_pdu, PduDeleter> response(raw);
     if (rc == 0 && !response) rc = SNMP_ERR_OTHER;
     if (rc != 0) {
@@ -161,6 +176,9 @@ int walk_subtree(snmp_session *session, const std::vector<std::uint32_t> &root,
   return kExitOk;
 }
 
+int run(const std::string &name, const Agent &agent,
+        std::vector<std::vector<std::uint32_t>> names, bool walk, const std::string &host);
+
 }  // namespace
 
 int cmd_get(int argc, char **argv, int first, bool walk) {
@@ -170,6 +188,7 @@ int cmd_get(int argc, char **argv, int first, bool walk) {
   std::string community = "vellum";
   int timeout = 2;
   int retries = 1;
+  V3Args v3;
   std::vector<std::string> operands;
   std::string opt, operand;
   while (args.next(opt, operand)) {
@@ -177,7 +196,7 @@ int cmd_get(int argc, char **argv, int first, bool walk) {
       operands.push_back(operand);
     } else if (opt == "h" || opt == "help") {
       args.no_value();
-      std::fputs(walk ? kWalkHelp : kGetHelp, stdout);
+      std::printf(walk ? kWalkHelp : kGetHelp, kV3Help);
       return kExitOk;
     } else if (opt == "v" || opt == "version") {
       std::string v = args.value();
@@ -185,8 +204,10 @@ int cmd_get(int argc, char **argv, int first, bool walk) {
         version = SNMP_VERSION_1;
       else if (v == "2c")
         version = SNMP_VERSION_2c;
+      else if (v == "3")
+        version = SNMP_VERSION_3;
       else
-        args.fail("the SNMP version must be 1 or 2c, not '" + v + "'");
+        args.fail("the SNMP version must be 1, 2c or 3, not '" + v + "'");
     } else if (opt == "c" || opt == "community") {
       community = args.value();
       if (community.empty()) args.fail("the community name must not be empty");
@@ -194,7 +215,7 @@ int cmd_get(int argc, char **argv, int first, bool walk) {
       timeout = static_cast<int>(parse_number(args, "the time-out", args.value(), 1, 60));
     } else if (opt == "r" || opt == "retries") {
       retries = static_cast<int>(parse_number(args, "the retries", args.value(), 0, 10));
-    } else {
+    } else if (!take_v3_option(args, opt, v3)) {
       args.unknown();
     }
   }
@@ -209,6 +230,24 @@ int cmd_get(int argc, char **argv, int first, bool walk) {
   }
   if (walk && names.empty()) names.push_back({1, 3, 6, 1, 2, 1});
   Target target = parse_target(args, operands[0]);
+  const std::string host = target.text;
+  if (version == SNMP_VERSION_3) {
+    kivo_snmpv3_options o = v3_options(args, v3);
+    o.port = static_cast<std::uint16_t>(target.port);
+    o.timeout_ms = static_cast<std::uint32_t>(timeout) * 1000;
+    o.retries = retries;
+    int32_t code = 0;
+    if (mt_res_init() != 0) {
+      std::fprintf(stderr, "kivo %s: cannot set up the library\n", name.c_str());
+      return kExitFailed;
+    }
+    V3Session v3_session(kivo_snmpv3_create(&target.address, &o, &code));
+    if (!v3_session) {
+      std::fprintf(stderr, "kivo %s: %s\n", name.c_str(), kivo_snmpv3_strerror(code));
+      return kExitFailed;
+    }
+    return run(name, Agent{nullptr, v3_session.get()}, names, walk, host);
+  }
 
   Session::Options setup;
   setup.load_targets = false;
@@ -229,15 +268,20 @@ int cmd_get(int argc, char **argv, int first, bool walk) {
   session->udp->timeout = timeout;
   session->udp->retries = retries + 1;
   session->udp->port = static_cast<std::uint16_t>(target.port);
-  const std::string host = target.text;
+  return run(name, Agent{session.get(), nullptr}, names, walk, host);
+}
 
-  if (walk) return walk_subtree(session.get(), names[0], host);
+namespace {
+
+int run(const std::string &name, const Agent &agent,
+        std::vector<std::vector<std::uint32_t>> names, bool walk, const std::string &host) {
+  if (walk) return walk_subtree(agent, names[0], host);
 
   int status = kExitOk;
   while (!names.empty()) {
     auto oids = oid_list(names);
     snmp_pdu *raw = nullptr;
-    int rc = snmp_get(session.get(), oids.data(), &raw);
+    int rc = agent.get(oids.data(), &raw);
     std::unique_ptr<snmp_pdu, PduDeleter> response(raw);
     if (rc == 0 && !response) rc = SNMP_ERR_OTHER;
     if (rc != 0) {
@@ -259,5 +303,7 @@ int cmd_get(int argc, char **argv, int first, bool walk) {
   }
   return status;
 }
+
+}  // namespace
 
 }  // namespace kivo

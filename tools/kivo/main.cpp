@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common.h"
+#include "snmpv3_args.h"
 
 namespace {
 
@@ -20,6 +21,7 @@ const char kHelp[] =
     "  get        ask an SNMP agent for variables (like snmpget -On)\n"
     "  walk       walk a subtree of an SNMP agent (like snmpwalk -On)\n"
     "  probe      tell whether a web server answers at an address\n"
+    "  credentials  keep SNMPv3 user credentials for get, walk and discover\n"
     "\n"
     "`kivo COMMAND --help` describes each command. Exit status: 0 success, 1 the work\n"
     "could not be done, 2 bad arguments.\n";
@@ -43,6 +45,7 @@ int main(int argc, char **argv) {
     if (command == "get") return kivo::cmd_get(argc, argv, first, false);
     if (command == "walk") return kivo::cmd_get(argc, argv, first, true);
     if (command == "probe") return kivo::cmd_probe(argc, argv, first);
+    if (command == "credentials") return kivo::cmd_credentials(argc, argv, first);
     std::fprintf(stderr, "kivo: unknown command '%s'\nTry 'kivo --help'.\n", command.c_str());
     return kivo::kExitUsage;
   } catch (const kivo::UsageError &e) {
