@@ -3,6 +3,9 @@
 // an agent restarted between two requests.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -273,6 +276,74 @@ TEST_F(SnmpdV3, RestartedAgentIsResynchronisedOnce) {
   snmp_free_pdu(r);
   ASSERT_EQ(kivo_snmpv3_engine_id(s.get(), after, &after_n), 0);
   EXPECT_EQ(std::string(before, before + before_n), std::string(after, after + after_n));
+}
+
+// ---- kivo get / walk -v 3 ----
+
+std::string quote(const std::string &s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+std::string kivo(const kivo8::test::TempDir &home, const std::string &args, int *status = nullptr) {
+  return kivo8::test::sh_output("HOME=" + quote(home.path()) + " LANG=C.UTF-8 " +
+                                    quote(kivo8::test::binary_dir() + "/tools/kivo/kivo") + " " +
+                                    args + " 2>&1",
+                                status);
+}
+
+TEST_F(SnmpdV3, KivoPrintsWhatNetSnmpPrintsForEveryProtocolPair) {
+  kivo8::test::TempDir home;
+  for (const Creds &c : every_user()) {
+    SCOPED_TRACE(c.user);
+    const std::string args = net_snmp_args(c, *agent_);
+    const std::string get_names = " .1.3.6.1.2.1.1.5.0 .1.3.6.1.2.1.1.2.0";
+    EXPECT_EQ(kivo(home, "get -v 3 " + args.substr(4) + get_names),
+              agent_->tool("snmpget", args + get_names));
+    EXPECT_EQ(kivo(home, "walk -v 3 " + args.substr(4) + " .1.3.6.1.2.1.1"),
+              agent_->tool("snmpwalk", args + " .1.3.6.1.2.1.1"));
+  }
+  int status = 0;
+  std::string out = kivo(home, "get -v 3 -u nobody -t 1 -r 0 " + agent_->endpoint() + " .1.3.6.1.2.1.1.5.0", &status);
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(out, "kivo get: unknown user name\n");
+}
+
+TEST_F(SnmpdV3, CredentialsAreSavedOnlyWhenAskedInAPrivateFileAndNeverPrinted) {
+  kivo8::test::TempDir home;
+  const std::string endpoint = agent_->endpoint();
+  int status = 0;
+  // Without saved credentials, the user alone cannot authenticate.
+  kivo(home, "get -v 3 -u u-SHA-AES " + endpoint + " .1.3.6.1.2.1.1.5.0", &status);
+  EXPECT_NE(status, 0);
+  EXPECT_NE(access(home.file(".kivo/snmpv3-users").c_str(), F_OK), 0);
+
+  kivo(home, std::string("credentials add u-SHA-AES -l authPriv -a SHA -A ") + kAuthPass +
+                 " -x AES -X " + kPrivPass, &status);
+  ASSERT_EQ(status, 0);
+  struct stat st{};
+  ASSERT_EQ(stat(home.file(".kivo/snmpv3-users").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  std::string listed = kivo(home, "credentials list", &status);
+  EXPECT_EQ(listed, "u-SHA-AES\tauthPriv\tSHA\tAES\n");
+  std::string got = kivo(home, "get -v 3 -u u-SHA-AES " + endpoint + " .1.3.6.1.2.1.1.5.0", &status);
+  EXPECT_EQ(status, 0) << got;
+  EXPECT_EQ(got, ".1.3.6.1.2.1.1.5.0 = STRING: \"kv-agent\"\n");
+
+  // --save-credentials on a request; the preference file never holds a pass phrase.
+  got = kivo(home, std::string("get -v 3 -u u-MD5-DES -l authPriv -a MD5 -A ") + kAuthPass +
+                       " -x DES -X " + kPrivPass + " --save-credentials " + endpoint +
+                       " .1.3.6.1.2.1.1.5.0", &status);
+  EXPECT_EQ(status, 0) << got;
+  got = kivo(home, "walk -v 3 -u u-MD5-DES " + endpoint + " .1.3.6.1.2.1.1.5", &status);
+  EXPECT_EQ(got, ".1.3.6.1.2.1.1.5.0 = STRING: \"kv-agent\"\n");
+  std::string pref = kivo8::test::sh_output("cat " + quote(home.file(".kivo/kivo2.pref")) + " 2>/dev/null; true");
+  EXPECT_EQ(pref.find(kAuthPass), std::string::npos);
+  EXPECT_EQ(kivo(home, "credentials list").find(kAuthPass), std::string::npos);
+  kivo(home, "credentials remove u-SHA-AES", &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(kivo(home, "credentials list"), "u-MD5-DES\tauthPriv\tMD5\tDES\n");
 }
 
 }  // namespace
