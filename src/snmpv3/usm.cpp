@@ -172,13 +172,16 @@ Judged judge_reply(const User &user, EngineState &engine, KeyCache &keys, bool d
     j.code = KIVO_SNMPV3_ERR_REPORT;
     return j;
   }
-  if (pdu->command != SNMP_MSG_RESPONSE || pdu->reqid != reqid) return j;
+  if (pdu->command != SNMP_MSG_RESPONSE) return j;
+  // The level is judged before the request id: a plain reply to an authenticated request
+  // is refused as such whatever it claims to answer.
   const bool want_auth = user.level >= KIVO_SNMPV3_AUTH_NOPRIV;
   const bool want_priv = user.level == KIVO_SNMPV3_AUTH_PRIV;
   if (want_auth != auth || want_priv != ((env.flags & kFlagPriv) != 0)) {
     j.code = KIVO_SNMPV3_ERR_AUTH_REPLY;
     return j;
   }
+  if (pdu->reqid != reqid) return j;
   // An authenticated reply moves our idea of the engine's clock forward (RFC 3414 3.2
   // step 7b), never backward.
   if (local != nullptr &&
