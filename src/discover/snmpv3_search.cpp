@@ -44,7 +44,10 @@ std::string bounded_text(const snmp_var *v) {
 
 std::string dotted(const std::uint32_t *sub, std::size_t n) {
   std::string s;
-  for (std::size_t i = 0; i < n; ++i) s += "." + std::to_string(sub[i]);
+  for (std::size_t i = 0; i < n; ++i) {
+    s += '.';
+    s += std::to_string(sub[i]);
+  }
   return s;
 }
 

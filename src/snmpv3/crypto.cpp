@@ -4,7 +4,9 @@
 
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
+#include <openssl/core_names.h>
 #include <openssl/hmac.h>
+#include <openssl/params.h>
 #include <openssl/provider.h>
 #include <openssl/rand.h>
 
@@ -26,6 +28,7 @@ struct Provider {
   EVP_MD *md[7] = {};
   EVP_CIPHER *des = nullptr;
   EVP_CIPHER *aes[3] = {};
+  EVP_MAC *hmac = nullptr;
 
   Provider() noexcept {
     ctx = OSSL_LIB_CTX_new();
@@ -38,11 +41,13 @@ struct Provider {
     aes[0] = EVP_CIPHER_fetch(ctx, "AES-128-CFB", nullptr);
     aes[1] = EVP_CIPHER_fetch(ctx, "AES-192-CFB", nullptr);
     aes[2] = EVP_CIPHER_fetch(ctx, "AES-256-CFB", nullptr);
+    hmac = EVP_MAC_fetch(ctx, "HMAC", nullptr);
   }
   ~Provider() {
     for (EVP_MD *m : md) EVP_MD_free(m);
     EVP_CIPHER_free(des);
     for (EVP_CIPHER *c : aes) EVP_CIPHER_free(c);
+    EVP_MAC_free(hmac);
     if (legacy != nullptr) OSSL_PROVIDER_unload(legacy);
     if (base != nullptr) OSSL_PROVIDER_unload(base);
     OSSL_LIB_CTX_free(ctx);
@@ -117,19 +122,30 @@ bool make_iv(Priv p, const Key &key, std::uint32_t boots, std::uint32_t time,
 
 bool run_cipher(Priv p, const Key &key, const std::uint8_t iv[16], bool enc,
                 std::span<const std::uint8_t> in, std::span<std::uint8_t> out,
-                std::size_t *written) noexcept {
+                std::size_t *written, Prepared *prepared) noexcept {
   const EVP_CIPHER *cipher = cipher_of(p);
   if (cipher == nullptr || key.size < priv_key_size(p)) return false;
   if (in.size() > static_cast<std::size_t>(INT32_MAX) || out.size() < in.size()) return false;
-  std::unique_ptr<EVP_CIPHER_CTX, CipherCtxFree> c(EVP_CIPHER_CTX_new());
-  if (!c || EVP_CipherInit_ex2(c.get(), cipher, key.bytes, iv, enc ? 1 : 0, nullptr) != 1)
-    return false;
+  std::unique_ptr<EVP_CIPHER_CTX, CipherCtxFree> own;
+  EVP_CIPHER_CTX *c = nullptr;
+  EVP_CIPHER_CTX **slot = prepared == nullptr ? nullptr : enc ? &prepared->enc : &prepared->dec;
+  if (slot != nullptr && *slot != nullptr) {
+    // Key scheduled already: only the IV is new.
+    c = *slot;
+    if (EVP_CipherInit_ex2(c, nullptr, nullptr, iv, -1, nullptr) != 1) return false;
+  } else {
+    own.reset(EVP_CIPHER_CTX_new());
+    if (!own || EVP_CipherInit_ex2(own.get(), cipher, key.bytes, iv, enc ? 1 : 0, nullptr) != 1)
+      return false;
+    c = own.get();
+    if (slot != nullptr) *slot = own.release();
+  }
   // The padding is ours (DES) or none (CFB): libcrypto must not add or strip any.
-  EVP_CIPHER_CTX_set_padding(c.get(), 0);
+  EVP_CIPHER_CTX_set_padding(c, 0);
   int n = 0, m = 0;
-  if (EVP_CipherUpdate(c.get(), out.data(), &n, in.data(), static_cast<int>(in.size())) != 1)
+  if (EVP_CipherUpdate(c, out.data(), &n, in.data(), static_cast<int>(in.size())) != 1)
     return false;
-  if (EVP_CipherFinal_ex(c.get(), out.data() + n, &m) != 1) return false;
+  if (EVP_CipherFinal_ex(c, out.data() + n, &m) != 1) return false;
   *written = static_cast<std::size_t>(n) + static_cast<std::size_t>(m);
   return true;
 }
@@ -138,6 +154,14 @@ std::atomic<std::uint64_t> g_salt{0};
 std::atomic<bool> g_salt_seeded{false};
 
 }  // namespace
+
+void Prepared::reset() noexcept {
+  EVP_MAC_CTX_free(mac);
+  EVP_CIPHER_CTX_free(enc);
+  EVP_CIPHER_CTX_free(dec);
+  mac = nullptr;
+  enc = dec = nullptr;
+}
 
 Key::Key(const Key &other) noexcept : size(other.size) { std::memcpy(bytes, other.bytes, size); }
 
@@ -243,14 +267,33 @@ bool priv_key(Auth a, Priv p, const Key &kul, Key &out) noexcept {
 }
 
 bool hmac(Auth a, const Key &kul, std::span<const std::uint8_t> message,
-          std::span<std::uint8_t> mac) noexcept {
+          std::span<std::uint8_t> mac, Prepared *prepared) noexcept {
   const EVP_MD *md = md_of(a);
-  if (md == nullptr || mac.size() != mac_size(a) || kul.size == 0) return false;
+  if (md == nullptr || mac.size() != mac_size(a) || kul.size == 0 || provider().hmac == nullptr)
+    return false;
+  struct MacCtxFree {
+    void operator()(EVP_MAC_CTX *c) const noexcept { EVP_MAC_CTX_free(c); }
+  };
+  std::unique_ptr<EVP_MAC_CTX, MacCtxFree> own;
+  EVP_MAC_CTX *c = prepared != nullptr ? prepared->mac : nullptr;
+  if (c != nullptr) {
+    // The key's inner and outer pads are kept: a new message starts from them.
+    if (EVP_MAC_init(c, nullptr, 0, nullptr) != 1) return false;
+  } else {
+    own.reset(EVP_MAC_CTX_new(provider().hmac));
+    if (!own) return false;
+    OSSL_PARAM params[2] = {
+        OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST,
+                                         const_cast<char *>(EVP_MD_get0_name(md)), 0),
+        OSSL_PARAM_construct_end()};
+    if (EVP_MAC_init(own.get(), kul.bytes, kul.size, params) != 1) return false;
+    c = own.get();
+    if (prepared != nullptr) prepared->mac = own.release();
+  }
   std::uint8_t full[EVP_MAX_MD_SIZE];
-  unsigned int n = 0;
-  if (HMAC(md, kul.bytes, static_cast<int>(kul.size), message.data(), message.size(), full, &n) ==
-          nullptr ||
-      n < mac.size())
+  std::size_t n = 0;
+  if (EVP_MAC_update(c, message.data(), message.size()) != 1 ||
+      EVP_MAC_final(c, full, &n, sizeof full) != 1 || n < mac.size())
     return false;
   std::memcpy(mac.data(), full, mac.size());
   OPENSSL_cleanse(full, sizeof full);
@@ -259,7 +302,7 @@ bool hmac(Auth a, const Key &kul, std::span<const std::uint8_t> message,
 
 std::size_t encrypt(Priv p, const Key &key, std::uint32_t boots, std::uint32_t time,
                     std::span<const std::uint8_t, 8> salt, std::span<const std::uint8_t> plain,
-                    std::span<std::uint8_t> out) noexcept {
+                    std::span<std::uint8_t> out, Prepared *prepared) noexcept {
   std::uint8_t iv[16];
   if (!make_iv(p, key, boots, time, salt, iv)) return 0;
   std::size_t written = 0;
@@ -270,22 +313,23 @@ std::size_t encrypt(Priv p, const Key &key, std::uint32_t boots, std::uint32_t t
     if (out.size() < padded || padded == 0) return 0;
     std::memcpy(out.data(), plain.data(), plain.size());
     std::memset(out.data() + plain.size(), 0, padded - plain.size());
-    if (!run_cipher(p, key, iv, true, out.first(padded), out, &written)) return 0;
+    if (!run_cipher(p, key, iv, true, out.first(padded), out, &written, prepared)) return 0;
     return written;
   }
-  if (!run_cipher(p, key, iv, true, plain, out, &written)) return 0;
+  if (!run_cipher(p, key, iv, true, plain, out, &written, prepared)) return 0;
   return written;
 }
 
 bool decrypt(Priv p, const Key &key, std::uint32_t boots, std::uint32_t time,
              std::span<const std::uint8_t> salt, std::span<const std::uint8_t> cipher,
-             std::span<std::uint8_t> out) noexcept {
+             std::span<std::uint8_t> out, Prepared *prepared) noexcept {
   if (p == Priv::des && cipher.size() % 8 != 0) return false;
   if (cipher.empty()) return false;
   std::uint8_t iv[16];
   if (!make_iv(p, key, boots, time, salt, iv)) return false;
   std::size_t written = 0;
-  return run_cipher(p, key, iv, false, cipher, out, &written) && written == cipher.size();
+  return run_cipher(p, key, iv, false, cipher, out, &written, prepared) &&
+         written == cipher.size();
 }
 
 void next_salt(std::uint8_t salt[8]) noexcept {

@@ -12,6 +12,10 @@
 #include <cstdint>
 #include <span>
 
+// libcrypto's context types (openssl/types.h), named here without its headers.
+struct evp_mac_ctx_st;
+struct evp_cipher_ctx_st;
+
 namespace kivo8::v3 {
 
 enum class Auth : std::uint8_t { none, md5, sha1, sha224, sha256, sha384, sha512 };
@@ -41,6 +45,26 @@ struct Key {
   std::span<const std::uint8_t> view() const noexcept { return {bytes, size}; }
 };
 
+// libcrypto contexts prepared with one key, so that a message costs an HMAC and a cipher
+// run rather than fetching algorithms and scheduling keys again. A copy starts empty and
+// prepares itself on first use; the contexts are freed (and their key material cleared
+// by libcrypto) with the object. Not for use by two threads at once.
+class Prepared {
+ public:
+  Prepared() noexcept = default;
+  Prepared(const Prepared &) noexcept {}
+  Prepared &operator=(const Prepared &) noexcept {
+    reset();
+    return *this;
+  }
+  ~Prepared() { reset(); }
+  void reset() noexcept;
+
+  ::evp_mac_ctx_st *mac = nullptr;
+  ::evp_cipher_ctx_st *enc = nullptr;
+  ::evp_cipher_ctx_st *dec = nullptr;
+};
+
 // True when libcrypto gives every digest and cipher, including DES from the legacy
 // provider (loaded into a library context of our own, never the process's default one).
 bool crypto_ready() noexcept;
@@ -58,7 +82,7 @@ bool priv_key(Auth a, Priv p, const Key &kul, Key &out) noexcept;
 
 // The truncated HMAC of `message` into `mac` (mac_size(a) bytes).
 bool hmac(Auth a, const Key &kul, std::span<const std::uint8_t> message,
-          std::span<std::uint8_t> mac) noexcept;
+          std::span<std::uint8_t> mac, Prepared *prepared = nullptr) noexcept;
 
 // Encrypts `plain` into `out`; `out` must hold plain.size() rounded up to 8 for DES,
 // plain.size() for AES. `salt` is the 8-byte msgPrivacyParameters to send; boots and time
@@ -66,13 +90,13 @@ bool hmac(Auth a, const Key &kul, std::span<const std::uint8_t> message,
 // written, 0 on failure.
 std::size_t encrypt(Priv p, const Key &key, std::uint32_t boots, std::uint32_t time,
                     std::span<const std::uint8_t, 8> salt, std::span<const std::uint8_t> plain,
-                    std::span<std::uint8_t> out) noexcept;
+                    std::span<std::uint8_t> out, Prepared *prepared = nullptr) noexcept;
 // Decrypts into `out` (at least cipher.size() bytes). DES refuses a length that is not a
 // multiple of 8. Returns false on failure; the plain text is cipher.size() bytes long
 // (DES padding stays, the BER inside says where the data ends).
 bool decrypt(Priv p, const Key &key, std::uint32_t boots, std::uint32_t time,
              std::span<const std::uint8_t> salt, std::span<const std::uint8_t> cipher,
-             std::span<std::uint8_t> out) noexcept;
+             std::span<std::uint8_t> out, Prepared *prepared = nullptr) noexcept;
 
 // Eight fresh salt bytes: a per-process random start, then counting (RFC 3414 8.1.1.1
 // and RFC 3826 3.1.2.1 want salts that do not repeat under one key).

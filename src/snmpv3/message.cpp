@@ -132,7 +132,7 @@ CodecError verify(std::span<const std::uint8_t> message, const Envelope &env,
   std::memcpy(copy, message.data(), message.size());
   std::memset(copy + env.auth_offset, 0, n);
   std::uint8_t mac[kMaxKey];
-  if (!hmac(keys.auth, keys.auth_key, {copy, message.size()}, {mac, n}))
+  if (!hmac(keys.auth, keys.auth_key, {copy, message.size()}, {mac, n}, &keys.prepared))
     return CodecError::wrong_digest;
   return CRYPTO_memcmp(mac, env.auth_params.data(), n) == 0 ? CodecError::none
                                                             : CodecError::wrong_digest;
@@ -148,7 +148,7 @@ CodecError open_scoped(const Envelope &env, const LocalKeys *keys, std::span<std
     if (env.priv_params.size() != kSaltSize || scratch.size() < env.data.size())
       return CodecError::decrypt;
     if (!decrypt(keys->priv, keys->priv_key, env.boots, env.time, env.priv_params, env.data,
-                 scratch))
+                 scratch, &keys->prepared))
       return CodecError::decrypt;
     plain = scratch.first(env.data.size());
   }
@@ -216,7 +216,7 @@ std::size_t encode(const Outgoing &m, std::span<std::uint8_t> out) noexcept {
     }
     const std::size_t n = encrypt(m.keys->priv, m.keys->priv_key, m.boots, m.time,
                                   std::span<const std::uint8_t, 8>(salt, 8), data,
-                                  {enc_buf, sizeof enc_buf});
+                                  {enc_buf, sizeof enc_buf}, &m.keys->prepared);
     OPENSSL_cleanse(scoped_buf, sw.pos());
     if (n == 0) return 0;
     data = {enc_buf, n};
@@ -255,7 +255,7 @@ std::size_t encode(const Outgoing &m, std::span<std::uint8_t> out) noexcept {
   if (w.failed() || !msg_slot.fill(w, ASN_SEQUENCE)) return 0;
   if (auth) {
     std::uint8_t mac[kMaxKey];
-    if (!hmac(m.keys->auth, m.keys->auth_key, w.written(), {mac, mac_n})) return 0;
+    if (!hmac(m.keys->auth, m.keys->auth_key, w.written(), {mac, mac_n}, &m.keys->prepared)) return 0;
     std::memcpy(out.data() + mac_at, mac, mac_n);
   }
   return w.pos();

@@ -70,6 +70,8 @@ struct LocalKeys {
   Priv priv = Priv::none;
   Key auth_key;  // Kul of the authentication protocol
   Key priv_key;  // the cipher key (DES: key and pre-IV), extended when needed
+  // libcrypto contexts set up with these keys on first use.
+  mutable Prepared prepared;
 };
 
 // Checks the digest of an authenticated message (a constant-time comparison).
