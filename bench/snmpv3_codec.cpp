@@ -9,11 +9,13 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "common/snmp_workload.h"
+#include "common/snmpv3_response.h"
 #include "kivo8/mt_support.h"
 #include "kivo8/snmpv3.h"
 #include "snmp/pdu.h"
@@ -115,7 +117,7 @@ Workload &workload() {
 bool exchange(Workload &w) {
   std::uint8_t out[v3::kMaxMessage];
   const std::size_t n = w.encode(w.request, out);
-  return n != 0 && w.decodes(w.response_bytes.data(), w.response_bytes.size());
+  return n != 0 && w.decodes(bench::kV3Response, sizeof bench::kV3Response);
 }
 
 void BM_EncodeRequestAuthPriv(benchmark::State &state) {
@@ -142,6 +144,11 @@ BENCHMARK(BM_ExchangeAuthPriv);
 }  // namespace
 
 int main(int argc, char **argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--dump-response") == 0) {
+    for (std::uint8_t b : workload().response_bytes) std::printf("0x%02x,", b);
+    std::printf("\n");
+    return 0;
+  }
   if (argc == 3 && std::strcmp(argv[1], "--count") == 0) {
     Workload &w = workload();
     long count = std::atol(argv[2]);
