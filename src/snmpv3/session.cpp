@@ -90,7 +90,8 @@ Outcome exchange(kivo_snmpv3_session &s, const snmp_pdu &pdu, bool discovery) no
   Outcome out;
   const v3::LocalKeys *keys = nullptr;
   if (!discovery && s.user.level != KIVO_SNMPV3_NOAUTH_NOPRIV) {
-    keys = s.keys.get(s.user, s.engine.id());
+    keys = kivo8::guarded<const v3::LocalKeys *>(nullptr,
+                                                 [&] { return s.keys.get(s.user, s.engine.id()); });
     if (keys == nullptr) {
       out.code = KIVO_SNMPV3_ERR_CRYPTO;
       return out;
