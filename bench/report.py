@@ -354,6 +354,100 @@ w(f"Replies collected per window: {fmt(med(K, 'BM_Collect', 'replies_per_window'
   f"CPU per collected reply: {fmt(med(K, 'BM_Collect', 'cpu_us_per_reply'), 2)} us.")
 w("")
 
+# ---- 8 discovery --------------------------------------------------------------------
+disc = None
+try:
+    with open(os.path.join(results, "discover.json")) as f:
+        disc = json.load(f)
+except (OSError, ValueError):
+    pass
+if disc and disc.get("scenarios"):
+    sc = disc["scenarios"]
+    w("## 8. Discovery on namespace networks")
+    w("")
+    w("`bench/discover`: each network is built of network namespaces (veth links, a router")
+    w("namespace for the routed ranges), with 10 SNMP agents (one snmpsim process answering at")
+    w("10 addresses with a multifunction printer's data: sysDescr, sysObjectID, hrDevice,")
+    w("printer name, both device ids) and every other address silent. `kivo discover`,")
+    w("onesixtyone and nmap (`-sU -p161 -n`) scan the same address list in turn, round after")
+    w(f"round ({disc.get('rounds')} rounds, {disc.get('date', '')}); kivo: "
+      f"{'the event-loop engine' if disc.get('kivo') == 'engine' else 'worker threads'}. Wall time as the")
+    w("caller sees it; peak RSS and CPU time (user + system) from `/usr/bin/time` of each")
+    w("process; found: agents in the output; described: agents listed with their sysDescr or")
+    w("device id. The ratio is kivo's wall time over the anchor's, the median of per-round")
+    w("ratios.")
+    w("")
+
+    def tool_rows(entry):
+        rows = []
+        for name, t in entry["tools"].items():
+            cpu_us = (t["cpu"] / entry["addresses"] * 1e6) if entry["addresses"] and t.get("cpu") is not None else None
+            rss = t["rss_kb"] / 1024 if t.get("rss_kb") is not None else None
+            stopped = f" (stopped at the bound in {t['stopped']} of {t['runs']} runs)" if t.get("stopped") else ""
+            rows.append(f"| {name}{stopped} | {fmt(t['wall'], 2)} | {fmt(rss)} | {fmt(t['cpu'], 2)} | {fmt(cpu_us, 2)} "
+                        f"| {fmt(t['found'], 0)}/{entry['agents']} | {fmt(t['described'], 0) if name.startswith('kivo') else '-'} |")
+        return rows
+
+    for key in ("a", "b", "c"):
+        if key not in sc:
+            continue
+        entry = sc[key]
+        w(f"### 8{key}. {entry['title'][0].upper() + entry['title'][1:]} ({entry['addresses']:,} addresses)")
+        w("")
+        for name, cmd in entry.get("commands", {}).items():
+            w(f"- {name}: `{cmd}`")
+        w("")
+        w("| command | wall s | peak RSS MiB | CPU s | CPU us/address | agents found | described |")
+        w("|---|---:|---:|---:|---:|---:|---:|")
+        for row in tool_rows(entry):
+            w(row)
+        w("")
+        if entry.get("ratios"):
+            w("| kivo run | anchor | wall kivo / anchor | CPU kivo / anchor | peak RSS kivo / anchor |")
+            w("|---|---|---:|---:|---:|")
+            for kname, per in entry["ratios"].items():
+                for aname, r in per.items():
+                    w(f"| {kname} | {aname} | {fmt(r.get('wall'), 3)} | {fmt(r.get('cpu'), 2)} | {fmt(r.get('rss_kb'), 2)} |")
+            w("")
+    if "d" in sc:
+        entry = sc["d"]
+        w(f"### 8d. {entry['title'][0].upper() + entry['title'][1:]}")
+        w("")
+        w("The peers' namespace answers the broadcast GET with one Response from each of the")
+        w("made-up devices (addresses of a block that is local there, spread over 0.5 s), answers")
+        w("each device's follow-up GETs as that device, and two more addresses answer the same")
+        w("broadcast with 65,507-byte Responses (the request id matched), 400 per second each for")
+        w("12 s. The link carries them unfragmented. Kernel counters are the scanner namespace's")
+        w("UDP InDatagrams and RcvbufErrors during the run.")
+        w("")
+        w("| command | wall s | peak RSS MiB | CPU s | devices listed | devices past the cap | datagrams dropped | datagrams received | kernel receive drops |")
+        w("|---|---:|---:|---:|---:|---:|---:|---:|---:|")
+        for name, t in entry["tools"].items():
+            rss = t["rss_kb"] / 1024 if t.get("rss_kb") is not None else None
+            ku = t.get("kernel_udp", {})
+            w(f"| {name} | {fmt(t['wall'], 2)} | {fmt(rss)} | {fmt(t['cpu'], 2)} | {fmt(t.get('devices'), 0)} "
+              f"| {fmt(t.get('devices_dropped'), 0)} | {fmt(t.get('datagrams_dropped'), 0)} "
+              f"| {fmt(ku.get('InDatagrams'), 0)} | {fmt(ku.get('RcvbufErrors'), 0)} |")
+        w("")
+    if "e" in sc:
+        entry = sc["e"]
+        w(f"### 8e. Send rate against loss: {entry['title']}")
+        w("")
+        w("A responder answers every GET to any address of the block as that device, behind the")
+        w("router namespace; `kivo discover --rate N` scans the block (no broadcast, SLP or web")
+        w("probe). Loss: addresses that answered but are missing from the result.")
+        w("")
+        w("| rate | wall s | CPU s | found | lost | kernel receive drops |")
+        w("|---|---:|---:|---:|---:|---:|")
+        for name, t in entry["tools"].items():
+            lost = entry["agents"] - t["found"] if t.get("found") is not None else None
+            ku = t.get("kernel_udp", {})
+            w(f"| {name.replace('kivo --rate ', '')} | {fmt(t['wall'], 2)} | {fmt(t['cpu'], 2)} | {fmt(t['found'], 0)} "
+              f"| {fmt(lost, 0)} | {fmt(ku.get('RcvbufErrors'), 0)} |")
+        w("")
+    for target in disc.get("targets", []):
+        verdict(target["name"], target.get("ok"), target["text"])
+
 # ---- verdicts and note --------------------------------------------------------------
 w("## Targets")
 w("")

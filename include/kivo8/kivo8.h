@@ -18,6 +18,7 @@
 #include "c_crypt.h"
 #include "transtext.h"
 #include "xtext_kivo.h"
+#include "discover.h"
 #include "snmpv3.h"
 
 #endif

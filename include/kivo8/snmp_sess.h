@@ -181,6 +181,9 @@ KIVO8_API const uint8_t *snmp_parse_var_op(const uint8_t *data, uint32_t *name,
 #define SNMP_ERR_OTHER (-10)   /* stored by snmp_send when a request cannot be encoded;
                                   any other failure */
 
+/* The most variables that snmp_walk gathers before it gives up with SNMP_ERR_OTHER. */
+#define KIVO_WALK_MAX_VARIABLES 1000000u
+
 /* One element of a name list; the list ends with an element whose name_length is 0. */
 typedef struct snmp_oid {
   uint32_t *name;
@@ -214,7 +217,11 @@ KIVO8_API int32_t snmp_getnext(snmp_session *session, const snmp_oid *oids,
  * the response of every iteration in order, or null when nothing lay inside. A null or
  * empty name list gives SNMP_ERR_NOPDU; a root of more than 128 sub-identifiers, an agent
  * whose next name does not follow the one asked for, or an error status other than
- * noSuchName gives SNMP_ERR_OTHER. */
+ * noSuchName gives SNMP_ERR_OTHER. So does a walk that would gather more than
+ * KIVO_WALK_MAX_VARIABLES variables (counting one per root and iteration; about 600 bytes
+ * of memory each): no real agent's tree is that large, and an agent whose names keep
+ * increasing must not keep a walk, and its memory, growing for ever. A caller that wants
+ * the variables as they come, or a limit of its own, walks with snmp_getnext. */
 KIVO8_API int32_t snmp_walk(snmp_session *session, const snmp_oid *oids,
                             snmp_pdu_list **list_ref) KIVO8_NOEXCEPT;
 

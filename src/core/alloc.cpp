@@ -56,6 +56,8 @@ char *mem_strdup(const char *text) noexcept {
 
 void mem_free(void *block) noexcept { std::free(block); }
 
+bool mem_injected_failure() noexcept { return should_fail(); }
+
 namespace alloc_testing {
 void fail_nth(std::uint64_t n, bool and_after) noexcept {
   g_calls.store(0);

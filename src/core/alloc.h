@@ -21,6 +21,11 @@ char *mem_strdup(const char *text) noexcept;
 char *mem_strndup(const char *text, std::size_t len) noexcept;
 void mem_free(void *block) noexcept;
 
+// For a module that keeps freed records of its own to hand out again: counts one
+// allocation for the failure hook below, and tells whether that allocation must fail, so
+// that records from such a cache fail under the hook as malloc'd ones do.
+bool mem_injected_failure() noexcept;
+
 // Typed zeroed allocation of one record. malloc and a clear rather than calloc: glibc's
 // calloc bypasses the per-thread cache, and records such as decoded bindings are made and
 // freed by the dozen per message.

@@ -21,6 +21,8 @@
 #include <utility>
 #include <vector>
 
+struct ifinfo;
+
 namespace kivo::discover {
 
 using Clock = std::chrono::steady_clock;
@@ -56,6 +58,8 @@ struct Service {
 struct Device {
   in_addr address{};
   std::uint32_t found_by = 0;
+  // The search target through which it first answered (not owned; may be null).
+  const ::ifinfo *target = nullptr;
   // SNMP: the version and community that first got an answer (version -1: none yet).
   std::int32_t snmp_version = -1;
   std::string community;

@@ -1,3 +1,5 @@
+// The search-target list: making, copying and freeing targets, linking them in (a saved
+// target takes the place of the one it matches), counting and finding them.
 #include <cstring>
 
 #include "core/alloc.h"

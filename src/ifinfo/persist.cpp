@@ -1,3 +1,5 @@
+// Search targets kept between runs: each target as one line of the preference file's
+// "network" section, written and read back.
 #include <arpa/inet.h>
 
 #include <cstdio>
@@ -29,15 +31,6 @@ constexpr uint32_t kFieldBuffer = 256;
 void append_address(std::string &out, struct in_addr a) {
   char text[INET_ADDRSTRLEN];
   out += inet_ntop(AF_INET, &a, text, sizeof text) != nullptr ? text : "0.0.0.0";
-}
-
-// The escaped form of a community name, whole: a backslash before each comma and each
-// backslash, the form name_copy_with_encode writes.
-void append_escaped(std::string &out, const char *name) {
-  for (const char *p = name; *p != '\0'; ++p) {
-    if (*p == ',' || *p == '\\') out += '\\';
-    out += *p;
-  }
 }
 
 // The entry's line, or false when its kind has no line form or it has no community name.
@@ -76,7 +69,8 @@ bool build_line(const ifinfo &entry, std::string &line) {
   // in front, which rebuilds the list as it stands.
   for (auto it = names.rbegin(); it != names.rend(); ++it) {
     line += ',';
-    append_escaped(line, *it);
+    // Whole, as name_copy_with_encode would escape it given room enough.
+    kivo8::prefs::append_escaped(line, *it);
   }
   return true;
 }
@@ -167,36 +161,30 @@ void read_preference(ifinfo **head) {
   }
 }
 
-bool has_line_end(std::string_view text) { return text.find_first_of("\r\n") != text.npos; }
-
 int32_t write_preference(ifinfo *first) {
   using namespace kivo8::prefs;
-  const std::string path = file_path();
-  if (path.empty()) return -1;
-  std::string bytes;
-  mode_t mode = 0600;
-  const Load state = load(path, bytes, mode);
-  if (state == Load::failed) return -1;
   // Each change below is the one that a store call of the save would make; together they
-  // are written as one replacement of the file, so a crash leaves the old list or the new.
-  Document doc = Document::parse(bytes);
-  if (const auto old_total = doc.get(kSection, kTotal))
-    doc.remove_numbered(kSection, leading_number(as_read(*old_total)));
-  int32_t n = 0;
-  for (ifinfo *e = first; e != nullptr; e = e->next) ++n;
-  doc.set(kSection, kTotal, std::to_string(n));
-  std::string line;
-  int32_t i = 0;
-  for (ifinfo *e = first; e != nullptr; e = e->next) {
-    const std::string key = std::to_string(++i);
-    // An entry that cannot be written is stored empty, and skipped when read.
-    if (!build_line(*e, line) || line.size() + 1 > kValueBuffer) line.clear();
-    // The store refuses a value with a line end (a community name holding one), so the
-    // key is left out just as that call would leave it.
-    if (has_line_end(line)) continue;
-    doc.set(kSection, key, line);
-  }
-  return replace(path, doc.text(), mode, state == Load::ok) ? 0 : -1;
+  // are written as one update of the file, so a crash leaves the old list or the new.
+  const bool done = update([&](Document &doc) {
+    if (const auto old_total = doc.get(kSection, kTotal))
+      doc.remove_numbered(kSection, leading_number(as_read(*old_total)));
+    int32_t n = 0;
+    for (ifinfo *e = first; e != nullptr; e = e->next) ++n;
+    doc.set(kSection, kTotal, std::to_string(n));
+    std::string line;
+    int32_t i = 0;
+    for (ifinfo *e = first; e != nullptr; e = e->next) {
+      const std::string key = std::to_string(++i);
+      // An entry that cannot be written is stored empty, and skipped when read.
+      if (!build_line(*e, line) || line.size() + 1 > kValueBuffer) line.clear();
+      // The store refuses a value with a line end (a community name holding one), so the
+      // key is left out just as that call would leave it.
+      if (has_line_end(line)) continue;
+      doc.set(kSection, key, line);
+    }
+    return true;
+  });
+  return done ? 0 : -1;
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+// The UDP transport: one socket per exchange, a wait for one reply or a window of replies.
 #include <netinet/in.h>
 #include <sys/select.h>
 #include <sys/socket.h>
@@ -116,25 +117,33 @@ bool earlier(const struct timeval &a, const struct timeval &b) noexcept {
   return a.tv_sec != b.tv_sec ? a.tv_sec < b.tv_sec : a.tv_usec < b.tv_usec;
 }
 
-// select() on the session's one descriptor for whole seconds. A signal that interrupts
+// select() on the session's one descriptor until `deadline`. A signal that interrupts
 // the wait is not a failure: the wait goes on with the time that is left.
-int wait_readable(int fd, int32_t seconds) noexcept {
+int wait_readable_until(int fd, const struct timeval &deadline) noexcept {
   if (fd < 0 || fd >= FD_SETSIZE) return -1;
-  struct timeval deadline;
-  gettimeofday(&deadline, nullptr);
-  deadline.tv_sec += seconds > 0 ? seconds : 0;
-  struct timeval wait = {seconds > 0 ? seconds : 0, 0};
   for (;;) {
+    struct timeval now, wait = {0, 0};
+    gettimeofday(&now, nullptr);
+    if (earlier(now, deadline)) timersub(&deadline, &now, &wait);
     fd_set readable;
     FD_ZERO(&readable);
     FD_SET(fd, &readable);
     int r = ::select(fd + 1, &readable, nullptr, nullptr, &wait);
     if (r >= 0 || errno != EINTR) return r;
-    struct timeval now;
     gettimeofday(&now, nullptr);
     if (!earlier(now, deadline)) return 0;
-    timersub(&deadline, &now, &wait);
   }
+}
+
+struct timeval deadline_after(int32_t seconds) noexcept {
+  struct timeval deadline;
+  gettimeofday(&deadline, nullptr);
+  deadline.tv_sec += seconds > 0 ? seconds : 0;
+  return deadline;
+}
+
+int wait_readable(int fd, int32_t seconds) noexcept {
+  return wait_readable_until(fd, deadline_after(seconds));
 }
 
 ssize_t receive(udp_session *udp) noexcept {
@@ -161,11 +170,8 @@ void _timeval_subtract(struct timeval *result, const struct timeval *x,
   }
 }
 
-extern "C" {
-
-KIVO8_API udp_session *udp_open(int32_t family, const struct in_addr *address, int32_t port,
-                                const ifinfo *target) noexcept {
-  if (family != AF_INET || address == nullptr) return nullptr;
+udp_session *_udp_open(struct in_addr address, int32_t port, int32_t timeout,
+                       struct in_addr local) noexcept {
   auto *udp = kivo8::mem_new<udp_session>();
   if (udp == nullptr) return nullptr;
   auto *info = kivo8::mem_new<udp_sockinfo>();
@@ -173,20 +179,57 @@ KIVO8_API udp_session *udp_open(int32_t family, const struct in_addr *address, i
     kivo8::mem_free(udp);
     return nullptr;
   }
-  udp->family = family;
-  udp->address = *address;
+  udp->family = AF_INET;
+  udp->address = address;
   udp->port = static_cast<uint16_t>(port);
   udp->flags = 0;
   udp->recv_buffer = nullptr;
   udp->recv_buffer_size = 0;
-  udp->timeout = target != nullptr ? target->count : 2;
-  struct in_addr any {};
-  any.s_addr = htonl(INADDR_ANY);
-  info->remote = ipv4_socket_address(*address, udp->port);
-  info->local = ipv4_socket_address(target != nullptr ? target->addr : any, 0);
+  udp->timeout = timeout;
+  info->remote = ipv4_socket_address(address, udp->port);
+  info->local = ipv4_socket_address(local, 0);
   info->fd = -1;
   udp->sockinfo = info;
   return udp;
+}
+
+int32_t _udp_read_reply(udp_session *udp, bool any_sender, udp_wanted wanted, void *context,
+                        udp_callback callback, void *arg1, void *arg2) noexcept {
+  if (udp == nullptr || udp->sockinfo == nullptr) return UDP_ERR_SELECT;
+  udp_sockinfo *info = udp->sockinfo;
+  const struct timeval deadline = deadline_after(udp->timeout);
+  RecvBuffer buffer(udp);
+  for (;;) {
+    int ready = wait_readable_until(info->fd, deadline);
+    if (ready == 0) return UDP_ERR_TIMEOUT;
+    if (ready < 0) return UDP_ERR_SELECT;
+    if (udp->recv_buffer == nullptr && !buffer.allocate()) return UDP_ERR_NOMEM;
+    ssize_t n = receive(udp);
+    if (n < 0) return UDP_ERR_RECV;
+    // Anyone who can guess the socket's port can send to it: only the destination's own
+    // address and port may answer, and only with what the caller waits for.
+    const bool from_destination = info->from.sin_addr.s_addr == info->remote.sin_addr.s_addr &&
+                                  info->from.sin_port == info->remote.sin_port;
+    if (!any_sender && !from_destination) continue;
+    if (wanted != nullptr && !wanted(udp->recv_buffer, static_cast<int32_t>(n), context)) continue;
+    udp->from_address = info->from.sin_addr;
+    if (callback != nullptr)
+      kivo8::guarded_void([&] {
+        callback(udp, udp->recv_buffer, static_cast<int32_t>(n), arg1, arg2);
+      });
+    return UDP_OK;
+  }
+}
+
+extern "C" {
+
+KIVO8_API udp_session *udp_open(int32_t family, const struct in_addr *address, int32_t port,
+                                const ifinfo *target) noexcept {
+  if (family != AF_INET || address == nullptr) return nullptr;
+  struct in_addr any {};
+  any.s_addr = htonl(INADDR_ANY);
+  return _udp_open(*address, port, target != nullptr ? target->count : 2,
+                   target != nullptr ? target->addr : any);
 }
 
 KIVO8_API int32_t udp_close(udp_session *udp) noexcept {

@@ -1,3 +1,5 @@
+// Encoded text files: the key made from a text, the byte-wise rotation and mask that scramble
+// and unscramble, and reading such a file line by line.
 #include "kivo8/c_crypt.h"
 
 #include <cstddef>

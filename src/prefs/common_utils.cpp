@@ -1,7 +1,25 @@
+// The small text rules of saved values: cutting a line at its end, and splitting and
+// building comma-separated fields with backslash escapes.
 #include "kivo8/common_utils.h"
 
 #include <cstddef>
 #include <cstring>
+#include <string>
+#include <string_view>
+
+#include "core/guard.h"
+#include "prefs/preference_internal.h"
+
+namespace kivo8::prefs {
+
+void append_escaped(std::string &out, std::string_view name) {
+  for (const char c : name) {
+    if (c == ',' || c == '\\') out += '\\';
+    out += c;
+  }
+}
+
+}  // namespace kivo8::prefs
 
 extern "C" KIVO8_API void remove_tailnl(char *s) noexcept {
   if (s == nullptr) return;
@@ -38,20 +56,22 @@ extern "C" KIVO8_API int32_t name_copy_with_encode(char *dst, const char *src,
   if (dst == nullptr || size < 1) return -1;
   dst[0] = '\0';
   if (src == nullptr) return -1;
-  const std::size_t last = std::size_t(size) - 1;  // places before the terminator
-  std::size_t used = 0;
-  for (; *src != '\0' && used < last; ++src) {
-    const char c = *src;
-    if (c == ',' || c == '\\') {
-      // Half an escape pair would change the name's meaning: refuse rather than cut it.
-      if (used + 1 >= last) {
-        dst[0] = '\0';
-        return -1;
-      }
-      dst[used++] = '\\';
+  return kivo8::guarded(-1, [&]() -> int32_t {
+    const std::size_t last = std::size_t(size) - 1;  // places before the terminator
+    // No more of the source than can reach the buffer is escaped.
+    std::string escaped;
+    kivo8::prefs::append_escaped(escaped, std::string_view(src, strnlen(src, last + 1)));
+    // The escaped text fits whole, or is cut at the last place: plain characters beyond it
+    // are dropped, but half an escape pair would change the name's meaning, so a pair
+    // that the cut splits fails the call rather than cut it.
+    std::size_t used = 0;
+    while (used < last && used < escaped.size()) used += escaped[used] == '\\' ? 2 : 1;
+    if (used > last) {
+      dst[0] = '\0';
+      return -1;
     }
-    dst[used++] = c;
-  }
-  dst[used] = '\0';
-  return int32_t(used);
+    std::memcpy(dst, escaped.data(), used);
+    dst[used] = '\0';
+    return int32_t(used);
+  });
 }

@@ -1,3 +1,5 @@
+// The preference store's exported calls: the directory, reading a value, changing one,
+// and the store's write lock for callers that change several things as one.
 #include "kivo8/preference.h"
 
 #include <sys/stat.h>
@@ -20,7 +22,7 @@ constexpr char kFileName[] = "/kivo2.pref";
 char preference_dir[kPathSize];
 
 bool has_line_end(const char *text) noexcept {
-  return text != nullptr && std::strpbrk(text, "\r\n") != nullptr;
+  return text != nullptr && kivo8::prefs::has_line_end(text);
 }
 
 }  // namespace
@@ -36,6 +38,10 @@ int _write_preference_value(std::FILE *out, const char *section, const char *key
 
 namespace kivo8::prefs {
 
+bool has_line_end(std::string_view text) noexcept {
+  return text.find_first_of("\r\n") != std::string_view::npos;
+}
+
 std::string file_path() {
   if (preference_dir[0] == '\0') return {};
   std::string path(preference_dir, strnlen(preference_dir, kPathSize - 1));
@@ -50,17 +56,22 @@ extern "C" KIVO8_API int32_t lanset_set_preference_dir(void) noexcept {
   const char *home = std::getenv("HOME");  // NOLINT(concurrency-mt-unsafe)
   if (home == nullptr || home[0] == '\0') return -1;
   const std::size_t home_len = std::strlen(home);
-  // The longest path ever built from the directory is the temporary file's; it must fit.
+  // The paths built from the directory (the file's, its lock file's, its temporary
+  // files') must fit in the buffers that callers of the directory use.
   if (home_len + std::strlen(kSubdir) + std::strlen(kFileName) + 1 + 1 > kPathSize) return -1;
   char dir[kPathSize];
   std::memcpy(dir, home, home_len);
   std::memcpy(dir + home_len, kSubdir, sizeof kSubdir);
-  struct stat st;
-  if (::lstat(dir, &st) == 0) {
-    // Only a real directory will do; a symbolic link is refused even if it leads to one.
-    if ((st.st_mode & 0xF000) != 0x4000) return -1;
-  } else if (::mkdir(dir, 0755) != 0) {
-    return -1;
+  // Only a real directory will do; a symbolic link is refused even if it leads to one.
+  auto is_directory = [&dir] {
+    struct stat st;
+    return ::lstat(dir, &st) == 0 && (st.st_mode & 0xF000) == 0x4000;
+  };
+  if (!is_directory()) {
+    struct stat st;
+    if (::lstat(dir, &st) == 0) return -1;
+    // Another process starting at the same moment may make it first.
+    if (::mkdir(dir, 0755) != 0 && (errno != EEXIST || !is_directory())) return -1;
   }
   std::memcpy(preference_dir, dir, sizeof dir);
   return 0;
@@ -99,16 +110,20 @@ extern "C" KIVO8_API int32_t lanset_set_preference_string(const char *section, c
   // Nor may a key line start a section of its own.
   if (key[0] == '%') return -1;
   return kivo8::guarded(-1, [&]() -> int32_t {
-    using namespace kivo8::prefs;
-    const std::string path = file_path();
-    if (path.empty()) return -1;
-    std::string bytes;
-    mode_t mode = 0600;
-    const Load state = load(path, bytes, mode);
-    if (state == Load::failed) return -1;
-    Document doc = Document::parse(bytes);
-    doc.set(section, key,
-            value != nullptr ? std::optional<std::string_view>(value) : std::nullopt);
-    return replace(path, doc.text(), mode, state == Load::ok) ? 0 : -1;
+    const auto change = value != nullptr ? std::optional<std::string_view>(value) : std::nullopt;
+    return kivo8::prefs::update([&](kivo8::prefs::Document &doc) {
+             doc.set(section, key, change);
+             return true;
+           })
+               ? 0
+               : -1;
   });
+}
+
+extern "C" KIVO8_API int32_t kivo_preference_lock(void) noexcept {
+  return kivo8::guarded(-1, [] { return kivo8::prefs::lock() ? 0 : -1; });
+}
+
+extern "C" KIVO8_API int32_t kivo_preference_unlock(void) noexcept {
+  return kivo8::prefs::unlock() ? 0 : -1;
 }

@@ -1,3 +1,5 @@
+// The preference file as a list of lines: parsing it, finding and changing a key the way
+// one write of the store does, and the numbered keys of the saved search targets.
 #include <algorithm>
 #include <climits>
 #include <cstring>

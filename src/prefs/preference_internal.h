@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -59,6 +60,13 @@ int32_t numbered_key(std::string_view line) noexcept;
 // A value's leading decimal number as a reading with atoi takes it, held within int32_t.
 int32_t leading_number(std::string_view text) noexcept;
 
+// True when the text holds a carriage return or a line feed: written into the file it
+// would add lines of its own making.
+bool has_line_end(std::string_view text) noexcept;
+// Appends `name` with a backslash before every comma and every backslash, the escaping of
+// a field in a comma-separated value.
+void append_escaped(std::string &out, std::string_view name);
+
 // The file's path, or empty when no preference directory is set.
 std::string file_path();
 
@@ -67,15 +75,32 @@ enum class Load { ok, missing, failed };
 // that cannot be read (a directory, a dangling link, no permission) is `failed`.
 Load load(const std::string &path, std::string &bytes, mode_t &mode);
 
-// Puts `content` in place of the file at `path` in one step: written to path + "~", synced,
-// renamed over the file, directory synced. On failure before the rename the old file is
-// untouched and the temporary file removed. A new file gets `mode` less the creation mask;
-// `keep_mode` sets the bits exactly (the old file's).
+// One change of the file: under the store's lock, reads the file as it is now, lets `edit`
+// change its lines and puts the result in place with replace(). Holding the lock from the
+// read to the rename is what keeps two writers from losing each other's changes: the
+// second one reads what the first one wrote. An `edit` that returns false leaves the file
+// as it is and fails the update.
+bool update(const std::function<bool(Document &)> &edit);
+
+// Puts `content` in place of the file at `path` in one step: written to a temporary file
+// of a name no other writer uses (path + "~" + a unique suffix), synced, renamed over the
+// file, directory synced. On failure before the rename the old file is untouched and the
+// temporary file removed. A new file gets `mode` less the creation mask; `keep_mode` sets
+// the bits exactly (the old file's). The caller holds the store's lock: temporary files of
+// writers that died are swept away first, which only a holder of the lock may do.
 bool replace(const std::string &path, std::string_view content, mode_t mode, bool keep_mode);
 
-// Test hook: called before each step of replace(); a nonzero result fails the step with
+// The store's advisory write lock, on the file path + ".lock" beside the preference file
+// (a lock on the preference file itself would be lost with every rename). Taken with
+// flock(): it belongs to an open file, so two threads of one process exclude each other as
+// two processes do, and the kernel drops it when its holder dies, so a killed writer never
+// blocks the next. A thread that holds it may take it again (nested holds are counted).
+bool lock();
+bool unlock() noexcept;
+
+// Test hook: called before each step of a write; a nonzero result fails the step with
 // that errno value.
-enum class WriteStep { remove_stale, open_temp, mode, write, sync, close, rename, sync_dir };
+enum class WriteStep { lock, remove_stale, open_temp, mode, write, sync, close, rename, sync_dir };
 using WriteFault = int (*)(WriteStep step);
 void set_write_fault(WriteFault fault) noexcept;
 

@@ -1,6 +1,25 @@
+// PDU and binding records: creation, filling, freeing, and the request and message ids.
 #include "snmp/pdu.h"
 
+#include <cstdlib>
 #include <cstring>
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KIVO8_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define KIVO8_ASAN 1
+#endif
+#ifdef KIVO8_ASAN
+#include <sanitizer/asan_interface.h>
+#define KIVO8_POISON(p, n) ASAN_POISON_MEMORY_REGION(p, n)
+#define KIVO8_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION(p, n)
+#else
+#define KIVO8_POISON(p, n) ((void)(p), (void)(n))
+#define KIVO8_UNPOISON(p, n) ((void)(p), (void)(n))
+#endif
 
 #include "core/alloc.h"
 #include "kivo8/asn1.h"
@@ -19,6 +38,48 @@ std::uint32_t next_id(std::uint32_t &counter, int32_t slot) noexcept {
   if (id == 0) id = 2;
   counter = id;
   return id;
+}
+
+// Freed binding records kept for the next message on the same thread. glibc's own
+// per-thread cache keeps only 7 blocks of one size, fewer than the bindings of one
+// message, so that every message would otherwise reach the slow path of the allocator.
+// The cache is plain data (it outlives everything on its thread); a sweeper made on first
+// use gives its records back to the allocator when the thread ends and closes it.
+struct VarCache {
+  static constexpr int kSlots = 32;
+  snmp_var *slots[kSlots];
+  int count;
+  bool armed;
+  bool closed;
+};
+thread_local VarCache t_vars;
+
+struct VarSweeper {
+  ~VarSweeper() {
+    VarCache &c = t_vars;
+    while (c.count > 0) {
+      snmp_var *var = c.slots[--c.count];
+      KIVO8_UNPOISON(var, sizeof *var);
+      std::free(var);
+    }
+    c.closed = true;
+  }
+};
+
+void cache_var(snmp_var *var) noexcept {
+  VarCache &c = t_vars;
+  if (!c.armed) {
+    c.armed = true;
+    thread_local VarSweeper sweeper;
+    (void)sweeper;
+  }
+  if (c.closed || c.count == VarCache::kSlots) {
+    kivo8::mem_free(var);
+    return;
+  }
+  // A record in the cache is freed memory to the address checker.
+  KIVO8_POISON(var, sizeof *var);
+  c.slots[c.count++] = var;
 }
 
 bool inline_name(const snmp_var *var) noexcept { return var->name == var->name_storage; }
@@ -104,6 +165,17 @@ bool store_value(snmp_var *var, std::uint8_t tag, const void *value, std::uint32
 
 }  // namespace
 
+snmp_var *_snmp_var_alloc() noexcept {
+  if (kivo8::mem_injected_failure()) return nullptr;
+  VarCache &c = t_vars;
+  if (c.count > 0) {
+    snmp_var *var = c.slots[--c.count];
+    KIVO8_UNPOISON(var, sizeof *var);
+    return var;
+  }
+  return static_cast<snmp_var *>(std::malloc(sizeof(snmp_var)));
+}
+
 snmp_pdu *_snmp_create_pdu(int32_t command) noexcept {
   auto *pdu = kivo8::mem_new<snmp_pdu>();
   if (pdu == nullptr) return nullptr;
@@ -155,8 +227,13 @@ KIVO8_API snmp_var *snmp_pdu_add_variable(snmp_pdu *pdu, const uint32_t *name, u
                                           int32_t type, const void *value,
                                           uint32_t value_length) noexcept {
   if (pdu == nullptr) return nullptr;
-  auto *var = kivo8::mem_new<snmp_var>();
+  snmp_var *var = _snmp_var_alloc();
   if (var == nullptr) return nullptr;
+  var->next = nullptr;
+  var->name = nullptr;
+  var->name_length = 0;
+  var->value = nullptr;
+  var->value_length = 0;
   const auto tag = static_cast<std::uint8_t>(type & 0xFF);
   var->type = tag;
   if (!store_value(var, tag, value, value_length)) {
@@ -230,7 +307,7 @@ KIVO8_API void snmp_free_var(snmp_var *var) noexcept {
   if (var == nullptr) return;
   release_name(var);
   release_value(var);
-  kivo8::mem_free(var);
+  cache_var(var);
 }
 
 KIVO8_API void snmp_free_varbind(snmp_var *var) noexcept {

@@ -9,6 +9,12 @@
 // record into which a received response is decoded.
 snmp_pdu *_snmp_create_pdu(int32_t command) noexcept;
 
+// A binding record, not cleared: from this thread's cache of freed records, else from the
+// allocator. snmp_free_var puts records back into the cache of the thread that frees them
+// (a few dozen at most; the rest go back to the allocator), so the decoder's records of one
+// message are mostly those that the previous message's caller freed.
+snmp_var *_snmp_var_alloc() noexcept;
+
 // Appends `var` at the end of the PDU's chain.
 void _snmp_append_var(snmp_pdu *pdu, snmp_var *var) noexcept;
 

@@ -1,6 +1,7 @@
 // SNMP sessions: sending a PDU, waiting for its one reply, collecting broadcast replies.
 
 #include <cstdint>
+#include <span>
 
 #include "core/alloc.h"
 #include "core/guard.h"
@@ -8,6 +9,7 @@
 #include "kivo8/snmp_comm.h"
 #include "kivo8/snmp_sess.h"
 #include "kivo8/udp_sess.h"
+#include "net/udp_internal.h"
 #include "snmp/message.h"
 #include "snmp/pdu.h"
 #include "snmp/session_internal.h"
@@ -81,17 +83,21 @@ bool _snmp_send(snmp_session *session, snmp_pdu *pdu) noexcept {
   }
 
   uint8_t packet[SNMP_PACKET_SIZE];
-  uint32_t length = sizeof packet;
-  if (snmp_build(session, pdu, packet, &length) != 0) {
-    if (session->error == SNMP_ERR_NONE) {
-      // The encoder reports only the missing community. Otherwise the PDU still has no
-      // community although the session has one only when copying it found no memory;
-      // every other failure is a request that cannot be encoded (too large, unknown
-      // value type), which must not pass for a success.
-      const snmp_comm *comm = session->community;
-      bool copy_failed = pdu->community_len == 0 && comm != nullptr && comm->length > 0 &&
-                         comm->name != nullptr;
-      session->error = copy_failed ? SNMP_ERR_NOMEM : SNMP_ERR_OTHER;
+  kivo8::snmp::CodecError why;
+  const uint32_t length = kivo8::snmp::encode_message(session, pdu, packet, &why);
+  if (length == 0) {
+    switch (why) {
+      case kivo8::snmp::CodecError::no_community:
+        session->error = SNMP_ERR_NOCOMM;
+        break;
+      case kivo8::snmp::CodecError::no_memory:
+        session->error = SNMP_ERR_NOMEM;
+        break;
+      default:
+        // Too large, an unknown value type, a name that cannot be written: a request that
+        // cannot be encoded must not pass for a success.
+        session->error = SNMP_ERR_OTHER;
+        break;
     }
     return false;
   }
@@ -141,6 +147,14 @@ extern "C" KIVO8_API int32_t snmp_synch_callback(udp_session *, uint8_t *data, i
 }
 
 namespace {
+
+// A unicast reply answers the request whose id it carries, and no other.
+bool answers(const uint8_t *data, int32_t length, void *reqid) noexcept {
+  uint32_t id = 0;
+  return data != nullptr && length >= 0 &&
+         kivo8::snmp::peek_request_id(std::span(data, static_cast<std::size_t>(length)), &id) &&
+         id == *static_cast<const uint32_t *>(reqid);
+}
 
 // Decodes one collected reply and keeps it in `list`. `tail` (may be null) caches the
 // list's last node, so that a window of many thousand replies is not walked once per reply.
@@ -204,7 +218,12 @@ extern "C" KIVO8_API int32_t snmp_synch_response(snmp_session *session, snmp_pdu
     snmp_pdu *response = _snmp_create_pdu(0);
     *response_ref = response;
     if (response == nullptr) return SNMP_ERR_NOMEM;
-    int32_t code = udp_synch_read(udp, snmp_synch_callback, session, response);
+    // Only the target may answer, only with the request's id; anything else is dropped
+    // and the wait goes on. A broadcast request may be answered from any address.
+    uint32_t reqid = pdu->reqid;
+    const bool any_sender = (udp->flags & UDP_FLAG_BROADCAST) != 0;
+    int32_t code = _udp_read_reply(udp, any_sender, answers, &reqid, snmp_synch_callback,
+                                   session, response);
     int32_t result;
     if (code == UDP_OK) {
       if (session->error == SNMP_ERR_NONE) return SNMP_ERR_NONE;

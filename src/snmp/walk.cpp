@@ -13,6 +13,10 @@ namespace {
 
 constexpr uint32_t kSlot = SNMP_VAR_NAME_STORAGE;
 
+// No real agent's tree comes near a million variables; an agent whose names keep
+// increasing would otherwise keep a walk going, and its memory growing, for ever.
+uint32_t g_walk_cap = KIVO_WALK_MAX_VARIABLES;
+
 struct MemFree {
   void operator()(void *p) const noexcept { kivo8::mem_free(p); }
 };
@@ -93,6 +97,7 @@ int32_t walk(const SnmpExchange &link, const snmp_oid *oids, snmp_pdu_list **lis
   }
 
   snmp_pdu_list *tail = list.get();
+  uint64_t variables = 0;
   for (;;) {
     std::unique_ptr<snmp_pdu, PduFree> request(snmp_create_pdu(SNMP_MSG_GETNEXT));
     if (!request) return SNMP_ERR_NOMEM;
@@ -114,6 +119,8 @@ int32_t walk(const SnmpExchange &link, const snmp_oid *oids, snmp_pdu_list **lis
     if (step == Step::done) break;
     if (step == Step::failed) return SNMP_ERR_OTHER;
 
+    variables += work.count;
+    if (variables > g_walk_cap) return SNMP_ERR_OTHER;
     uint32_t i = 0;
     for (const snmp_var *var = response->variables; i < work.count; var = var->next, ++i) {
       std::memcpy(work.name(i), var->name, std::size_t(var->name_length) * 4);
@@ -142,6 +149,10 @@ in_addr address_v1(void *session) noexcept {
 }
 
 }  // namespace
+
+void _snmp_set_walk_cap(uint32_t variables) noexcept {
+  g_walk_cap = variables == 0 ? KIVO_WALK_MAX_VARIABLES : variables;
+}
 
 int32_t _snmp_walk_with(const SnmpExchange &link, const snmp_oid *oids,
                         snmp_pdu_list **list_ref) noexcept {

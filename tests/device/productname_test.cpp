@@ -9,7 +9,7 @@
 #include "kivo8/xtext_kivo.h"
 #include "support/peers.h"
 #include "text/transtext_internal.h"
-#include "transtext/catalogue_fixture.h"
+#include "support/catalogue_fixture.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "prefs/preference_internal.h"
 #include "support/alloc_failure.h"
 #include "support/pref_home.h"
-#include "targets.h"
+#include "support/saved_targets.h"
 
 namespace {
 
@@ -299,7 +299,7 @@ TEST_F(SavedTargets, OneRewriteLeavesWhatTheRowOfStoreCallsWould) {
     if (c.before) home.put(*c.before);
     EXPECT_EQ(ifinfo_write_preference(list), 0);
     EXPECT_EQ(home.contents(), expected);
-    EXPECT_FALSE(PrefHome::exists(home.temp()));
+    EXPECT_FALSE(home.temp_left());
     free_list(list);
   }
   // And for "2 over 5" the content itself, to show what the row of calls does.
@@ -432,7 +432,7 @@ TEST_F(SavedTargets, AFailedSaveIsReportedAndLeavesTheOldFile) {
     EXPECT_EQ(ifinfo_write_preference(new_list), -1);
     kivo8::prefs::set_write_fault(nullptr);
     EXPECT_EQ(home.contents(), before);
-    EXPECT_FALSE(PrefHome::exists(home.temp()));
+    EXPECT_FALSE(home.temp_left());
   }
   // Without a preference directory nothing can be saved.
   unsetenv("HOME");
@@ -443,6 +443,47 @@ TEST_F(SavedTargets, AFailedSaveIsReportedAndLeavesTheOldFile) {
   EXPECT_EQ(head, nullptr);
   free_list(old_list);
   free_list(new_list);
+}
+
+}  // namespace
+
+namespace {
+
+// Ids as a front end sees them from one run to the next: saving and reading never renumber,
+// so an id that a script was shown keeps naming the same target, gaps and all.
+std::vector<std::string> ids_after_reading() {
+  ifinfo *head = nullptr;
+  ifinfo_read_preference(&head);
+  std::vector<std::string> out;
+  for (const ifinfo *e = head; e != nullptr; e = e->next) {
+    char a1[INET_ADDRSTRLEN];
+    inet_ntop(AF_INET, &e->addr1, a1, sizeof a1);
+    out.push_back(std::to_string(e->id) + " " + (e->scopes != nullptr ? e->scopes : a1));
+  }
+  free_list(head);
+  return out;
+}
+
+TEST_F(SavedTargets, IdsStayThroughAddSetRemoveAndAddAgainAcrossRuns) {
+  ifinfo *list = list_of({entry(1, "10.9.0.255", "255.255.255.0", "0.0.0.0", 3, 0, {"v"}),
+                          entry(10001, "10.1.0.1", "10.1.0.9", "0.0.0.0", 3, 0, {"v"}),
+                          entry(10002, "10.2.0.1", "10.2.0.9", "0.0.0.0", 3, 0, {"v"}),
+                          slp_entry(20002, "A", 3, 0, {"v"})});
+  ASSERT_EQ(ifinfo_write_preference(list), 0);
+  EXPECT_EQ(ids_after_reading(),
+            (std::vector<std::string>{"1 10.9.0.255", "10001 10.1.0.1", "10002 10.2.0.1", "20002 A"}));
+  // Set, remove and add again, each saved as a run of a front end would save it.
+  ifinfo_search_id(list, 10002)->count = 9;
+  ifinfo_remove(&list, ifinfo_search_id(list, 10001));
+  ASSERT_EQ(ifinfo_write_preference(list), 0);
+  ifinfo_add(&list, entry(10003, "10.3.0.1", "10.3.0.9", "0.0.0.0", 3, 0, {"v"}));
+  ASSERT_EQ(ifinfo_write_preference(list), 0);
+  EXPECT_EQ(ids_after_reading(),
+            (std::vector<std::string>{"10003 10.3.0.1", "1 10.9.0.255", "10002 10.2.0.1", "20002 A"}));
+  char line[128];
+  ASSERT_EQ(lanset_get_preference_string("network", "3", line, sizeof line), 0);
+  EXPECT_STREQ(line, "10002,10.2.0.1,10.2.0.9,0.0.0.0,9,0,v");
+  free_list(list);
 }
 
 }  // namespace

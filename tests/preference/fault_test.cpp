@@ -41,6 +41,7 @@ class PreferenceFaults : public ::testing::Test {
 
 const char *step_name(WriteStep s) {
   switch (s) {
+    case WriteStep::lock: return "lock";
     case WriteStep::remove_stale: return "remove_stale";
     case WriteStep::open_temp: return "open_temp";
     case WriteStep::mode: return "mode";
@@ -63,7 +64,7 @@ TEST_F(PreferenceFaults, AFailureBeforeTheRenameLeavesTheOldFileAndNoTemporaryFi
   struct {
     WriteStep step;
     int nth;
-  } points[] = {{WriteStep::remove_stale, 1}, {WriteStep::open_temp, 1}, {WriteStep::mode, 1},
+  } points[] = {{WriteStep::lock, 1}, {WriteStep::remove_stale, 1}, {WriteStep::open_temp, 1}, {WriteStep::mode, 1},
                 {WriteStep::write, 1},        {WriteStep::write, 2},     {WriteStep::write, 4},
                 {WriteStep::sync, 1},         {WriteStep::close, 1},     {WriteStep::rename, 1}};
   for (int error : {ENOSPC, EIO}) {
@@ -76,7 +77,7 @@ TEST_F(PreferenceFaults, AFailureBeforeTheRenameLeavesTheOldFileAndNoTemporaryFi
       kivo8::prefs::set_write_fault(nullptr);
       EXPECT_EQ(g_injection.seen, p.nth) << "the step was never reached";
       EXPECT_EQ(home.contents(), old);
-      EXPECT_FALSE(PrefHome::exists(home.temp()));
+      EXPECT_FALSE(home.temp_left());
       // The store works again once the fault is gone.
       EXPECT_EQ(lanset_set_preference_string("s", "k", "new"), 0);
     }
@@ -92,7 +93,7 @@ TEST_F(PreferenceFaults, AFailureWhileCreatingTheFileLeavesNothing) {
     EXPECT_EQ(lanset_set_preference_string("s", "k", "v"), -1);
     kivo8::prefs::set_write_fault(nullptr);
     EXPECT_FALSE(PrefHome::exists(home.file()));
-    EXPECT_FALSE(PrefHome::exists(home.temp()));
+    EXPECT_FALSE(home.temp_left());
   }
 }
 
@@ -103,7 +104,7 @@ TEST_F(PreferenceFaults, AFailedDirectorySyncIsReportedWithTheNewContentInPlace)
   // The rename has happened, but it may not survive a power loss: the caller hears of it.
   EXPECT_EQ(lanset_set_preference_string("s", "k", "new"), -1);
   EXPECT_EQ(home.contents(), "%s\nk=new\n");
-  EXPECT_FALSE(PrefHome::exists(home.temp()));
+  EXPECT_FALSE(home.temp_left());
 }
 
 // A private mount namespace with a tiny tmpfs over the preference directory.
@@ -138,7 +139,7 @@ TEST_F(PreferenceFaults, AFullFileSystemLeavesTheOldFile) {
   const std::string big(50000, 'n');
   EXPECT_EQ(lanset_set_preference_string("s", "big", big.c_str()), -1);
   EXPECT_EQ(home.contents(), old);
-  EXPECT_FALSE(PrefHome::exists(home.temp()));
+  EXPECT_FALSE(home.temp_left());
   // A small change still fits and goes through.
   EXPECT_EQ(lanset_set_preference_string("s", "small", "1"), 0);
   EXPECT_EQ(home.contents(), old + "small=1\n");

@@ -33,7 +33,7 @@ TEST(PreferenceDir, FreshHomeGetsTheDirectoryAndTheFirstSetMakesTheFile) {
 
   EXPECT_EQ(lanset_set_preference_string("network", "total", "1"), 0);
   EXPECT_EQ(home.contents(), "%network\ntotal=1\n");
-  EXPECT_FALSE(PrefHome::exists(home.temp()));
+  EXPECT_FALSE(home.temp_left());
   // Calling it again over the existing directory succeeds too.
   EXPECT_EQ(lanset_set_preference_dir(), 0);
 }
@@ -208,7 +208,7 @@ TEST_F(PreferenceStore, SetRewritesTheFileAsSpecified) {
     if (c.before) home.put(*c.before);
     EXPECT_EQ(lanset_set_preference_string(c.section, c.key, c.value), 0);
     EXPECT_EQ(home.contents(), c.after);
-    EXPECT_FALSE(PrefHome::exists(home.temp()));
+    EXPECT_FALSE(home.temp_left());
   }
 }
 
@@ -254,7 +254,7 @@ TEST_F(PreferenceStore, AFileThatCannotBeReadIsNeverReplaced) {
     char buf[8];
     EXPECT_EQ(lanset_get_preference_string("s", "k", buf, sizeof buf), -1);
     EXPECT_EQ(lanset_set_preference_string("s", "k", "v"), -1);
-    EXPECT_FALSE(PrefHome::exists(home.temp()));
+    EXPECT_FALSE(home.temp_left());
     struct stat st;
     ASSERT_EQ(lstat(home.file().c_str(), &st), 0);
     EXPECT_FALSE(S_ISREG(st.st_mode));
@@ -302,19 +302,22 @@ TEST_F(PreferenceStore, NewFileIsPrivateAndARewriteKeepsTheModeItHas) {
   EXPECT_EQ(st.st_mode & 07777, 0640u);
 }
 
-TEST_F(PreferenceStore, AStaleTemporaryFileIsReplaced) {
-  home.put("%s\nk=v\n");
-  PrefHome::write_file(home.temp(), "left over from a crash\n");
-  ASSERT_EQ(lanset_set_preference_string("s", "k", "w"), 0);
-  EXPECT_EQ(home.contents(), "%s\nk=w\n");
-  EXPECT_FALSE(PrefHome::exists(home.temp()));
-  // Even a symbolic link in the temporary file's place is not written through.
+TEST_F(PreferenceStore, StaleTemporaryFilesAreRemovedAndNeverWrittenThrough) {
+  // What killed writers leave: a file at the name every writer once used, and files at
+  // the per-writer names; even a symbolic link in their place is removed, not followed.
   const std::string victim = home.home() + "/victim";
   PrefHome::write_file(victim, "keep");
-  ASSERT_EQ(symlink(victim.c_str(), home.temp().c_str()), 0);
-  ASSERT_EQ(lanset_set_preference_string("s", "k", "x"), 0);
-  EXPECT_EQ(home.contents(), "%s\nk=x\n");
+  home.put("%s\nk=v\n");
+  PrefHome::write_file(home.temp(), "left over from a crash\n");
+  PrefHome::write_file(home.file() + "~4242.0", "left over too\n");
+  ASSERT_EQ(symlink(victim.c_str(), (home.file() + "~" + std::to_string(getpid()) + ".0").c_str()), 0);
+  ASSERT_TRUE(home.temp_left());
+  ASSERT_EQ(lanset_set_preference_string("s", "k", "w"), 0);
+  EXPECT_EQ(home.contents(), "%s\nk=w\n");
+  EXPECT_FALSE(home.temp_left());
   EXPECT_EQ(PrefHome::read_file(victim), "keep");
+  // The lock file stays: removing it would let two writers lock two different files.
+  EXPECT_TRUE(PrefHome::exists(home.lock_file()));
 }
 
 TEST(PreferenceWriter, WritesHeaderAndKeyLineAsGiven) {

@@ -153,8 +153,9 @@ TEST_F(SlpRequest, RepliesComeNewestFirstWithTheirSenders) {
   double seconds = 0;
   ASSERT_EQ(request_in(lan.hub(), target.get(), &result, kPrinter, "DEFAULT", &seconds), 0);
   Replies replies(result);
+  // The 2 s window, up to a second more, and room for a loaded machine under valgrind.
   EXPECT_GE(seconds, 1.9);
-  EXPECT_LT(seconds, 4.0);
+  EXPECT_LT(seconds, 2.0 + 1.0 + 3.0);
 
   // The 10-byte datagram is no reply; the others stand in reverse order of arrival.
   ASSERT_NE(result, nullptr);
@@ -203,8 +204,11 @@ TEST_F(SlpRequest, SilenceGivesOneEmptyNodeAfterTheWindow) {
   double seconds = 0;
   ASSERT_EQ(request_in(lan.hub(), target.get(), &result, kPrinter, "", &seconds), 0);
   Replies replies(result);
+  // The window of 2 s is counted in whole seconds (up to one more), plus room for a
+  // loaded machine under valgrind: what matters is that the call waits its window and
+  // then returns.
   EXPECT_GE(seconds, 1.9);
-  EXPECT_LT(seconds, 3.5);
+  EXPECT_LT(seconds, 2.0 + 1.0 + 3.0);
   ASSERT_NE(result, nullptr);
   EXPECT_EQ(result->next, nullptr);
   EXPECT_EQ(result->reply, nullptr);

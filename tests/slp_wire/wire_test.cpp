@@ -369,25 +369,6 @@ TEST(SlpReplyDecode, OutOfMemoryKeepsTheEntriesReadSoFar) {
   });
 }
 
-TEST(SlpXidThreads, IdsStayUniqueAcrossThreads) {
-  ASSERT_EQ(mt_res_init(), 0);
-  _slp_set_xid(0);
-  constexpr int kThreads = 4, kEach = 20000;
-  std::vector<std::vector<uint32_t>> got(kThreads);
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t)
-    threads.emplace_back([&got, t] {
-      for (int i = 0; i < kEach; ++i) got[t].push_back(slp_get_next_xid());
-    });
-  for (auto &th : threads) th.join();
-  std::vector<uint32_t> all;
-  for (const auto &g : got) all.insert(all.end(), g.begin(), g.end());
-  std::sort(all.begin(), all.end());
-  ASSERT_EQ(all.size(), size_t(kThreads * kEach));
-  for (size_t i = 0; i < all.size(); ++i) ASSERT_EQ(all[i], uint32_t(i + 1));
-  mt_res_free();
-}
-
 TEST(SlpReplyList, CreatedEmptyAndFreedWithItsReplies) {
   slp_srvreplies *first = slp_create_srvreplies();
   ASSERT_NE(first, nullptr);

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "../snmp_session/session_helpers.h"
+#include "support/session_helpers.h"
 #include "kivo8/ifinfo.h"
 
 namespace kivo8::test {
@@ -100,8 +100,14 @@ TEST(SnmpBroadcast, ThreeAgentsAnswerNewestFirstAndABrokenDeviceHidesNone) {
     ASSERT_EQ(rc, 0);
     ListPtr list(raw);
     EXPECT_EQ(s->error, 0);
+    // The window never ends before its time-out. It is counted in whole seconds from its
+    // start, so it may last up to a second longer; the bound adds room for a loaded
+    // two-core machine under valgrind on top of that (the window's exact length is
+    // measured by the snmp_session_timing tests, which valgrind leaves out). What this
+    // test is about is counted instead: one request out, both broken datagrams in.
     EXPECT_GE(took, 2.0);
-    EXPECT_LT(took, 3.0);
+    EXPECT_LT(took, 2.0 + 1.0 + 3.0);
+    EXPECT_EQ(broken.received(), 1);
     EXPECT_EQ(broken.sent(), 2);
 
     auto all = nodes(list.get());

@@ -2,6 +2,7 @@
 // refusal, value storage on decoding, and damaged or truncated datagrams.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -291,12 +292,6 @@ TEST_F(Message, DecodedValueStorage) {
       {"bit string allocated", {0x03, 0x02, 0x04, 0xF0}, 2, false, {0x04, 0xF0}},
       {"uinteger32", {0x47, 0x05, 0x00, 0xFF, 0xFF, 0xFF, 0xFF}, 4, true, {0xFF, 0xFF, 0xFF, 0xFF}},
       {"oid 1.3.6.1", {0x06, 0x03, 0x2B, 0x06, 0x01}, 16, false, {1, 0, 0, 0, 3, 0, 0, 0, 6, 0, 0, 0, 1, 0, 0, 0}},
-      // Refused by its decoder: tag and length kept, value bytes zero, message not failed.
-      {"integer of 5 octets", {0x02, 0x05, 0x01, 0x02, 0x03, 0x04, 0x05}, 4, true, {0, 0, 0, 0}},
-      {"empty integer", {0x02, 0x00}, 4, true, {0, 0, 0, 0}},
-      {"counter of 6 octets", {0x41, 0x06, 0, 1, 2, 3, 4, 5}, 4, true, {0, 0, 0, 0}},
-      {"counter64 of 10 octets", {0x46, 0x0A, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9}, 8, true, Bytes(8, 0)},
-      {"bit string with 9 unused bits", {0x03, 0x02, 0x09, 0xF0}, 2, false, {0, 0}},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
@@ -313,6 +308,111 @@ TEST_F(Message, DecodedValueStorage) {
     EXPECT_EQ(v->value == v->value_storage, c.is_inline);
     EXPECT_EQ(Bytes(v->value, v->value + c.bytes.size()), c.bytes);
   }
+}
+
+// A value that the reader of its type refuses is not replaced by an invented one: the
+// message cannot be decoded, as asn_parse_int and its kind refuse the same contents.
+TEST_F(Message, ValuesTheirReadersRefuseFailTheMessage) {
+  struct {
+    const char *name;
+    Bytes value;
+  } cases[] = {
+      {"empty integer", {0x02, 0x00}},
+      {"integer of 5 octets", {0x02, 0x05, 0x01, 0x02, 0x03, 0x04, 0x05}},
+      {"empty counter32", {0x41, 0x00}},
+      {"counter32 of 6 octets", {0x41, 0x06, 0, 1, 2, 3, 4, 5}},
+      {"counter32 of 5 octets not led by zero", {0x41, 0x05, 0x01, 0, 0, 0, 1}},
+      {"empty timeticks", {0x43, 0x00}},
+      {"empty counter64", {0x46, 0x00}},
+      {"counter64 of 10 octets", {0x46, 0x0A, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9}},
+      {"bit string with 9 unused bits", {0x03, 0x02, 0x09, 0xF0}},
+      {"empty bit string", {0x03, 0x00}},
+      {"null with contents", {0x05, 0x01, 0x00}},
+      {"oid value cut short", {0x06, 0x02, 0x2B, 0x86}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    session.error = 99;
+    std::int32_t r;
+    PduPtr pdu = decode(session, response(1, "public", cat({binding(c.value), binding({0x02, 0x01, 0x07})})), &r);
+    EXPECT_EQ(r, -1);
+    EXPECT_EQ(session.error, SNMP_ERR_DECODE);
+    // The binding read so far stays in the PDU, without a value.
+    ASSERT_EQ(snmp_varbind_len(pdu.get()), 1);
+    EXPECT_EQ(pdu->variables->value, nullptr);
+  }
+}
+
+// Names are X.690's: the arc 2 takes every first value from 80 on.
+TEST_F(Message, NamesUnderTheArc2) {
+  struct {
+    const char *name;
+    Bytes oid;
+    std::vector<std::uint32_t> arcs;
+  } cases[] = {
+      {"2.999", {0x06, 0x02, 0x88, 0x37}, {2, 999}},
+      {"2.40", {0x06, 0x01, 0x78}, {2, 40}},
+      {"2.594390768.1", {0x06, 0x06, 0x82, 0x9B, 0xB6, 0xDE, 0x40, 0x01}, {2, 594390768, 1}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    Bytes b = {0x30, std::uint8_t(c.oid.size() + 2)};
+    b.insert(b.end(), c.oid.begin(), c.oid.end());
+    b.insert(b.end(), {0x05, 0x00});
+    // As a name, and as an OBJECT IDENTIFIER value (the ifSpecific of a print server).
+    std::int32_t r;
+    PduPtr pdu = decode(session, response(1, "public", cat({b, binding(c.oid)})), &r);
+    ASSERT_EQ(r, 0);
+    auto v = bindings(pdu.get());
+    ASSERT_EQ(v.size(), 2u);
+    EXPECT_EQ(name_of(v[0]), c.arcs);
+    const auto *arcs = reinterpret_cast<const std::uint32_t *>(v[1]->value);
+    EXPECT_EQ(std::vector<std::uint32_t>(arcs, arcs + v[1]->value_length / 4), c.arcs);
+    // And back into the same bytes.
+    PduPtr request(snmp_create_pdu(SNMP_MSG_GET));
+    request->version = 1;
+    ASSERT_NE(snmp_add_null_var(request.get(), c.arcs.data(), std::uint32_t(c.arcs.size())), nullptr);
+    const Bytes bytes = encode(session, request.get());
+    ASSERT_FALSE(bytes.empty());
+    EXPECT_NE(std::search(bytes.begin(), bytes.end(), c.oid.begin(), c.oid.end()), bytes.end());
+  }
+}
+
+// A received name of more sub-identifiers than a binding holds is refused, not cut to 128.
+TEST_F(Message, NamesOfMoreThan128ArcsAreRefusedNotCut) {
+  struct {
+    const char *name;
+    std::size_t arcs;
+    std::int32_t result;
+  } cases[] = {{"128 arcs", 128, 0}, {"129 arcs", 129, -1}, {"140 arcs", 140, -1}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    // 1.3 then arcs of 7: one octet per arc after the first two.
+    Bytes oid = {0x06, 0x81, std::uint8_t(c.arcs - 1), 0x2B};
+    oid.insert(oid.end(), c.arcs - 2, 0x07);
+    Bytes b = {0x30, 0x81, std::uint8_t(oid.size() + 2)};
+    b.insert(b.end(), oid.begin(), oid.end());
+    b.insert(b.end(), {0x05, 0x00});
+    session.error = 99;
+    std::int32_t r;
+    PduPtr pdu = decode(session, response(1, "public", b), &r);
+    EXPECT_EQ(r, c.result);
+    EXPECT_EQ(session.error, c.result == 0 ? SNMP_ERR_NONE : SNMP_ERR_DECODE);
+    if (c.result == 0) {
+      ASSERT_EQ(snmp_varbind_len(pdu.get()), 1);
+      EXPECT_EQ(pdu->variables->name_length, c.arcs);
+    }
+  }
+  // A caller's name of 129 arcs cannot be sent whole, so it is not sent at all.
+  std::vector<std::uint32_t> long_name(129, 7);
+  long_name[0] = 1;
+  long_name[1] = 3;
+  PduPtr request(snmp_create_pdu(SNMP_MSG_GET));
+  request->version = 1;
+  ASSERT_NE(snmp_add_null_var(request.get(), long_name.data(), 129), nullptr);
+  std::int32_t r;
+  EXPECT_TRUE(encode(session, request.get(), &r).empty());
+  EXPECT_EQ(r, -1);
 }
 
 TEST_F(Message, NumbersDecodeToTheMachinesOwnForm) {
@@ -483,12 +583,10 @@ TEST_F(Message, ParseVarOpReportsNameValueAndPosition) {
   EXPECT_EQ(value, in.data.get() + 7);
   EXPECT_EQ(end, in.data.get() + 10);
   EXPECT_EQ(left, in.size - 10);
-  // The name's capacity is honoured.
-  name_length = 2;
+  // A name longer than the room given is refused, not cut.
+  name_length = 3;
   left = in.size;
-  end = snmp_parse_var_op(in.data.get(), name, &name_length, &type, &value_length, &value, &left);
-  ASSERT_NE(end, nullptr);
-  EXPECT_EQ(name_length, 2u);
+  EXPECT_EQ(snmp_parse_var_op(in.data.get(), name, &name_length, &type, &value_length, &value, &left), nullptr);
   // A value whose contents would run past the binding is refused.
   const Bytes over = {0x30, 0x06, 0x06, 0x01, 0x2B, 0x04, 0x03, 'a', 'b', 'c'};
   Exact in2(over);
@@ -619,7 +717,8 @@ TEST_F(Message, DamagedBytesNeverLeadOutsideTheDatagram) {
 }
 
 // Decoding a message with several bindings, with the n-th allocation failing: -1 and -8
-// when a binding or its name cannot be had, and never a leak or a half-linked binding.
+// when a binding, its name or its value block cannot be had, and never a leak or a
+// half-linked binding.
 TEST_F(Message, DecodingUnderAllocationFailures) {
   const Bytes message = multi_binding_message(session);
   ASSERT_FALSE(message.empty());
@@ -634,7 +733,6 @@ TEST_F(Message, DecodingUnderAllocationFailures) {
       return false;
     }
     EXPECT_EQ(session.error, 0);
-    // A value block that could not be had leaves that binding without a value.
     bool complete = snmp_varbind_len(pdu.get()) == 5;
     for (const snmp_var *v : bindings(pdu.get()))
       if (v->type != SNMP_TYPE_NULL && v->value == nullptr) complete = false;

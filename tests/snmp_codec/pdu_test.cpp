@@ -336,42 +336,4 @@ TEST(PduFreshProcess, FirstPduHasIdsOne) {
       testing::ExitedWithCode(0), "");
 }
 
-TEST(PduIdThreads, TwoThreadsAMillionIdsEachNeverShareOne) {
-  ASSERT_EQ(mt_res_init(), 0);
-  _snmp_set_reqid_counter(0);
-  _snmp_set_msgid_counter(0);
-  constexpr int kEach = 1000000;
-  std::vector<std::uint32_t> a(kEach), b(kEach);
-  std::thread ta([&] {
-    for (auto &id : a) id = snmp_get_next_reqid();
-  });
-  std::thread tb([&] {
-    for (auto &id : b) id = snmp_get_next_reqid();
-  });
-  ta.join();
-  tb.join();
-  // Each thread sees its own ids rising; together they are exactly 1 .. 2,000,000.
-  std::vector<bool> seen(2 * kEach + 1, false);
-  for (const auto *ids : {&a, &b}) {
-    for (std::size_t i = 0; i < ids->size(); ++i) {
-      const std::uint32_t id = (*ids)[i];
-      ASSERT_GE(id, 1u);
-      ASSERT_LE(id, 2u * kEach);
-      ASSERT_FALSE(seen[id]) << "id " << id << " handed out twice";
-      seen[id] = true;
-      if (i > 0) {
-        ASSERT_GT(id, (*ids)[i - 1]);
-      }
-    }
-  }
-  EXPECT_EQ(snmp_get_next_reqid(), 2u * kEach + 1);
-  std::thread tc([] {
-    for (int i = 0; i < kEach; ++i) snmp_get_next_msgid();
-  });
-  for (int i = 0; i < kEach; ++i) snmp_get_next_msgid();
-  tc.join();
-  EXPECT_EQ(snmp_get_next_msgid(), 2u * kEach + 1);
-  mt_res_free();
-}
-
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cinttypes>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -179,6 +180,12 @@ std::vector<Case> make_cases() {
         {2, 0},
         {2, 39},
         {1, 3, 0xFFFFFFFF, 0xFFFFFFFF, 0, 0xFFFFFFFF},
+        // Under the arc 2 the second arc takes any value (X.690 8.19.4).
+        {2, 40},
+        {2, 999},
+        {2, 999, 1},
+        {2, 594390768},
+        {2, 0xFFFFFFFFu - 80, 7},
     };
     for (const Oid &o : oids) {
       add(version, {oid_bind(sys, o)});
@@ -322,8 +329,8 @@ TEST_F(PysnmpDifferential, ThePeerEncodesWeDecode) {
   std::printf("differential cases, the peer to ours: %zu\n", cases.size());
 }
 
-// The peer's five-octet -2^31: a value refused by its decoder leaves the binding with its
-// tag, its length and a zero value; a request id refused that way fails the message.
+// The peer's five-octet -2^31: a value refused by its decoder fails the message rather than
+// turn into an invented 0, and so does a request id refused that way.
 TEST_F(PysnmpDifferential, PeersNonMinimalMostNegativeIntegerIsRefused) {
   const Oid sys = {1, 3, 6, 1, 2, 1, 1, 5, 0};
   Case value{1, "vellum", 0xA2, 7, 0, 0, {int_bind(sys, INT32_MIN), int_bind(sys, 9)}};
@@ -334,12 +341,78 @@ TEST_F(PysnmpDifferential, PeersNonMinimalMostNegativeIntegerIsRefused) {
   snmp_session session{nullptr, -1, &snmp_comm_null, 0};
   std::int32_t r;
   PduPtr pdu = decode(session, unhex(messages[0]), &r);
-  EXPECT_EQ(r, 0);
-  value.binds[0] = int_bind(sys, 0);
-  EXPECT_EQ(describe(pdu.get()), describe(value));
+  EXPECT_EQ(r, -1);
+  EXPECT_EQ(session.error, -8);
   pdu = decode(session, unhex(messages[1]), &r);
   EXPECT_EQ(r, -1);
   EXPECT_EQ(session.error, -8);
+}
+
+// Messages that both codecs refuse, and names that neither will encode. Where the peer is
+// more lenient than we are (an empty INTEGER read as 0, names of over 128 sub-identifiers,
+// sub-identifiers above 32 bits), it invents or keeps what we refuse; those are left out.
+TEST_F(PysnmpDifferential, BothRefuseTheSameDamage) {
+  auto message = [](const Bytes &name, const Bytes &value) {
+    auto tlv = [](std::uint8_t tag, const Bytes &c) {
+      Bytes out = {tag, std::uint8_t(c.size())};
+      out.insert(out.end(), c.begin(), c.end());
+      return out;
+    };
+    Bytes binding = tlv(0x06, name);
+    binding.insert(binding.end(), value.begin(), value.end());
+    Bytes pdu = {0x02, 0x01, 0x2A, 0x02, 0x01, 0x00, 0x02, 0x01, 0x00};
+    const Bytes list = tlv(0x30, tlv(0x30, binding));
+    pdu.insert(pdu.end(), list.begin(), list.end());
+    Bytes body = {0x02, 0x01, 0x01, 0x04, 0x06, 'v', 'e', 'l', 'l', 'u', 'm'};
+    const Bytes wrapped = tlv(0xA2, pdu);
+    body.insert(body.end(), wrapped.begin(), wrapped.end());
+    return tlv(0x30, body);
+  };
+  const Bytes sys = {0x2B, 0x06, 0x01};
+  struct {
+    const char *name;
+    Bytes bytes;
+  } cases[] = {
+      {"integer of 5 octets", message(sys, {0x02, 0x05, 0x01, 0x02, 0x03, 0x04, 0x05})},
+      {"counter32 of 6 octets", message(sys, {0x41, 0x06, 0x00, 0x01, 0x02, 0x03, 0x04, 0x05})},
+      {"null with contents", message(sys, {0x05, 0x01, 0x00})},
+      {"oid value cut short", message(sys, {0x06, 0x02, 0x2B, 0x86})},
+      {"name cut short", message({0x2B, 0x86}, {0x05, 0x00})},
+  };
+  std::vector<std::string> lines;
+  for (const auto &c : cases) lines.push_back(hex(c.bytes.data(), c.bytes.size()));
+  const auto answers = run_peer("decode", lines, dir);
+  ASSERT_EQ(answers.size(), std::size(cases));
+  snmp_session session{nullptr, -1, &snmp_comm_null, 0};
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(cases[i].name);
+    EXPECT_EQ(answers[i].rfind("ERROR", 0), 0u) << answers[i];
+    std::int32_t r;
+    PduPtr pdu = decode(session, cases[i].bytes, &r);
+    EXPECT_EQ(r, -1);
+    EXPECT_EQ(session.error, SNMP_ERR_DECODE);
+  }
+
+  // Names whose first two arcs no encoding can carry: 1.40 would read back as 2.0, 3.1 as
+  // 2.41.
+  const std::vector<Oid> unsendable = {{1, 40}, {0, 40}, {3, 1}, {7}};
+  std::vector<std::string> requests;
+  for (const Oid &o : unsendable) {
+    Case c{1, "vellum", 0xA0, 7, 0, 0, {empty_bind(o, 0x05)}};
+    requests.push_back(describe(c));
+    PduPtr pdu(snmp_create_pdu(SNMP_MSG_GET));
+    pdu->version = 1;
+    ASSERT_NE(snmp_add_null_var(pdu.get(), o.data(), static_cast<std::uint32_t>(o.size())), nullptr);
+    Community community("vellum");
+    snmp_session s{nullptr, -1, &community.entry, 0};
+    std::int32_t r;
+    EXPECT_TRUE(encode(s, pdu.get(), &r).empty()) << dotted(o.data(), o.size());
+    EXPECT_EQ(r, -1);
+  }
+  const auto encoded = run_peer("encode", requests, dir);
+  ASSERT_EQ(encoded.size(), unsendable.size());
+  for (std::size_t i = 0; i < encoded.size(); ++i)
+    EXPECT_EQ(encoded[i].rfind("ERROR", 0), 0u) << dotted(unsendable[i].data(), unsendable[i].size()) << ": " << encoded[i];
 }
 
 }  // namespace

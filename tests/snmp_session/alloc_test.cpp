@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "core/alloc.h"
-#include "session_helpers.h"
+#include "support/session_helpers.h"
 #include "support/alloc_failure.h"
 
 namespace kivo8::test {

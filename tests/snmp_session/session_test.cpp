@@ -5,7 +5,7 @@
 #include <mutex>
 
 #include "kivo8/ifinfo.h"
-#include "session_helpers.h"
+#include "support/session_helpers.h"
 
 namespace kivo8::test {
 namespace {
@@ -118,12 +118,12 @@ TEST_F(Session, RefusedRequestsAreNotSent) {
     std::function<PduPtr()> make;
     int32_t expected;
   } cases[] = {
-      {"no PDU", 1, nullptr, [] { return PduPtr(); }, -1},
-      {"no version anywhere", -1, nullptr, [] { return get_pdu(-1); }, -2},
-      {"PDU v1 on a v2c session", 1, nullptr, [] { return get_pdu(0); }, -2},
-      {"PDU v2c on a v1 session", 0, nullptr, [] { return get_pdu(1); }, -2},
-      {"session still on snmp_comm_null", 1, &snmp_comm_null, [] { return get_pdu(); }, -9},
-      {"empty community entry", 1, &blank, [] { return get_pdu(); }, -9},
+      {"no PDU", 1, nullptr, [] { return PduPtr(); }, SNMP_ERR_NOPDU},
+      {"no version anywhere", -1, nullptr, [] { return get_pdu(-1); }, SNMP_ERR_VERSION},
+      {"PDU v1 on a v2c session", 1, nullptr, [] { return get_pdu(0); }, SNMP_ERR_VERSION},
+      {"PDU v2c on a v1 session", 0, nullptr, [] { return get_pdu(1); }, SNMP_ERR_VERSION},
+      {"session still on snmp_comm_null", 1, &snmp_comm_null, [] { return get_pdu(); }, SNMP_ERR_NOCOMM},
+      {"empty community entry", 1, &blank, [] { return get_pdu(); }, SNMP_ERR_NOCOMM},
       {"request larger than 8192 bytes", 1, nullptr,
        [] {
          PduPtr pdu = get_pdu();
@@ -133,14 +133,14 @@ TEST_F(Session, RefusedRequestsAreNotSent) {
          for (int i = 0; i < 40; ++i) snmp_add_null_var(pdu.get(), name.data(), 120);
          return pdu;
        },
-       -10},
+       SNMP_ERR_OTHER},
       {"binding of a type that cannot be encoded", 1, nullptr,
        [] {
          PduPtr pdu = get_pdu();
          pdu->variables->type = 0x30;
          return pdu;
        },
-       -10},
+       SNMP_ERR_OTHER},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
@@ -170,10 +170,10 @@ TEST_F(Session, GetRefusals) {
   s->community = &snmp_comm_null;
   OidList names({kSysDescr});
   snmp_pdu *response = reinterpret_cast<snmp_pdu *>(8);
-  EXPECT_EQ(snmp_get(s.get(), names.get(), &response), -9);
+  EXPECT_EQ(snmp_get(s.get(), names.get(), &response), SNMP_ERR_NOCOMM);
   EXPECT_EQ(response, nullptr);
   response = reinterpret_cast<snmp_pdu *>(8);
-  EXPECT_EQ(snmp_getnext(s.get(), nullptr, &response), -1);
+  EXPECT_EQ(snmp_getnext(s.get(), nullptr, &response), SNMP_ERR_NOPDU);
   EXPECT_EQ(response, nullptr);
 
   // A request that does not fit is a failure, never a success without a response.
@@ -184,12 +184,12 @@ TEST_F(Session, GetRefusals) {
   std::vector<craft::Oid> many(60, long_name);
   OidList big(OidList::Raw{}, many);
   response = reinterpret_cast<snmp_pdu *>(8);
-  EXPECT_EQ(snmp_getnext(s.get(), big.get(), &response), -10);
+  EXPECT_EQ(snmp_getnext(s.get(), big.get(), &response), SNMP_ERR_OTHER);
   EXPECT_EQ(response, nullptr);
-  EXPECT_EQ(s->error, -10);
+  EXPECT_EQ(s->error, SNMP_ERR_OTHER);
 
-  EXPECT_EQ(snmp_get(nullptr, names.get(), &response), -10);
-  EXPECT_EQ(snmp_get(s.get(), names.get(), nullptr), -10);
+  EXPECT_EQ(snmp_get(nullptr, names.get(), &response), SNMP_ERR_OTHER);
+  EXPECT_EQ(snmp_get(s.get(), names.get(), nullptr), SNMP_ERR_OTHER);
   EXPECT_EQ(snmp_send(nullptr, nullptr), 0u);
   EXPECT_EQ(responder_->received(), 0);
 }
@@ -203,7 +203,7 @@ TEST_F(Session, SendFailuresOfTheTransport) {
   s->community = communities_.head;
   PduPtr pdu = get_pdu();
   EXPECT_EQ(snmp_send(s.get(), pdu.get()), 0u);
-  EXPECT_EQ(s->error, -3);
+  EXPECT_EQ(s->error, SNMP_ERR_SEND);
 
   // A target whose interface address is not ours: the socket cannot be bound.
   ifinfo *target = ifinfo_new();
@@ -216,7 +216,7 @@ TEST_F(Session, SendFailuresOfTheTransport) {
   t->community = communities_.head;
   OidList names({kSysDescr});
   snmp_pdu *response = reinterpret_cast<snmp_pdu *>(8);
-  EXPECT_EQ(snmp_get(t.get(), names.get(), &response), -3);
+  EXPECT_EQ(snmp_get(t.get(), names.get(), &response), SNMP_ERR_SEND);
   EXPECT_EQ(response, nullptr);
 }
 

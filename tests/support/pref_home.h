@@ -2,6 +2,7 @@
 // fixture contents into the preference file and read it back byte for byte.
 #pragma once
 
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,7 +28,20 @@ class PrefHome {
   std::string home() const { return home_.path(); }
   std::string dir() const { return home_.path() + "/.kivo"; }
   std::string file() const { return dir() + "/kivo2.pref"; }
+  // The temporary file name that writers used before each took a name of its own; one
+  // left at this name is stale like any other.
   std::string temp() const { return file() + "~"; }
+  std::string lock_file() const { return file() + ".lock"; }
+  // Whether any writer's temporary file (kivo2.pref~...) is in the directory.
+  bool temp_left() const {
+    DIR *d = opendir(dir().c_str());
+    if (d == nullptr) return false;
+    bool found = false;
+    while (const dirent *e = readdir(d))
+      if (std::string(e->d_name).rfind("kivo2.pref~", 0) == 0) found = true;
+    closedir(d);
+    return found;
+  }
 
   void put(const std::string &content) const { write_file(file(), content); }
   std::optional<std::string> contents() const { return read_file(file()); }

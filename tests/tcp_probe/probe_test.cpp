@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "kivo8/tcp_utils.h"
-#include "loopback.h"
+#include "support/tcp_loopback.h"
 
 namespace {
 
@@ -184,90 +184,6 @@ TEST(Probe, WorksWhenItsSocketLiesAboveTheSelectLimit) {
   EXPECT_EQ(server.finish(), expected_request);
 }
 
-TEST(Probe, SilentServerFailsAfterTheReadTimeOut) {
-  // Listening but never accepting: the kernel completes the connect and takes the
-  // request, and nothing ever comes back.
-  UniqueFd listener = kivo8::test::loopback_socket(true);
-  ASSERT_TRUE(listener);
-  in_addr addr = loopback();
-  auto start = clk::now();
-  EXPECT_EQ(tcp_check_http(&addr, kivo8::test::bound_port(listener.get())), -1);
-  double waited = seconds_since(start);
-  EXPECT_GT(waited, 1.8);
-  EXPECT_LT(waited, 3.5);
-}
-
-TEST(Probe, RefusedPortFailsAtOnce) {
-  UniqueFd closed_port = kivo8::test::loopback_socket(false);
-  ASSERT_TRUE(closed_port);
-  in_addr addr = loopback();
-  auto start = clk::now();
-  EXPECT_EQ(tcp_check_http(&addr, kivo8::test::bound_port(closed_port.get())), -1);
-  EXPECT_LT(seconds_since(start), 1.0);
-}
-
 TEST(Probe, NullAddressFails) { EXPECT_EQ(tcp_check_http(nullptr, 80), -1); }
-
-TEST(Probe, HostThatNeverAnswersFailsAfterTheConnectTimeOut) {
-  KIVO8_REQUIRE_NETNS();
-  KIVO8_REQUIRE_PROGRAM("nft");
-  kivo8::test::SilentHost host;
-  host.ns.enter();
-  in_addr addr = loopback();
-  auto start = clk::now();
-  int32_t rc = tcp_check_http(&addr, kivo8::test::SilentHost::port);
-  double waited = seconds_since(start);
-  host.ns.leave();
-  EXPECT_EQ(rc, -1);
-  EXPECT_GT(waited, 2.8);
-  EXPECT_LT(waited, 4.5);
-}
-
-std::atomic<int> g_alarms{0};
-void count_alarm(int) { g_alarms++; }
-
-TEST(ProbeThreads, EightSilentHostsAtOnceEachTimeOutOnTheirOwn) {
-  KIVO8_REQUIRE_NETNS();
-  KIVO8_REQUIRE_PROGRAM("nft");
-  struct sigaction mine {}, seen{};
-  mine.sa_handler = count_alarm;
-  sigemptyset(&mine.sa_mask);
-  ASSERT_EQ(sigaction(SIGALRM, &mine, nullptr), 0);
-  alarm(60);
-
-  kivo8::test::SilentHost host;
-  constexpr int workers = 8;
-  std::vector<int32_t> results(workers, 0);
-  std::vector<double> waited(workers, 0);
-  std::vector<std::thread> threads;
-  // Threads started from inside the namespace live there too.
-  host.ns.enter();
-  auto start = clk::now();
-  for (int i = 0; i < workers; ++i)
-    threads.emplace_back([&, i] {
-      in_addr addr = loopback();
-      auto own_start = clk::now();
-      results[i] = tcp_check_http(&addr, kivo8::test::SilentHost::port);
-      waited[i] = seconds_since(own_start);
-    });
-  host.ns.leave();
-  for (auto &t : threads) t.join();
-  double all = seconds_since(start);
-
-  for (int i = 0; i < workers; ++i) {
-    SCOPED_TRACE(i);
-    EXPECT_EQ(results[i], -1);
-    EXPECT_GT(waited[i], 2.8);
-    EXPECT_LT(waited[i], 4.5);
-  }
-  EXPECT_LT(all, 5.0);
-
-  unsigned left = alarm(0);
-  EXPECT_GE(left, 50u);
-  ASSERT_EQ(sigaction(SIGALRM, nullptr, &seen), 0);
-  EXPECT_EQ(seen.sa_handler, &count_alarm);
-  EXPECT_EQ(g_alarms.load(), 0);
-  signal(SIGALRM, SIG_DFL);
-}
 
 }  // namespace

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "catalogue_fixture.h"
+#include "support/catalogue_fixture.h"
 #include "kivo8/transtext.h"
 #include "kivo8/xtext_kivo.h"
 #include "support/peers.h"

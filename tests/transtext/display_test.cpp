@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "catalogue_fixture.h"
+#include "support/catalogue_fixture.h"
 #include "kivo8/transtext.h"
 #include "support/alloc_failure.h"
 #include "support/peers.h"

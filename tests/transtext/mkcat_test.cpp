@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "catalogue_fixture.h"
+#include "support/catalogue_fixture.h"
 #include "kivo8/transtext.h"
 #include "support/peers.h"
 

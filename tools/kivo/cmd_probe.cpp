@@ -9,8 +9,9 @@ namespace kivo {
 namespace {
 
 const char kProbeHelp[] =
-    "Usage: kivo probe [--json] HOST [PORT]\n"
-    "Sends an HTTP HEAD request to HOST (port 80 unless PORT is given) and tells whether a\n"
+    "Usage: kivo probe [--json] HOST[:PORT] [PORT]\n"
+    "Sends an HTTP HEAD request to HOST (port 80 unless PORT is given, after a colon as\n"
+    "for kivo get or as a second argument) and tells whether a\n"
     "web server answers with a status from 200 to 399. It gives up after 3 seconds\n"
     "without a connection and 2 seconds without an answer.\n"
     "\n"
@@ -28,7 +29,7 @@ int cmd_probe(int argc, char **argv, int first) {
       operands.push_back(operand);
     } else if (opt == "h" || opt == "help") {
       args.no_value();
-      std::fputs(kProbeHelp, stdout);
+      put(stdout, tr(kProbeHelp));
       return kExitOk;
     } else if (opt == "json") {
       args.no_value();
@@ -37,25 +38,28 @@ int cmd_probe(int argc, char **argv, int first) {
       args.unknown();
     }
   }
-  if (operands.empty()) args.fail("no host given");
-  if (operands.size() > 2) args.fail("too many arguments: '" + operands[2] + "'");
-  auto address = resolve_host(operands[0]);
-  if (!address) args.fail("cannot find the host '" + operands[0] + "'");
-  long port = 80;
-  if (operands.size() == 2) port = parse_number(args, "the port", operands[1], 1, 65535);
+  if (operands.empty()) args.fail(tr("no host given"));
+  if (operands.size() > 2) args.fail(subst(tr("too many arguments: '{1}'"), {operands[2]}));
+  HostPort target = parse_host_port(args, operands[0], 80);
+  if (operands.size() == 2) {
+    if (operands[0].find(':') != std::string::npos)
+      args.fail(subst(tr("the port is given twice: '{1}' and '{2}'"), {operands[0], operands[1]}));
+    target.port = static_cast<int>(parse_number(args, "the port", operands[1], 1, 65535));
+  }
+  const in_addr *address = &target.address;
+  const long port = target.port;
 
   Session::Options setup;
   setup.load_targets = false;
   Session lib(setup);
-  bool answers = tcp_check_http(&*address, static_cast<std::uint16_t>(port)) == 0;
+  bool answers = tcp_check_http(address, static_cast<std::uint16_t>(port)) == 0;
   std::string where = ipv4_text(*address) + ":" + std::to_string(port);
   if (json)
     std::printf("{\"address\": %s, \"port\": %ld, \"web_server\": %s}\n",
                 json_string(ipv4_text(*address)).c_str(), port, answers ? "true" : "false");
-  else if (answers)
-    std::printf("%s: a web server answers\n", where.c_str());
   else
-    std::printf("%s: no web server answers\n", where.c_str());
+    put(stdout, subst(tr(answers ? "{1}: a web server answers" : "{1}: no web server answers"),
+                      {where}) + "\n");
   return answers ? kExitOk : kExitFailed;
 }
 

@@ -22,11 +22,10 @@ const char kGetHelp[] =
     "  .1.3.6.1.2.1.1.1.0 = STRING: \"Office printer\"\n"
     "\n"
     "Options:\n"
-    "  -v 1|2c        SNMP version (default 1)\n"
+    "  -v 1|2c|3      SNMP version (default 1; 3: see the SNMPv3 options below)\n"
     "  -c COMMUNITY   community name (default vellum)\n"
     "  -t SECONDS     time-out of each transmission, 1 to 60 (default 2)\n"
     "  -r RETRIES     retransmissions after a time-out, 0 to 10 (default 1)\n"
-    "%s"
     "  -h, --help     this text\n"
     "\n"
     "An SNMPv1 agent that does not know one of several names answers with noSuchName for\n"
@@ -41,43 +40,17 @@ const char kWalkHelp[] =
     "below OID, the variable OID itself is asked for.\n"
     "\n"
     "Options:\n"
-    "  -v 1|2c        SNMP version (default 1)\n"
+    "  -v 1|2c|3      SNMP version (default 1; 3: see the SNMPv3 options below)\n"
     "  -c COMMUNITY   community name (default vellum)\n"
     "  -t SECONDS     time-out of each transmission, 1 to 60 (default 2)\n"
     "  -r RETRIES     retransmissions after a time-out, 0 to 10 (default 1)\n"
-    "%s"
+    "  --max N        stop after N variables (default: no limit; the walk goes on as long\n"
+    "                 as the agent's names increase)\n"
     "  -h, --help     this text\n"
     "\n"
-    "Exit status: 0 the walk ended normally, 1 the agent did not answer or reported an\n"
+    "Each variable is printed as soon as it arrives.\n"
+    "Exit status: 0 the walk ended normally or reached --max, 1 the agent did not answer or reported an\n"
     "error, 2 bad arguments.\n";
-
-struct Target {
-  in_addr address{};
-  int port = 161;
-  std::string text;
-};
-
-Target parse_target(const Args &args, const std::string &text) {
-  Target t;
-  t.text = text;
-  std::string host = text;
-  auto colon = text.rfind(':');
-  if (colon != std::string::npos) {
-    host = text.substr(0, colon);
-    t.port = static_cast<int>(parse_number(args, "the port", text.substr(colon + 1), 1, 65535));
-  }
-  auto a = resolve_host(host);
-  if (!a) args.fail("cannot find the host '" + host + "'");
-  t.address = *a;
-  return t;
-}
-
-struct SessionDeleter {
-  void operator()(snmp_session *s) const { snmp_free_session(s); }
-};
-struct PduDeleter {
-  void operator()(snmp_pdu *p) const { snmp_free_pdu(p); }
-};
 
 // The agent through a v1/v2c session or an SNMPv3 one.
 struct Agent {
@@ -89,6 +62,13 @@ struct Agent {
   int getnext(const snmp_oid *oids, snmp_pdu **out) const {
     return v3 != nullptr ? kivo_snmpv3_getnext(v3, oids, out) : snmp_getnext(v1, oids, out);
   }
+};
+
+struct SessionDeleter {
+  void operator()(snmp_session *s) const { snmp_free_session(s); }
+};
+struct PduDeleter {
+  void operator()(snmp_pdu *p) const { snmp_free_pdu(p); }
 };
 
 struct CommunityList {
@@ -133,10 +113,15 @@ bool in_subtree(const snmp_var *v, const std::vector<std::uint32_t> &root) {
 // SNMPv1 noSuchName ("End of MIB"), or at an error; an agent whose names do not increase
 // is stopped. When nothing was printed, the root itself is asked for.
 int walk_subtree(const Agent &session, const std::vector<std::uint32_t> &root,
-                 const std::string &host) {
+                 const std::string &host, unsigned long max) {
   std::vector<std::uint32_t> current = root;
-  int printed = 0;
+  unsigned long printed = 0;
   for (;;) {
+    if (max != 0 && printed == max) {
+      std::fflush(stdout);
+      std::fprintf(stderr, "kivo walk: stopped after %lu variables (--max)\n", max);
+      return kExitOk;
+    }
     std::vector<std::vector<std::uint32_t>> names{current};
     auto oids = oid_list(names);
     snmp_pdu *raw = nullptr;
@@ -144,7 +129,7 @@ int walk_subtree(const Agent &session, const std::vector<std::uint32_t> &root,
     std::unique_ptr<snmp_pdu, PduDeleter> response(raw);
     if (rc == 0 && !response) rc = SNMP_ERR_OTHER;
     if (rc != 0) {
-      std::fprintf(stderr, "kivo walk: %s\n", session_error_text(rc, host).c_str());
+      put(stderr, "kivo walk: " + safe_text(session_error_text(rc, host)) + "\n");
       return kExitFailed;
     }
     if (response->errstat != 0) {
@@ -159,6 +144,7 @@ int walk_subtree(const Agent &session, const std::vector<std::uint32_t> &root,
     const snmp_var *v = response->variables;
     if (v == nullptr || !in_subtree(v, root)) break;
     std::printf("%s\n", binding_line(v).c_str());
+    std::fflush(stdout);
     ++printed;
     if (v->type == SNMP_ENDOFMIBVIEW || v->type == SNMP_NOSUCHOBJECT ||
         v->type == SNMP_NOSUCHINSTANCE)
@@ -177,7 +163,8 @@ int walk_subtree(const Agent &session, const std::vector<std::uint32_t> &root,
 }
 
 int run(const std::string &name, const Agent &agent,
-        std::vector<std::vector<std::uint32_t>> names, bool walk, const std::string &host);
+        std::vector<std::vector<std::uint32_t>> names, bool walk, const std::string &host,
+        unsigned long max);
 
 }  // namespace
 
@@ -188,6 +175,7 @@ int cmd_get(int argc, char **argv, int first, bool walk) {
   std::string community = "vellum";
   int timeout = 2;
   int retries = 1;
+  unsigned long max = 0;
   V3Args v3;
   std::vector<std::string> operands;
   std::string opt, operand;
@@ -196,7 +184,7 @@ int cmd_get(int argc, char **argv, int first, bool walk) {
       operands.push_back(operand);
     } else if (opt == "h" || opt == "help") {
       args.no_value();
-      std::printf(walk ? kWalkHelp : kGetHelp, kV3Help);
+      put(stdout, tr(walk ? kWalkHelp : kGetHelp) + tr(kV3Help));
       return kExitOk;
     } else if (opt == "v" || opt == "version") {
       std::string v = args.value();
@@ -207,46 +195,48 @@ int cmd_get(int argc, char **argv, int first, bool walk) {
       else if (v == "3")
         version = SNMP_VERSION_3;
       else
-        args.fail("the SNMP version must be 1, 2c or 3, not '" + v + "'");
+        args.fail(subst(tr("the SNMP version must be 1, 2c or 3, not '{1}'"), {v}));
     } else if (opt == "c" || opt == "community") {
       community = args.value();
-      if (community.empty()) args.fail("the community name must not be empty");
+      check_community(args, community);
     } else if (opt == "t" || opt == "timeout") {
       timeout = static_cast<int>(parse_number(args, "the time-out", args.value(), 1, 60));
     } else if (opt == "r" || opt == "retries") {
       retries = static_cast<int>(parse_number(args, "the retries", args.value(), 0, 10));
+    } else if (walk && opt == "max") {
+      max = static_cast<unsigned long>(parse_number(args, "--max", args.value(), 1, 4000000000L));
     } else if (!take_v3_option(args, opt, v3)) {
       args.unknown();
     }
   }
-  if (operands.empty()) args.fail("no host given");
-  if (!walk && operands.size() < 2) args.fail("no object identifier given");
-  if (walk && operands.size() > 2) args.fail("walk takes one object identifier, not several");
+  if (operands.empty()) args.fail(tr("no host given"));
+  if (!walk && operands.size() < 2) args.fail(tr("no object identifier given"));
+  if (walk && operands.size() > 2) args.fail(tr("walk takes one object identifier, not several"));
   std::vector<std::vector<std::uint32_t>> names;
   for (std::size_t i = 1; i < operands.size(); ++i) {
     auto oid = parse_oid(operands[i]);
-    if (!oid) args.fail("'" + operands[i] + "' is not a numeric object identifier");
+    if (!oid) args.fail(subst(tr("'{1}' is not a numeric object identifier"), {operands[i]}));
     names.push_back(*oid);
   }
   if (walk && names.empty()) names.push_back({1, 3, 6, 1, 2, 1});
-  Target target = parse_target(args, operands[0]);
+  HostPort target = parse_host_port(args, operands[0], 161);
   const std::string host = target.text;
   if (version == SNMP_VERSION_3) {
     kivo_snmpv3_options o = v3_options(args, v3);
     o.port = static_cast<std::uint16_t>(target.port);
     o.timeout_ms = static_cast<std::uint32_t>(timeout) * 1000;
     o.retries = retries;
-    int32_t code = 0;
     if (mt_res_init() != 0) {
-      std::fprintf(stderr, "kivo %s: cannot set up the library\n", name.c_str());
+      put(stderr, "kivo " + name + ": " + tr("cannot set up the library") + "\n");
       return kExitFailed;
     }
+    int32_t code = 0;
     V3Session v3_session(kivo_snmpv3_create(&target.address, &o, &code));
     if (!v3_session) {
-      std::fprintf(stderr, "kivo %s: %s\n", name.c_str(), kivo_snmpv3_strerror(code));
+      put(stderr, "kivo " + name + ": " + kivo_snmpv3_strerror(code) + "\n");
       return kExitFailed;
     }
-    return run(name, Agent{nullptr, v3_session.get()}, names, walk, host);
+    return run(name, Agent{nullptr, v3_session.get()}, names, walk, host, max);
   }
 
   Session::Options setup;
@@ -254,13 +244,13 @@ int cmd_get(int argc, char **argv, int first, bool walk) {
   Session lib(setup);
   CommunityList comms;
   if (snmp_comm_add(&comms.head, community.c_str()) == nullptr) {
-    std::fprintf(stderr, "kivo %s: out of memory\n", name.c_str());
+    put(stderr, "kivo " + name + ": " + tr("out of memory") + "\n");
     return kExitFailed;
   }
   std::unique_ptr<snmp_session, SessionDeleter> session(
       snmp_create_session(AF_INET, &target.address, nullptr));
   if (!session) {
-    std::fprintf(stderr, "kivo %s: cannot open an SNMP session\n", name.c_str());
+    put(stderr, "kivo " + name + ": " + tr("cannot open an SNMP session") + "\n");
     return kExitFailed;
   }
   session->version = version;
@@ -268,14 +258,15 @@ int cmd_get(int argc, char **argv, int first, bool walk) {
   session->udp->timeout = timeout;
   session->udp->retries = retries + 1;
   session->udp->port = static_cast<std::uint16_t>(target.port);
-  return run(name, Agent{session.get(), nullptr}, names, walk, host);
+  return run(name, Agent{session.get(), nullptr}, names, walk, host, max);
 }
 
 namespace {
 
 int run(const std::string &name, const Agent &agent,
-        std::vector<std::vector<std::uint32_t>> names, bool walk, const std::string &host) {
-  if (walk) return walk_subtree(agent, names[0], host);
+        std::vector<std::vector<std::uint32_t>> names, bool walk, const std::string &host,
+        unsigned long max) {
+  if (walk) return walk_subtree(agent, names[0], host, max);
 
   int status = kExitOk;
   while (!names.empty()) {
@@ -285,7 +276,7 @@ int run(const std::string &name, const Agent &agent,
     std::unique_ptr<snmp_pdu, PduDeleter> response(raw);
     if (rc == 0 && !response) rc = SNMP_ERR_OTHER;
     if (rc != 0) {
-      std::fprintf(stderr, "kivo %s: %s\n", name.c_str(), session_error_text(rc, host).c_str());
+      put(stderr, "kivo " + name + ": " + safe_text(session_error_text(rc, host)) + "\n");
       return kExitFailed;
     }
     if (response->errstat != 0) {

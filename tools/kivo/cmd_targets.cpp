@@ -16,15 +16,16 @@ namespace kivo {
 namespace {
 
 const char kTargetsHelp[] =
-    "Usage: kivo targets [--json] [list]\n"
+    "Usage: kivo targets [--json] [--wide] [list]\n"
     "       kivo targets add-range FIRST LAST [SETTINGS]\n"
     "       kivo targets add-broadcast ADDRESS NETMASK [SETTINGS]\n"
     "       kivo targets add-slp SCOPE[,SCOPE...] [SETTINGS]\n"
     "       kivo targets remove ID\n"
     "       kivo targets set ID SETTINGS\n"
     "Lists the search targets (this host's interfaces and the saved targets) or changes\n"
-    "the saved list in ~/.kivo/kivo2.pref. Ids follow the list: interfaces and broadcast\n"
-    "addresses count from 1, ranges from 10001, SLP searches from 20001.\n"
+    "the saved list in ~/.kivo/kivo2.pref. A target keeps its id: a new one takes the next\n"
+    "free id of its kind (interfaces and broadcast addresses from 1, ranges from 10001, SLP\n"
+    "searches from 20001), and removing a target changes no other id.\n"
     "\n"
     "Settings:\n"
     "  --timeout SECONDS   how long each request waits for answers, 1 to 3600 (default 3)\n"
@@ -33,13 +34,17 @@ const char kTargetsHelp[] =
     "  --community NAME    community name to try (repeat for several; default vellum;\n"
     "                      with set, the names replace the target's names)\n"
     "Other options:\n"
-    "  --json              list as a JSON array\n"
+    "  --json              list as a JSON array (texts in UTF-8, untranslated)\n"
+    "  --wide              show long addresses and scope lists whole in the table\n"
     "  --lang LANG, --datadir DIR   language and catalogue directory of the headings\n"
     "  -h, --help          this text\n"
     "\n"
     "An address given to add-broadcast may be any address of the subnet: the broadcast\n"
-    "address of the subnet is saved. The interfaces of this host cannot be removed (they\n"
-    "are found again at every run), only changed with set.\n"
+    "address of the subnet is saved. Adding a subnet or a range that a target already\n"
+    "searches changes that target instead (its id stays; only the settings given change).\n"
+    "The interfaces of this host cannot be removed (they are found again at every run),\n"
+    "only changed with set. Several kivo processes may change the list at once: each\n"
+    "change is made on the list as the one before left it.\n"
     "Exit status: 0 done, 1 the saved list could not be read or written, 2 bad arguments\n"
     "(the saved list is left as it was).\n";
 
@@ -65,30 +70,7 @@ std::string join(const std::vector<std::string> &items, const char *sep) {
   return out;
 }
 
-// Visible width of UTF-8 text: continuation bytes take no column.
-std::size_t width(const std::string &s) {
-  return static_cast<std::size_t>(std::count_if(
-      s.begin(), s.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
-}
-
-void print_table(std::FILE *out, const std::vector<std::vector<std::string>> &rows) {
-  std::vector<std::size_t> widths;
-  for (const auto &r : rows)
-    for (std::size_t i = 0; i < r.size(); ++i) {
-      if (widths.size() <= i) widths.push_back(0);
-      widths[i] = std::max(widths[i], width(r[i]));
-    }
-  for (const auto &r : rows) {
-    std::string line;
-    for (std::size_t i = 0; i < r.size(); ++i) {
-      line += r[i];
-      if (i + 1 < r.size()) line += std::string(widths[i] - width(r[i]) + 2, ' ');
-    }
-    std::fprintf(out, "%s\n", line.c_str());
-  }
-}
-
-void list_targets(std::FILE *out, ifinfo *head, bool json) {
+void list_targets(std::FILE *out, ifinfo *head, bool json, bool wide) {
   if (json) {
     std::fprintf(out, "[");
     bool first = true;
@@ -135,9 +117,13 @@ void list_targets(std::FILE *out, ifinfo *head, bool json) {
   rows.push_back({tr("ID"), tr("Kind"), tr("Addresses"), tr("Time-out"), tr("Hops"),
                   tr("Communities")});
   for (const ifinfo *e = head; e != nullptr; e = e->next)
-    rows.push_back({std::to_string(e->id), tr(kind_word(e)), addresses_text(e),
-                    std::to_string(e->count), std::to_string(e->flag), join(communities(e), ",")});
-  print_table(out, rows);
+    rows.push_back({std::to_string(e->id), tr(kind_word(e)), safe_text(addresses_text(e)),
+                    std::to_string(e->count), std::to_string(e->flag),
+                    safe_text(join(communities(e), ","))});
+  TableLayout layout;
+  layout.shrink = 2;
+  layout.wide = wide;
+  print_table(out, rows, layout);
 }
 
 struct Settings {
@@ -145,15 +131,6 @@ struct Settings {
   std::optional<int> hops;
   std::vector<std::string> communities;
 };
-
-// Community names are saved comma-separated with backslash escapes; anything printable
-// goes, but a line end would break the preference file.
-void check_community(const Args &args, const std::string &c) {
-  if (c.empty()) args.fail("a community name must not be empty");
-  if (c.size() > 255) args.fail("the community name '" + c.substr(0, 20) + "...' is too long");
-  for (unsigned char ch : c)
-    if (ch < 0x20 || ch == 0x7F) args.fail("the community name '" + c + "' holds a control character");
-}
 
 void apply(ifinfo *e, const Settings &s) {
   if (s.timeout) e->count = *s.timeout;
@@ -169,28 +146,145 @@ void apply(ifinfo *e, const Settings &s) {
 // An SLP scope may not hold the characters that RFC 2608 reserves (and the saved line
 // uses '!' and '\' itself).
 void check_scopes(const Args &args, const std::string &scopes) {
-  if (scopes.empty()) args.fail("no scope given");
+  if (scopes.empty()) args.fail(tr("no scope given"));
   std::size_t i = 0;
   while (i <= scopes.size()) {
     std::size_t c = scopes.find(',', i);
     if (c == std::string::npos) c = scopes.size();
     std::string scope = scopes.substr(i, c - i);
-    if (scope.empty()) args.fail("empty scope name in '" + scopes + "'");
+    if (scope.empty()) args.fail(subst(tr("empty scope name in '{1}'"), {scopes}));
     for (unsigned char ch : scope)
       if (ch < 0x20 || ch == 0x7F || std::strchr("()\\!<=>~;*+ ", ch) != nullptr)
-        args.fail("the scope name '" + scope + "' holds the reserved character '" +
-                  std::string(1, static_cast<char>(ch)) + "'");
+        args.fail(subst(tr("the scope name '{1}' holds the reserved character '{2}'"),
+                        {scope, std::string(1, static_cast<char>(ch))}));
     i = c + 1;
   }
-  if (scopes.size() > 400) args.fail("the scope list is too long");
+  if (scopes.size() > 400) args.fail(tr("the scope list is too long"));
 }
 
 ifinfo *find_id(const Args &args, ifinfo *head, const std::string &text) {
   long id = parse_number(args, "the target id", text, 0, 0x7FFFFFFF);
   for (ifinfo *e = head; e != nullptr; e = e->next)
     if (e->id == id) return e;
-  args.fail("there is no target with the id " + text + " (see 'kivo targets')");
+  args.fail(subst(tr("there is no target with the id {1} (see 'kivo targets')"), {text}));
 }
+
+// The ids of a kind: interfaces and broadcast targets share 1 to 9999, ranges take 10001 to
+// 19999, SLP searches 20001 on (0, 10000 and 20000 are ids of their kinds too, and kept
+// where a saved line has them, but never given).
+struct IdSpan {
+  std::int32_t first, last;
+};
+IdSpan id_span(std::int32_t kind) {
+  switch (kind) {
+    case IFINFO_RANGE: return {10001, 19999};
+    case IFINFO_SLP: return {20001, 0x7FFFFFFF};
+    default: return {1, 9999};
+  }
+}
+bool same_ids(std::int32_t a, std::int32_t b) {
+  auto family = [](std::int32_t k) { return k == IFINFO_LOCAL ? IFINFO_BCAST : k; };
+  return family(a) == family(b);
+}
+
+// Whether the entry's id can stand: a saved line's id always can, but an interface found
+// on this run and never saved has none (0), and an interface's id must read back as a
+// broadcast target's once saved.
+bool has_own_id(const ifinfo *e) {
+  if (ifinfo_get_type(e) != IFINFO_LOCAL) return true;
+  return e->id >= 1 && e->id <= 9999;
+}
+
+// The next free id of the kind: one past the highest in use, so that an id that a script
+// saw removed is not handed to another target while higher ones exist; when the kind's ids
+// run out at the top, the lowest free one. 0 when every id of the kind is taken.
+std::int32_t next_free_id(ifinfo *head, std::int32_t kind, const ifinfo *skip) {
+  const IdSpan span = id_span(kind);
+  std::vector<std::int32_t> used;
+  for (const ifinfo *e = head; e != nullptr; e = e->next)
+    if (e != skip && same_ids(ifinfo_get_type(e), kind) && e->id >= span.first &&
+        e->id <= span.last)
+      used.push_back(e->id);
+  if (used.empty()) return span.first;
+  std::sort(used.begin(), used.end());
+  if (used.back() < span.last) return used.back() + 1;
+  std::int32_t want = span.first;
+  for (std::int32_t id : used) {
+    if (id > want) return want;
+    if (id == want) ++want;
+  }
+  return 0;
+}
+
+// Orders the list as it is shown and saved (by kind, then id) and gives an id to each
+// entry that has none or shares one with an entry before it, leaving every other id as it
+// is: ids are how scripts name targets from one run to the next. A list saved before ids
+// were kept (they then followed the list order) reads back with the same ids.
+// False when a kind has no id left.
+bool settle_ids(Session &lib) {
+  std::vector<ifinfo *> entries;
+  for (ifinfo *e = lib.targets(); e != nullptr; e = e->next) entries.push_back(e);
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    ifinfo *e = entries[i];
+    bool taken = false;
+    for (std::size_t j = 0; j < i && !taken; ++j)
+      taken = entries[j]->id == e->id && same_ids(ifinfo_get_type(entries[j]), ifinfo_get_type(e));
+    if (has_own_id(e) && !taken) continue;
+    // Past the highest id of the whole list, so that no entry after this one loses the
+    // id it was saved with.
+    const std::int32_t id = next_free_id(lib.targets(), ifinfo_get_type(e), e);
+    if (id == 0) return false;
+    e->id = id;
+  }
+  auto rank = [](const ifinfo *e) {
+    const std::int32_t k = ifinfo_get_type(e);
+    return k == IFINFO_LOCAL ? IFINFO_BCAST : k;
+  };
+  std::stable_sort(entries.begin(), entries.end(), [&](const ifinfo *a, const ifinfo *b) {
+    return rank(a) != rank(b) ? rank(a) < rank(b) : a->id < b->id;
+  });
+  ifinfo **link = lib.targets_ref();
+  for (ifinfo *e : entries) {
+    *link = e;
+    link = &e->next;
+  }
+  *link = nullptr;
+  return true;
+}
+
+// The target that already searches what an add would add: ifinfo_add would put the new
+// entry in its place.
+ifinfo *covering(ifinfo *head, in_addr a1, in_addr a2) {
+  for (ifinfo *e = head; e != nullptr; e = e->next)
+    if (ifinfo_get_type(e) != IFINFO_SLP && e->addr1.s_addr == a1.s_addr &&
+        e->addr2.s_addr == a2.s_addr)
+      return e;
+  return nullptr;
+}
+
+// The list as the preference file holds it now: read again once the lock is held, since
+// another writer may have changed the file since this run's first read.
+void reload(Session &lib) {
+  if (lib.targets() != nullptr) ifinfo_free_list(lib.targets());
+  ifinfo_initwithlocal(lib.targets_ref());
+  ifinfo_read_preference(lib.targets_ref());
+}
+
+// Holds the preference store's write lock while the list is read, changed and saved, so
+// that a kivo started at the same time works on the list as this one leaves it.
+class PreferenceLock {
+ public:
+  PreferenceLock() : held_(kivo_preference_lock() == 0) {}
+  ~PreferenceLock() {
+    if (held_) kivo_preference_unlock();
+  }
+  PreferenceLock(const PreferenceLock &) = delete;
+  PreferenceLock &operator=(const PreferenceLock &) = delete;
+  bool held() const { return held_; }
+
+ private:
+  bool held_;
+};
 
 }  // namespace
 
@@ -198,6 +292,7 @@ int cmd_targets(int argc, char **argv, int first) {
   Args args("targets", argc, argv, first);
   Session::Options setup;
   bool json = false;
+  bool wide = false;
   Settings settings;
   std::vector<std::string> operands;
   std::string opt, operand;
@@ -206,11 +301,14 @@ int cmd_targets(int argc, char **argv, int first) {
       operands.push_back(operand);
     } else if (opt == "h" || opt == "help") {
       args.no_value();
-      std::fputs(kTargetsHelp, stdout);
+      put(stdout, tr(kTargetsHelp));
       return kExitOk;
     } else if (opt == "json") {
       args.no_value();
       json = true;
+    } else if (opt == "wide") {
+      args.no_value();
+      wide = true;
     } else if (opt == "lang") {
       setup.lang = args.value();
     } else if (opt == "datadir") {
@@ -232,36 +330,36 @@ int cmd_targets(int argc, char **argv, int first) {
   const std::string action = operands.empty() ? "list" : operands[0];
   auto want = [&](std::size_t n, const char *what) {
     if (operands.size() < n + 1) args.fail(action + " needs " + what);
-    if (operands.size() > n + 1) args.fail("too many arguments: '" + operands[n + 1] + "'");
+    if (operands.size() > n + 1) args.fail(subst(tr("too many arguments: '{1}'"), {operands[n + 1]}));
   };
   bool has_settings = settings.timeout || settings.hops || !settings.communities.empty();
 
   // Every argument is checked before the saved list is touched.
   in_addr a1{}, a2{};
   if (action == "list") {
-    if (operands.size() > 1) args.fail("too many arguments: '" + operands[1] + "'");
-    if (has_settings) args.fail("list takes no settings");
+    if (operands.size() > 1) args.fail(subst(tr("too many arguments: '{1}'"), {operands[1]}));
+    if (has_settings) args.fail(tr("list takes no settings"));
   } else if (action == "add-range") {
     want(2, "the first and the last address");
     auto f = parse_ipv4(operands[1]);
     auto l = parse_ipv4(operands[2]);
-    if (!f) args.fail("'" + operands[1] + "' is not an IPv4 address");
-    if (!l) args.fail("'" + operands[2] + "' is not an IPv4 address");
+    if (!f) args.fail(subst(tr("'{1}' is not an IPv4 address"), {operands[1]}));
+    if (!l) args.fail(subst(tr("'{1}' is not an IPv4 address"), {operands[2]}));
     if (host_order(*f) > host_order(*l))
-      args.fail("the first address " + operands[1] + " comes after the last " + operands[2]);
+      args.fail(subst(tr("the first address {1} comes after the last {2}"), {operands[1], operands[2]}));
     if (host_order(*l) - host_order(*f) >= kMaxRange)
-      args.fail("the range holds more than 262144 addresses");
+      args.fail(tr("the range holds more than 262144 addresses"));
     a1 = *f;
     a2 = *l;
   } else if (action == "add-broadcast") {
     want(2, "an address and a netmask");
     auto a = parse_ipv4(operands[1]);
     auto m = parse_ipv4(operands[2]);
-    if (!a) args.fail("'" + operands[1] + "' is not an IPv4 address");
-    if (!m) args.fail("'" + operands[2] + "' is not a netmask");
+    if (!a) args.fail(subst(tr("'{1}' is not an IPv4 address"), {operands[1]}));
+    if (!m) args.fail(subst(tr("'{1}' is not a netmask"), {operands[2]}));
     std::uint32_t mask = host_order(*m);
     if (mask == 0 || (~mask & (~mask + 1)) != 0)
-      args.fail("'" + operands[2] + "' is not a netmask (its ones must come first)");
+      args.fail(subst(tr("'{1}' is not a netmask (its ones must come first)"), {operands[2]}));
     a1.s_addr = htonl(host_order(*a) | ~mask);
     a2 = *m;
   } else if (action == "add-slp") {
@@ -269,76 +367,108 @@ int cmd_targets(int argc, char **argv, int first) {
     check_scopes(args, operands[1]);
   } else if (action == "remove") {
     want(1, "a target id");
-    if (has_settings) args.fail("remove takes no settings");
+    if (has_settings) args.fail(tr("remove takes no settings"));
   } else if (action == "set") {
     want(1, "a target id");
-    if (!has_settings) args.fail("set needs --timeout, --hops or --community");
+    if (!has_settings) args.fail(tr("set needs --timeout, --hops or --community"));
   } else {
-    args.fail("unknown action '" + action + "'");
+    args.fail(subst(tr("unknown action '{1}'"), {action}));
   }
 
   Session lib(setup);
   QuietLibrary quiet;
-  lib.canonical_order();
   if (action == "list") {
-    list_targets(quiet.out(), lib.targets(), json);
+    settle_ids(lib);
+    list_targets(quiet.out(), lib.targets(), json, wide);
     return kExitOk;
   }
   if (!lib.have_preferences()) {
-    std::fprintf(stderr, "kivo targets: the preference directory ~/.kivo cannot be used\n");
+    put(stderr, "kivo targets: " + tr("the preference directory ~/.kivo cannot be used") + "\n");
+    return kExitFailed;
+  }
+  PreferenceLock lock;
+  if (!lock.held()) {
+    std::fprintf(stderr, "kivo targets: the preference file ~/.kivo/kivo2.pref cannot be locked\n");
+    return kExitFailed;
+  }
+  reload(lib);
+  if (!settle_ids(lib)) {
+    std::fprintf(stderr, "kivo targets: the saved list holds no free id of that kind\n");
     return kExitFailed;
   }
 
   std::string done;
-  ifinfo *changed = nullptr;
   if (action == "remove" || action == "set") {
     ifinfo *e = find_id(args, lib.targets(), operands[1]);
     if (action == "remove") {
       if (ifinfo_get_type(e) == IFINFO_LOCAL)
         args.fail("target " + operands[1] + " is the interface " + e->name +
                   " of this host: it is found again at every run; change it with set");
-      done = "removed target " + operands[1];
+      done = "removed target " + std::to_string(e->id);
       ifinfo_remove(lib.targets_ref(), e);
     } else {
       apply(e, settings);
-      changed = e;
-      done = "changed target";
+      done = "changed target " + std::to_string(e->id);
     }
+  } else if (ifinfo *old = action == "add-slp" ? nullptr : covering(lib.targets(), a1, a2)) {
+    // Adding what a target already searches would replace that target with a new one of
+    // default settings: change the target instead, keeping its id and every setting that
+    // was not given. A target of another kind with the same two addresses cannot change
+    // its kind without changing its id.
+    const std::int32_t kind = action == "add-range" ? IFINFO_RANGE : IFINFO_BCAST;
+    const std::string what = action == "add-range" ? "the range " + operands[1] + "-" + operands[2]
+                                                   : "the subnet " + ipv4_text(a1) + "/" + operands[2];
+    if (!same_ids(ifinfo_get_type(old), kind))
+      args.fail("target " + std::to_string(old->id) + " (" + kind_word(old) +
+                ") has the same addresses as " + what + "; remove it first");
+    if (!has_settings) {
+      std::fprintf(quiet.out(), "target %d already searches %s: nothing changed\n", old->id,
+                   what.c_str());
+      return kExitOk;
+    }
+    apply(old, settings);
+    done = "changed target " + std::to_string(old->id) + " (it already searched " + what + ")";
   } else {
     ifinfo *e = nullptr;
+    const std::int32_t kind = action == "add-slp" ? IFINFO_SLP
+                              : action == "add-range" ? IFINFO_RANGE
+                                                      : IFINFO_BCAST;
+    const std::int32_t id = next_free_id(lib.targets(), kind, nullptr);
+    if (id == 0) {
+      std::fprintf(stderr, "kivo targets: every id of that kind is taken\n");
+      return kExitFailed;
+    }
     if (action == "add-slp") {
       // The library builds SLP entries (with their own scope text) from a saved line.
       std::string scopes = operands[1];
       std::replace(scopes.begin(), scopes.end(), ',', '!');
-      e = ifinfo_new_with(("20000," + scopes + ",3,0,vellum").c_str());
+      e = ifinfo_new_with((std::to_string(id) + "," + scopes + ",3,0,vellum").c_str());
     } else {
       e = ifinfo_new();
       if (e != nullptr) {
-        e->id = action == "add-range" ? 10000 : 9999;
+        e->id = id;
         e->addr1 = a1;
         e->addr2 = a2;
         snmp_comm_add(&e->comms, "vellum");
       }
     }
     if (e == nullptr) {
-      std::fprintf(stderr, "kivo targets: cannot make the new target\n");
+      put(stderr, "kivo targets: " + tr("cannot make the new target") + "\n");
       return kExitFailed;
     }
     apply(e, settings);
     ifinfo_add(lib.targets_ref(), e);
-    changed = e;
-    done = "added target";
+    done = "added target " + std::to_string(id);
   }
-  lib.canonical_order();
+  settle_ids(lib);
   char total[32] = {};
   if (ifinfo_write_preference(lib.targets()) != 0 ||
       lanset_get_preference_string("network", "total", total, sizeof total) != 0 ||
       std::atoi(total) != ifinfo_get_num(lib.targets())) {
-    std::fprintf(stderr, "kivo targets: the preference file could not be written\n");
+    put(stderr, "kivo targets: " + tr("the preference file could not be written") + "\n");
     return kExitFailed;
   }
-  if (changed != nullptr) done += " " + std::to_string(changed->id);
-  std::fprintf(quiet.out(), "%s\n", done.c_str());
+  put(quiet.out(), done + "\n");
   return kExitOk;
 }
 

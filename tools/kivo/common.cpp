@@ -40,9 +40,23 @@ bool Args::next(std::string &option, std::string &operand) {
     option_ = item.substr(1, 1);
     if (item.size() > 2) attached_ = item.substr(2);
   }
+  // The language and the catalogue directory were read by main before the command ran
+  // (so that help and messages come in the language asked for); every command takes them.
+  if (option_ == "lang" || option_ == "datadir") {
+    value();
+    return next(option, operand);
+  }
   option = option_;
   return true;
 }
+
+namespace {
+
+std::string dashed(const std::string &option) {
+  return (option.size() > 1 ? "--" : "-") + option;
+}
+
+}  // namespace
 
 std::string Args::value() {
   if (attached_) {
@@ -50,31 +64,32 @@ std::string Args::value() {
     attached_.reset();
     return v;
   }
-  if (pos_ >= items_.size()) fail("option " + std::string(option_.size() > 1 ? "--" : "-") +
-                                   option_ + " needs a value");
+  if (pos_ >= items_.size()) fail(subst(tr("option {1} needs a value"), {dashed(option_)}));
   return items_[pos_++];
 }
 
 void Args::no_value() {
-  if (attached_) fail("option " + std::string(option_.size() > 1 ? "--" : "-") + option_ +
-                      " takes no value");
+  if (attached_) fail(subst(tr("option {1} takes no value"), {dashed(option_)}));
 }
 
-void Args::unknown() const {
-  fail("unknown option " + std::string(option_.size() > 1 ? "--" : "-") + option_);
-}
+void Args::unknown() const { fail(subst(tr("unknown option {1}"), {dashed(option_)})); }
 
 void Args::fail(const std::string &message) const { throw UsageError(command_, message); }
 
+// Digits only: no blanks, no sign, no base prefix, nothing after the number; what strtol
+// would let through (" 5", "+5", "5x" read as 5) is refused rather than guessed at.
 long parse_number(const Args &args, const std::string &what, const std::string &text, long min,
                   long max) {
-  errno = 0;
-  char *end = nullptr;
-  long v = std::strtol(text.c_str(), &end, 10);
-  if (text.empty() || end == nullptr || *end != '\0' || errno != 0 || v < min || v > max) {
-    args.fail(what + " must be a whole number from " + std::to_string(min) + " to " +
-              std::to_string(max) + ", not '" + text + "'");
+  bool ok = !text.empty() && text.size() <= 18 &&
+            std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+  long v = 0;
+  if (ok) {
+    for (char c : text) v = v * 10 + (c - '0');
+    ok = v >= min && v <= max;
   }
+  if (!ok)
+    args.fail(subst(tr("{1} must be a whole number from {2} to {3}, not '{4}'"),
+                    {tr(what.c_str()), std::to_string(min), std::to_string(max), text}));
   return v;
 }
 
@@ -95,6 +110,38 @@ std::optional<in_addr> resolve_host(const std::string &text) {
   in_addr a = reinterpret_cast<sockaddr_in *>(found->ai_addr)->sin_addr;
   freeaddrinfo(found);
   return a;
+}
+
+HostPort parse_host_port(const Args &args, const std::string &text, int port) {
+  HostPort out;
+  out.text = text;
+  out.port = port;
+  // An IPv6 literal holds colons of its own ("::1", "[fe80::1]:161"): refuse it as such
+  // rather than read its tail as a port.
+  if (!text.empty() && text[0] == '[') args.fail(subst(tr("IPv6 is not supported: '{1}'"), {text}));
+  auto colons = std::count(text.begin(), text.end(), ':');
+  if (colons > 1) args.fail(subst(tr("IPv6 is not supported: '{1}'"), {text}));
+  std::string host = text;
+  if (colons == 1) {
+    auto colon = text.find(':');
+    host = text.substr(0, colon);
+    out.port = static_cast<int>(parse_number(args, "the port", text.substr(colon + 1), 1, 65535));
+  }
+  if (host.empty()) args.fail(tr("no host given"));
+  auto a = resolve_host(host);
+  if (!a) args.fail(subst(tr("cannot find the host '{1}'"), {host}));
+  out.address = *a;
+  return out;
+}
+
+void check_community(const Args &args, const std::string &c) {
+  if (c.empty()) args.fail(tr("a community name must not be empty"));
+  if (c.size() > 255)
+    args.fail(subst(tr("the community name '{1}...' is too long (more than 255 bytes)"),
+                    {c.substr(0, 20)}));
+  for (unsigned char ch : c)
+    if (ch < 0x20 || ch == 0x7F)
+      args.fail(subst(tr("the community name '{1}' holds a control character"), {c}));
 }
 
 std::string ipv4_text(in_addr address) {
@@ -126,30 +173,13 @@ std::optional<std::vector<std::uint32_t>> parse_oid(const std::string &text) {
 
 std::string oid_text(const std::uint32_t *oid, std::size_t count) {
   std::string out;
-  for (std::size_t i = 0; i < count; ++i) out += "." + std::to_string(oid[i]);
-  return out;
-}
-
-std::string json_string(const std::string &text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20 || c == 0x7F) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
+  // Appended piecewise: g++ 12 at -O2 reports a false -Wrestrict overlap for
+  // "literal" + std::string&&, a known compiler fault.
+  for (std::size_t i = 0; i < count; ++i) {
+    out += '.';
+    out += std::to_string(oid[i]);
   }
-  return out + "\"";
+  return out;
 }
 
 std::string tr(const char *english) {
@@ -174,18 +204,96 @@ void language_from_locale(char *out, std::size_t size) {
   }
 }
 
+// Sets an environment variable until the end of the scope; kivo is still single-threaded
+// while the session is set up.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char *name, const char *value) : name_(name) {
+    if (const char *old = std::getenv(name)) old_ = old;
+    setenv(name, value, 1);
+  }
+  ~ScopedEnv() {
+    if (old_)
+      setenv(name_, old_->c_str(), 1);
+    else
+      unsetenv(name_);
+  }
+  ScopedEnv(const ScopedEnv &) = delete;
+  ScopedEnv &operator=(const ScopedEnv &) = delete;
+
+ private:
+  const char *name_;
+  std::optional<std::string> old_;
+};
+
+bool catalogue_loads(const std::string &dir, const char *lang) {
+  transtext_table *t = transtext_new_table_nolang((dir + lang + "/").c_str(), "localmsgs.cvt");
+  transtext_free(t);
+  return t != nullptr;
+}
+
 }  // namespace
+
+std::string subst(const std::string &text, std::initializer_list<std::string> values) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '{' && i + 2 < text.size() && text[i + 1] >= '1' && text[i + 1] <= '9' &&
+        text[i + 2] == '}') {
+      auto k = static_cast<std::size_t>(text[i + 1] - '1');
+      if (k < values.size()) {
+        out += *(values.begin() + k);
+        i += 2;
+        continue;
+      }
+    }
+    out += text[i];
+  }
+  return out;
+}
+
+Language::Language(const std::string &wanted, const std::string &datadir) {
+  char lang[64];
+  language_from_locale(lang, sizeof lang);
+  if (!wanted.empty()) std::snprintf(lang, sizeof lang, "%s", wanted.c_str());
+  std::string dir = datadir.empty() ? std::string(KIVO8_DATADIR) : datadir;
+  if (dir.empty() || dir.back() != '/') dir += '/';
+  // A language asked for by name that has no catalogue: said once, then English.
+  if (!wanted.empty() && wanted != "en" && !catalogue_loads(dir, lang)) {
+    put(stderr, "kivo: " + subst(tr("there is no catalogue for the language '{1}' in {2}; "
+                                    "going on in English"),
+                                 {safe_text(wanted), safe_text(dir)}) + "\n");
+    lang[0] = '\0';
+  }
+  // The library converts the catalogue's translations into the display encoding it reads
+  // from LANGUAGE, LC_ALL, LC_MESSAGES and LANG when the language is chosen. kivo keeps
+  // every text in UTF-8 and converts only on output (text_out.h), so the library is told
+  // UTF-8 for that one call, whatever the environment says.
+  {
+    ScopedEnv display("LANGUAGE", ".UTF-8");
+    transtext_init(lang[0] == '\0' ? nullptr : lang);
+  }
+  transtext_readfile(dir.c_str());
+}
+
+Language::~Language() { transtext_free_tables(); }
+
+void global_options(int argc, char **argv, std::string &lang, std::string &datadir) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string item = argv[i];
+    if (item == "--") break;
+    for (auto [name, value] : {std::pair{"--lang", &lang}, std::pair{"--datadir", &datadir}}) {
+      const std::string n = name;
+      if (item == n && i + 1 < argc)
+        *value = argv[++i];
+      else if (item.rfind(n + "=", 0) == 0)
+        *value = item.substr(n.size() + 1);
+    }
+  }
+}
 
 Session::Session(const Options &options) {
   mt_res_init();
   if (options.load_targets) prefs_ok_ = lanset_set_preference_dir() == 0;
-  char lang[64];
-  language_from_locale(lang, sizeof lang);
-  if (!options.lang.empty()) std::snprintf(lang, sizeof lang, "%s", options.lang.c_str());
-  transtext_init(lang[0] == '\0' ? nullptr : lang);
-  std::string dir = options.datadir.empty() ? std::string(KIVO8_DATADIR) : options.datadir;
-  if (dir.empty() || dir.back() != '/') dir += '/';
-  transtext_readfile(dir.c_str());
   if (options.load_targets) {
     ifinfo_initwithlocal(&head_);
     if (prefs_ok_) ifinfo_read_preference(&head_);
@@ -195,7 +303,6 @@ Session::Session(const Options &options) {
 Session::~Session() {
   if (head_ != nullptr) ifinfo_free_list(head_);
   head_ = nullptr;
-  transtext_free_tables();
   mt_res_free();
 }
 

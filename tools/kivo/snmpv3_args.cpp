@@ -15,7 +15,9 @@
 namespace kivo {
 
 const char kV3Help[] =
-    "  -v 3 -u USER   SNMPv3 with the user-based security model, as user USER\n"
+    "\n"
+    "SNMPv3 options (with -v 3):\n"
+    "  -u USER        SNMPv3 with the user-based security model, as user USER\n"
     "  -l LEVEL       noAuthNoPriv (default), authNoPriv or authPriv\n"
     "  -a PROTOCOL    MD5, SHA, SHA-224, SHA-256, SHA-384 or SHA-512\n"
     "  -A PASSPHRASE  authentication pass phrase (at least 8 characters)\n"

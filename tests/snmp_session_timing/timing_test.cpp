@@ -1,7 +1,7 @@
 // Retransmissions, time-outs and collection windows, with the smallest time-outs.
 #include <gtest/gtest.h>
 
-#include "session_helpers.h"
+#include "support/session_helpers.h"
 
 namespace kivo8::test {
 namespace {

@@ -1,0 +1,499 @@
+// SNMP searches of the discovery engine: GETs to every broadcast target and every address
+// of every range, paced and matched to their requests, and the follow-up GETs that
+// describe a device as soon as it has answered.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "discover/searches.h"
+#include "kivo8/snmp_sess.h"
+#include "snmp/message.h"
+#include "snmp/pdu.h"
+#include "snmp/session_internal.h"
+
+namespace kivo::discover {
+
+namespace {
+
+using Name = std::vector<std::uint32_t>;
+
+const Name kSysDescr = {1, 3, 6, 1, 2, 1, 1, 1, 0};
+const Name kSysObjectId = {1, 3, 6, 1, 2, 1, 1, 2, 0};
+const Name kSysName = {1, 3, 6, 1, 2, 1, 1, 5, 0};
+const Name kHrDeviceType = {1, 3, 6, 1, 2, 1, 25, 3, 2, 1, 2, 1};
+const Name kHrDeviceDescr = {1, 3, 6, 1, 2, 1, 25, 3, 2, 1, 3, 1};
+const Name kPrinterName = {1, 3, 6, 1, 2, 1, 43, 5, 1, 1, 16, 1};
+const Name kDeviceIdStandard = {1, 3, 6, 1, 4, 1, 2699, 1, 2, 1, 2, 1, 1, 3, 1};
+const Name kDeviceIdPrivate = {1, 3, 6, 1, 4, 1, 11, 2, 3, 9, 1, 1, 7, 0};
+const Name kPrinterMib = {1, 3, 6, 1, 2, 1, 43};
+const Name kHrDevicePrinter = {1, 3, 6, 1, 2, 1, 25, 3, 1, 5};
+
+constexpr std::uint16_t kSnmpPort = 161;
+constexpr std::size_t kReceiveBuffer = 65536;
+// Datagrams read per loop turn, so that a flood cannot keep timers and the deadline from
+// being looked at.
+constexpr int kReadsPerTurn = 256;
+// How long sends rest after the kernel refused one for want of buffers (an on-link sweep
+// fills the neighbour table; entries free up as resolutions end).
+constexpr auto kNoBufferRest = std::chrono::milliseconds(2);
+
+struct PduDeleter {
+  void operator()(snmp_pdu *p) const { snmp_free_pdu(p); }
+};
+using PduPtr = std::unique_ptr<snmp_pdu, PduDeleter>;
+
+std::string dotted(const std::uint32_t *oid, std::size_t n) {
+  std::string s;
+  for (std::size_t i = 0; i < n; ++i) s += (i == 0 ? "" : ".") + std::to_string(oid[i]);
+  return s;
+}
+
+std::string text_of(const snmp_var &v) {
+  if (v.type != SNMP_TYPE_OCTET_STR || v.value == nullptr) return "";
+  std::size_t n = std::min<std::size_t>(v.value_length, kMaxText);
+  std::string s(reinterpret_cast<const char *>(v.value), n);
+  while (!s.empty() && (s.back() == '\0' || s.back() == ' ' || s.back() == '\n' || s.back() == '\r'))
+    s.pop_back();
+  return s;
+}
+
+Name oid_of(const snmp_var &v) {
+  if (v.type != SNMP_TYPE_OBJECT_ID || v.value == nullptr) return {};
+  Name out(std::min<std::size_t>(v.value_length / 4, SNMP_VAR_NAME_STORAGE));
+  if (!out.empty()) std::memcpy(out.data(), v.value, out.size() * 4);
+  return out;
+}
+
+bool is_value(const snmp_var &v) {
+  return v.name != nullptr && v.type != SNMP_NOSUCHOBJECT && v.type != SNMP_NOSUCHINSTANCE &&
+         v.type != SNMP_ENDOFMIBVIEW && v.type != SNMP_TYPE_NULL;
+}
+
+bool same(const snmp_var &v, const Name &n) {
+  return v.name != nullptr && v.name_length == n.size() && std::equal(n.begin(), n.end(), v.name);
+}
+
+in_addr net(std::uint32_t host) {
+  in_addr a{};
+  a.s_addr = htonl(host);
+  return a;
+}
+
+}  // namespace
+
+SnmpSearch::SnmpSearch(std::vector<SnmpTarget> targets, std::int32_t retries,
+                       std::int32_t describe_timeout_ms, FollowUps &follow_ups)
+    : targets_(std::move(targets)),
+      retries_(std::clamp(retries, 0, 20)),
+      describe_timeout_ms_(describe_timeout_ms),
+      follow_ups_(follow_ups) {
+  for (const auto &t : targets_)
+    if (!t.broadcast) addresses_total_ += std::uint64_t{t.last} - t.first + 1;
+}
+
+SnmpSearch::~SnmpSearch() = default;
+
+bool SnmpSearch::start(const SearchContext &context, TimePoint now) {
+  context_ = context;
+  sock_.reset(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  if (!sock_) return false;
+  int on = 1;
+  (void)::setsockopt(sock_.get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+  // A sweep's answers come in bursts; a large queue keeps them from being lost while the
+  // loop is sending. Forcing needs privilege; the plain request is capped by the system.
+  int want = 4 << 20;
+  if (::setsockopt(sock_.get(), SOL_SOCKET, SO_RCVBUFFORCE, &want, sizeof want) != 0)
+    (void)::setsockopt(sock_.get(), SOL_SOCKET, SO_RCVBUF, &want, sizeof want);
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  if (::bind(sock_.get(), reinterpret_cast<const sockaddr *>(&local), sizeof local) != 0)
+    return false;
+  receive_buffer_.resize(kReceiveBuffer);
+  packet_.resize(SNMP_PACKET_SIZE);
+
+  for (std::size_t t = 0; t < targets_.size(); ++t) {
+    const auto &target = targets_[t];
+    if (!target.broadcast) continue;
+    for (std::size_t c = 0; c < target.communities.size(); ++c) {
+      std::uint32_t reqid = snmp_get_next_reqid();
+      pending_[reqid] = Pending{target.first, target.mask, Purpose::kBroadcast, 0,
+                                static_cast<std::uint16_t>(t), static_cast<std::uint16_t>(c),
+                                {}, target.timeout_ms, false};
+      urgent_.push_back(reqid);
+    }
+  }
+  sweep_target_ = 0;
+  while (sweep_target_ < targets_.size() &&
+         (targets_[sweep_target_].broadcast || targets_[sweep_target_].communities.empty()))
+    ++sweep_target_;
+  if (sweep_target_ < targets_.size()) sweep_next_ = targets_[sweep_target_].first;
+  send_some(now);
+  return true;
+}
+
+bool SnmpSearch::encode(std::uint32_t reqid, const Pending &p) {
+  std::int32_t command = SNMP_MSG_GET;
+  std::vector<const Name *> names;
+  std::int32_t version = 0;
+  const std::string *community = nullptr;
+  if (p.purpose == Purpose::kScan || p.purpose == Purpose::kBroadcast) {
+    const Community &c = targets_[p.target].communities[p.community];
+    version = c.version;
+    community = &c.name;
+    names = {&kSysDescr, &kSysObjectId, &kHrDeviceType};
+  } else {
+    auto it = describing_.find(p.address);
+    if (it == describing_.end()) return false;
+    version = it->second.version;
+    community = &it->second.community;
+    if (p.purpose == Purpose::kPrinterCheck) {
+      command = SNMP_MSG_GETNEXT;
+      names = {&kPrinterMib};
+    } else {
+      for (const auto &n : it->second.names) names.push_back(&n);
+    }
+  }
+  std::vector<snmp_oid> oids;
+  for (const Name *n : names)
+    oids.push_back({const_cast<std::uint32_t *>(n->data()), static_cast<std::uint32_t>(n->size())});
+  oids.push_back({nullptr, 0});
+  PduPtr pdu(_snmp_request_pdu(command, oids.data()));
+  if (!pdu) return false;
+  pdu->version = version;
+  pdu->reqid = reqid;
+  snmp_comm comm{nullptr, static_cast<std::int32_t>(community->size()),
+                 const_cast<char *>(community->c_str())};
+  snmp_session session{nullptr, version, &comm, 0};
+  std::uint32_t length = static_cast<std::uint32_t>(packet_.size());
+  if (snmp_build(&session, pdu.get(), packet_.data(), &length) != 0) return false;
+  packet_.resize(length);
+  return true;
+}
+
+SnmpSearch::Sent SnmpSearch::transmit(std::uint32_t reqid, Pending &p, TimePoint now) {
+  packet_.resize(SNMP_PACKET_SIZE);
+  if (!encode(reqid, p)) return Sent::kFailed;
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(kSnmpPort);
+  to.sin_addr = net(p.address);
+  ssize_t n = ::sendto(sock_.get(), packet_.data(), packet_.size(), 0,
+                       reinterpret_cast<const sockaddr *>(&to), sizeof to);
+  if (n < 0) {
+    int e = errno;
+    if (e == EAGAIN || e == EWOULDBLOCK || e == EINTR) {
+      ++deferred_;
+      want_write_ = true;
+      return Sent::kLater;
+    }
+    if (e == ENOBUFS || e == ENOMEM) {
+      ++deferred_;
+      blocked_until_ = now + kNoBufferRest;
+      return Sent::kLater;
+    }
+    return Sent::kFailed;
+  }
+  p.sent = true;
+  p.expires = now + std::chrono::milliseconds(p.timeout_ms);
+  expiries_.emplace(p.expires, reqid);
+  sent_any_ = true;
+  context_.book->note_sent();
+  return Sent::kOk;
+}
+
+void SnmpSearch::send_some(TimePoint now) {
+  if (want_write_ || now < blocked_until_) return;
+  for (;;) {
+    if (urgent_.empty() && sweep_target_ >= targets_.size()) return;
+    if (!context_.pacer->take_send(now)) return;
+    if (!urgent_.empty()) {
+      std::uint32_t reqid = urgent_.front();
+      auto it = pending_.find(reqid);
+      if (it == pending_.end() || it->second.sent) {
+        urgent_.pop_front();
+        continue;
+      }
+      Sent r = transmit(reqid, it->second, now);
+      if (r == Sent::kLater) return;
+      urgent_.pop_front();
+      if (r == Sent::kFailed) {
+        Pending p = it->second;
+        pending_.erase(it);
+        if (p.purpose == Purpose::kScan && p.community == 0) context_.book->note_address_done();
+        if (p.purpose == Purpose::kDescribe || p.purpose == Purpose::kPrinterCheck)
+          finish_describe(p.address);
+      }
+      continue;
+    }
+    const SnmpTarget &target = targets_[sweep_target_];
+    std::uint32_t reqid = snmp_get_next_reqid();
+    auto address = static_cast<std::uint32_t>(sweep_next_);
+    auto &p = pending_[reqid];
+    p = Pending{address, 0xFFFFFFFFu, Purpose::kScan, static_cast<std::uint8_t>(retries_),
+                static_cast<std::uint16_t>(sweep_target_), sweep_community_, {}, target.timeout_ms,
+                false};
+    if (++sweep_community_ >= target.communities.size()) {
+      sweep_community_ = 0;
+      if (++sweep_next_ > target.last) {
+        do {
+          ++sweep_target_;
+        } while (sweep_target_ < targets_.size() &&
+                 (targets_[sweep_target_].broadcast || targets_[sweep_target_].communities.empty()));
+        if (sweep_target_ < targets_.size()) sweep_next_ = targets_[sweep_target_].first;
+      }
+    }
+    Sent r = transmit(reqid, p, now);
+    if (r == Sent::kLater) {
+      // Refused for now: it goes first when sending resumes, never lost.
+      urgent_.push_front(reqid);
+      return;
+    }
+    if (r == Sent::kFailed) {
+      if (p.community == 0) context_.book->note_address_done();
+      pending_.erase(reqid);
+    }
+  }
+}
+
+void SnmpSearch::watched(std::vector<pollfd> &fds) {
+  if (!sock_) return;
+  fds.push_back({sock_.get(), static_cast<short>(POLLIN | (want_write_ ? POLLOUT : 0)), 0});
+}
+
+void SnmpSearch::on_ready(int, short revents, TimePoint now) {
+  if ((revents & POLLOUT) != 0) want_write_ = false;
+  if ((revents & (POLLIN | POLLERR)) != 0) receive(now);
+  send_some(now);
+}
+
+std::optional<TimePoint> SnmpSearch::next_wakeup() const {
+  std::optional<TimePoint> at;
+  if (!expiries_.empty()) at = expiries_.top().first;
+  bool to_send = !urgent_.empty() || sweep_target_ < targets_.size();
+  if (to_send && !want_write_) {
+    TimePoint t = std::max(blocked_until_, context_.pacer->next_send(Clock::now()));
+    if (!at || t < *at) at = t;
+  }
+  return at;
+}
+
+void SnmpSearch::on_timer(TimePoint now) {
+  expire(now);
+  send_some(now);
+}
+
+bool SnmpSearch::done() const {
+  return urgent_.empty() && sweep_target_ >= targets_.size() && pending_.empty();
+}
+
+void SnmpSearch::expire(TimePoint now) {
+  while (!expiries_.empty() && expiries_.top().first <= now) {
+    auto [when, reqid] = expiries_.top();
+    expiries_.pop();
+    auto it = pending_.find(reqid);
+    if (it == pending_.end() || !it->second.sent || it->second.expires != when) continue;
+    Pending &p = it->second;
+    if (p.tries_left > 0) {
+      --p.tries_left;
+      p.sent = false;
+      urgent_.push_back(reqid);
+      continue;
+    }
+    Pending done = p;
+    pending_.erase(it);
+    if (done.purpose == Purpose::kScan && done.community == 0) context_.book->note_address_done();
+    if (done.purpose == Purpose::kDescribe || done.purpose == Purpose::kPrinterCheck)
+      finish_describe(done.address);
+  }
+}
+
+void SnmpSearch::receive(TimePoint now) {
+  for (int i = 0; i < kReadsPerTurn; ++i) {
+    sockaddr_in from{};
+    socklen_t from_len = sizeof from;
+    ssize_t n = ::recvfrom(sock_.get(), receive_buffer_.data(), receive_buffer_.size(), MSG_TRUNC,
+                           reinterpret_cast<sockaddr *>(&from), &from_len);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    // Longer than any datagram can be: cut short, so not decodable.
+    if (static_cast<std::size_t>(n) > receive_buffer_.size() || from.sin_family != AF_INET) {
+      context_.book->note_dropped();
+      continue;
+    }
+    PduPtr pdu(_snmp_create_pdu(0));
+    if (!pdu) return;
+    snmp_session session{nullptr, -1, nullptr, 0};
+    if (snmp_parse(&session, pdu.get(), receive_buffer_.data(), static_cast<std::uint32_t>(n)) < 0 ||
+        pdu->command != SNMP_MSG_RESPONSE) {
+      context_.book->note_dropped();
+      continue;
+    }
+    handle(*pdu, ntohl(from.sin_addr.s_addr), ntohs(from.sin_port), now);
+  }
+}
+
+void SnmpSearch::handle(const snmp_pdu &pdu, std::uint32_t source, std::uint16_t port,
+                        TimePoint now) {
+  auto it = pending_.find(pdu.reqid);
+  if (it == pending_.end() || !it->second.sent) {
+    context_.book->note_dropped();
+    return;
+  }
+  Pending p = it->second;
+  bool from_right_place =
+      p.purpose == Purpose::kBroadcast
+          ? (source & p.mask) == (p.address & p.mask)
+          : source == p.address && port == kSnmpPort;
+  std::int32_t version = -1;
+  if (p.purpose == Purpose::kScan || p.purpose == Purpose::kBroadcast) {
+    version = targets_[p.target].communities[p.community].version;
+  } else if (auto d = describing_.find(p.address); d != describing_.end()) {
+    version = d->second.version;
+  }
+  if (!from_right_place || pdu.version != version) {
+    context_.book->note_dropped();
+    return;
+  }
+  context_.book->note_answer();
+  switch (p.purpose) {
+    case Purpose::kBroadcast:
+      answered_scan(p, pdu, source);  // the request stays open for more devices
+      break;
+    case Purpose::kScan:
+      pending_.erase(it);
+      if (p.community == 0) context_.book->note_address_done();
+      answered_scan(p, pdu, source);
+      break;
+    case Purpose::kDescribe:
+      pending_.erase(it);
+      describe_reply(p.address, pdu, now);
+      break;
+    case Purpose::kPrinterCheck:
+      pending_.erase(it);
+      printer_check_reply(p.address, pdu);
+      break;
+  }
+}
+
+void SnmpSearch::answered_scan(const Pending &p, const snmp_pdu &, std::uint32_t source) {
+  const SnmpTarget &target = targets_[p.target];
+  Device *d = context_.book->find_or_add(
+      net(source), p.purpose == Purpose::kBroadcast ? kFoundBroadcast : kFoundScan);
+  if (d == nullptr) return;
+  if (d->snmp_version < 0) {
+    d->snmp_version = target.communities[p.community].version;
+    d->community = target.communities[p.community].name;
+    d->target = target.entry;
+  }
+  context_.book->changed(*d);
+}
+
+void SnmpSearch::describe(in_addr address, std::int32_t version, const std::string &community) {
+  std::uint32_t a = ntohl(address.s_addr);
+  if (describing_.count(a) != 0) return;
+  auto &d = describing_[a];
+  d.version = version;
+  d.community = community;
+  d.names = {kSysDescr,    kSysObjectId,  kSysName,          kHrDeviceType,
+             kHrDeviceDescr, kPrinterName, kDeviceIdStandard, kDeviceIdPrivate};
+  d.tries_left = static_cast<std::uint8_t>(std::max(retries_, 1));
+  send_describe(a, Clock::now());
+}
+
+void SnmpSearch::send_describe(std::uint32_t address, TimePoint) {
+  std::uint32_t reqid = snmp_get_next_reqid();
+  auto &d = describing_[address];
+  Purpose purpose = d.names.empty() ? Purpose::kPrinterCheck : Purpose::kDescribe;
+  pending_[reqid] = Pending{address, 0xFFFFFFFFu, purpose, d.tries_left, 0, 0, {},
+                            describe_timeout_ms_, false};
+  urgent_.push_back(reqid);
+}
+
+void SnmpSearch::describe_reply(std::uint32_t address, const snmp_pdu &pdu, TimePoint now) {
+  auto it = describing_.find(address);
+  if (it == describing_.end()) return;
+  auto &state = it->second;
+  if (pdu.errstat != 0) {
+    // An SNMPv1 agent refuses the whole request for one name it lacks: ask again
+    // without that name (at most once per name).
+    auto index = static_cast<std::size_t>(pdu.errindex);
+    if (pdu.errstat == 2 && index >= 1 && index <= state.names.size()) {
+      state.names.erase(state.names.begin() + static_cast<std::ptrdiff_t>(index - 1));
+      if (!state.names.empty()) {
+        send_describe(address, now);
+        return;
+      }
+    }
+    state.names.clear();
+    send_describe(address, now);  // the printer check
+    return;
+  }
+  Device *d = context_.book->find(net(address));
+  if (d == nullptr) {
+    finish_describe(address);
+    return;
+  }
+  bool printer = false;
+  for (const snmp_var *v = pdu.variables; v != nullptr; v = v->next) {
+    if (!is_value(*v)) continue;
+    if (same(*v, kSysDescr)) {
+      d->sys_descr = text_of(*v);
+    } else if (same(*v, kSysObjectId)) {
+      d->sys_object_id_raw = oid_of(*v);
+      d->sys_object_id = dotted(d->sys_object_id_raw.data(), d->sys_object_id_raw.size());
+    } else if (same(*v, kSysName)) {
+      d->sys_name = text_of(*v);
+    } else if (same(*v, kHrDeviceType)) {
+      Name t = oid_of(*v);
+      d->hr_device_type = dotted(t.data(), t.size());
+      printer = printer || t == kHrDevicePrinter;
+    } else if (same(*v, kHrDeviceDescr)) {
+      d->hr_device_descr = text_of(*v);
+    } else if (same(*v, kPrinterName)) {
+      d->printer_name = text_of(*v);
+      printer = true;
+    } else if (same(*v, kDeviceIdStandard)) {
+      d->device_id_standard = text_of(*v);
+    } else if (same(*v, kDeviceIdPrivate)) {
+      d->device_id_private = text_of(*v);
+    }
+  }
+  if (printer) {
+    d->kind = Kind::kPrinter;
+    context_.book->changed(*d);
+    finish_describe(address);
+    return;
+  }
+  context_.book->changed(*d);
+  state.names.clear();
+  send_describe(address, now);
+}
+
+void SnmpSearch::printer_check_reply(std::uint32_t address, const snmp_pdu &pdu) {
+  // The Printer-MIB without a printer name (older agents): any variable below it.
+  const snmp_var *v = pdu.variables;
+  bool printer = pdu.errstat == 0 && v != nullptr && v->name != nullptr &&
+                 v->name_length > kPrinterMib.size() &&
+                 std::equal(kPrinterMib.begin(), kPrinterMib.end(), v->name) &&
+                 v->type != SNMP_ENDOFMIBVIEW;
+  if (printer) {
+    if (Device *d = context_.book->find(net(address))) {
+      d->kind = Kind::kPrinter;
+      context_.book->changed(*d);
+    }
+  }
+  finish_describe(address);
+}
+
+void SnmpSearch::finish_describe(std::uint32_t address) {
+  if (describing_.erase(address) == 0) return;
+  follow_ups_.follow_up_done(net(address));
+}
+
+}  // namespace kivo::discover

@@ -1,0 +1,50 @@
+// snmpsim agents as test peers: made-up devices with data of the test's own, usually one
+// per network namespace so that several answer one broadcast.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "support/peers.h"
+
+namespace kivo8::test {
+
+// One line of an .snmprec data file: OID|tag|value (tag "4" OCTET STRING, "2" INTEGER,
+// "6" OBJECT IDENTIFIER, "64" IpAddress, "65" Counter32, "66" Gauge32, "67" TimeTicks).
+// A tag may name one of snmpsim's variation modules, e.g. "4:delay" with the value
+// "value=text,wait=300" answers after 300 ms.
+struct SnmprecLine {
+  std::string oid;
+  std::string tag;
+  std::string value;
+};
+
+// snmpsimd answering v1 and v2c for `community` on `endpoint` inside namespace `netns`
+// (empty: the test's own namespace), with the given data. Waits until it answers.
+class Snmpsim {
+ public:
+  Snmpsim(const std::string &netns, const std::vector<SnmprecLine> &data,
+          const std::string &endpoint = "0.0.0.0:161", const std::string &community = "vellum");
+  ~Snmpsim();
+  Snmpsim(const Snmpsim &) = delete;
+  Snmpsim &operator=(const Snmpsim &) = delete;
+
+  // Waits up to `seconds` for the agent to answer a GET of its first line from inside its
+  // namespace; true once it does. The constructor does not wait, so several agents can
+  // start in parallel.
+  bool wait_ready(double seconds = 30);
+  void stop();
+
+ private:
+  std::string netns_;
+  std::string endpoint_;
+  std::string community_;
+  std::string first_oid_;
+  TempDir dir_;
+  Process process_;
+};
+
+// Name of the installed snmpsim responder program (empty when none is installed).
+std::string snmpsim_program();
+
+}  // namespace kivo8::test
