@@ -19,5 +19,6 @@
 #include "transtext.h"
 #include "xtext_kivo.h"
 #include "discover.h"
+#include "snmpv3.h"
 
 #endif

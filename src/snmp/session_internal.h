@@ -14,3 +14,13 @@ snmp_pdu *_snmp_request_pdu(int32_t command, const snmp_oid *oids) noexcept;
 // Test hook: the most variables a walk gathers before it fails (0 restores
 // KIVO_WALK_MAX_VARIABLES). Not locked: set it before any walk runs.
 void _snmp_set_walk_cap(uint32_t variables) noexcept;
+
+// How a walk sends one GETNEXT and learns where the answer came from, so that the SNMPv3
+// sessions walk by the same rules as the v1/v2c ones.
+struct SnmpExchange {
+  int32_t (*exchange)(void *context, snmp_pdu *request, snmp_pdu **response) noexcept;
+  in_addr (*address)(void *context) noexcept;
+  void *context;
+};
+int32_t _snmp_walk_with(const SnmpExchange &link, const snmp_oid *oids,
+                        snmp_pdu_list **list_ref) noexcept;

@@ -75,7 +75,7 @@ Step judge(const snmp_pdu *response, const snmp_oid *roots, const WorkingNames &
   return Step::next;
 }
 
-int32_t walk(snmp_session *session, const snmp_oid *oids, snmp_pdu_list **list_ref) noexcept {
+int32_t walk(const SnmpExchange &link, const snmp_oid *oids, snmp_pdu_list **list_ref) noexcept {
   std::unique_ptr<snmp_pdu_list, ListFree> list(snmp_create_pdu_list());
   if (!list) return SNMP_ERR_NOMEM;
 
@@ -105,7 +105,7 @@ int32_t walk(snmp_session *session, const snmp_oid *oids, snmp_pdu_list **list_r
       if (snmp_add_null_var(request.get(), work.name(i), work.length(i)) == nullptr)
         return SNMP_ERR_NOMEM;
     snmp_pdu *raw = nullptr;
-    int32_t code = snmp_synch_response(session, request.get(), &raw);
+    int32_t code = link.exchange(link.context, request.get(), &raw);
     std::unique_ptr<snmp_pdu, PduFree> response(raw);
     request.reset();
     if (code != SNMP_ERR_NONE) return code;
@@ -133,11 +133,19 @@ int32_t walk(snmp_session *session, const snmp_oid *oids, snmp_pdu_list **list_r
       tail->next = node;
       tail = node;
     }
-    node->address = session->udp->from_address;
+    node->address = link.address(link.context);
     node->pdu = response.release();
   }
   if (list->pdu != nullptr) *list_ref = list.release();
   return SNMP_ERR_NONE;
+}
+
+int32_t exchange_v1(void *session, snmp_pdu *request, snmp_pdu **response) noexcept {
+  return snmp_synch_response(static_cast<snmp_session *>(session), request, response);
+}
+
+in_addr address_v1(void *session) noexcept {
+  return static_cast<snmp_session *>(session)->udp->from_address;
 }
 
 }  // namespace
@@ -146,11 +154,17 @@ void _snmp_set_walk_cap(uint32_t variables) noexcept {
   g_walk_cap = variables == 0 ? KIVO_WALK_MAX_VARIABLES : variables;
 }
 
+int32_t _snmp_walk_with(const SnmpExchange &link, const snmp_oid *oids,
+                        snmp_pdu_list **list_ref) noexcept {
+  if (list_ref == nullptr) return SNMP_ERR_OTHER;
+  *list_ref = nullptr;
+  if (oids == nullptr) return SNMP_ERR_NOPDU;
+  return walk(link, oids, list_ref);
+}
+
 extern "C" KIVO8_API int32_t snmp_walk(snmp_session *session, const snmp_oid *oids,
                                        snmp_pdu_list **list_ref) noexcept {
   if (session == nullptr || list_ref == nullptr || session->udp == nullptr)
     return SNMP_ERR_OTHER;
-  *list_ref = nullptr;
-  if (oids == nullptr) return SNMP_ERR_NOPDU;
-  return walk(session, oids, list_ref);
+  return _snmp_walk_with({exchange_v1, address_v1, session}, oids, list_ref);
 }

@@ -5,6 +5,17 @@
 int main(void) {
   if (mt_res_init() != 0) return 1;
   if (mt_res_lock(MT_RES_SNMP, 0) != 0 || mt_res_unlock(MT_RES_SNMP, 0) != 0) return 2;
+  {
+    /* SNMPv3 options are refused before anything is sent; no libcrypto header needed. */
+    kivo_snmpv3_options o = {0};
+    struct in_addr lo;
+    int32_t code = 0;
+    lo.s_addr = htonl(INADDR_LOOPBACK);
+    o.size = sizeof o;
+    o.user = "";
+    if (kivo_snmpv3_create(&lo, &o, &code) != NULL || code != KIVO_SNMPV3_ERR_OPTIONS) return 3;
+    if (kivo_snmpv3_strerror(code)[0] == '\0') return 4;
+  }
   mt_res_free();
   puts("consumer ok");
   return 0;

@@ -2,6 +2,7 @@
 #include "support/snmpd.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -36,6 +37,10 @@ Snmpd::Snmpd(const SnmpdConfig &config) : config_(config) {
     ADD_FAILURE() << "cannot write the snmpd configuration";
     return;
   }
+  start();
+}
+
+void Snmpd::start() {
   std::string snmpd = find_program("snmpd");
   if (snmpd.empty()) {
     ADD_FAILURE() << "snmpd is not installed";
@@ -43,8 +48,13 @@ Snmpd::Snmpd(const SnmpdConfig &config) : config_(config) {
   }
   // -C: no configuration but ours; persistent state in the scratch directory, never in
   // /var; no MIB files, so nothing depends on what happens to be installed.
+  // -C also keeps snmpd from reading its own persistent file; a restarted agent is given
+  // it by name, so that it keeps its engine id and counts its boots on.
+  std::string configs = dir_.file("snmpd.conf");
+  if (access(dir_.file("persist/snmpd.conf").c_str(), R_OK) == 0)
+    configs += "," + dir_.file("persist/snmpd.conf");
   process_ = Process({"env", "SNMP_PERSISTENT_DIR=" + dir_.file("persist"), "MIBS=", snmpd,
-                      "-f", "-Lo", "-C", "-c", dir_.file("snmpd.conf"), "-M", "/dev/null",
+                      "-f", "-Lo", "-C", "-c", configs, "-M", "/dev/null",
                       "-I", "-smux"},
                      config_.netns, dir_.file("snmpd.log"));
   std::string probe = config_.address == "0.0.0.0" ? "127.0.0.1" : config_.address;
@@ -56,6 +66,21 @@ Snmpd::Snmpd(const SnmpdConfig &config) : config_(config) {
     ADD_FAILURE() << "snmpd did not answer on port " << port_ << "; its log:\n"
                   << sh_output("cat '" + dir_.file("snmpd.log") + "'");
   }
+}
+
+bool Snmpd::restart() {
+  stop();
+  start();
+  return ok_;
+}
+
+std::string Snmpd::tool(const std::string &program, const std::string &args) const {
+  std::string in_ns = config_.netns.empty() ? "" : "ip netns exec " + config_.netns + " ";
+  // The tools keep state of their own (engine boots) apart from the agent's.
+  mkdir(dir_.file("client").c_str(), 0700);
+  mkdir(dir_.file("client/cert_indexes").c_str(), 0700);
+  return sh_output(in_ns + "env SNMP_PERSISTENT_DIR='" + dir_.file("client") + "' " + program +
+                   " -m '' -M /dev/null -On " + args + " 2>&1");
 }
 
 Snmpd::~Snmpd() { stop(); }

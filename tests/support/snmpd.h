@@ -57,9 +57,16 @@ class Snmpd {
   // Output of net-snmp's snmpwalk (-On plus `options`) for `root`, for comparison; run in
   // the agent's namespace.
   std::string snmpwalk(const std::string &root, const std::string &options = "-v1") const;
+  // Output of a net-snmp tool (snmpget, snmpwalk...) run with -On, no MIBs and `args`
+  // (which name the agent and the names to ask for).
+  std::string tool(const std::string &program, const std::string &args) const;
   void stop();
+  // Stops the agent and starts it again with the same configuration and persistent
+  // files (its engine id stays, its boots count goes up).
+  bool restart();
 
  private:
+  void start();
   SnmpdConfig config_;
   TempDir dir_;
   Process process_;

@@ -9,6 +9,7 @@
 
 #include "common.h"
 #include "snmp_text.h"
+#include "snmpv3_args.h"
 
 namespace kivo {
 
@@ -21,7 +22,7 @@ const char kGetHelp[] =
     "  .1.3.6.1.2.1.1.1.0 = STRING: \"Office printer\"\n"
     "\n"
     "Options:\n"
-    "  -v 1|2c        SNMP version (default 1)\n"
+    "  -v 1|2c|3      SNMP version (default 1; 3: see the SNMPv3 options below)\n"
     "  -c COMMUNITY   community name (default vellum)\n"
     "  -t SECONDS     time-out of each transmission, 1 to 60 (default 2)\n"
     "  -r RETRIES     retransmissions after a time-out, 0 to 10 (default 1)\n"
@@ -39,7 +40,7 @@ const char kWalkHelp[] =
     "below OID, the variable OID itself is asked for.\n"
     "\n"
     "Options:\n"
-    "  -v 1|2c        SNMP version (default 1)\n"
+    "  -v 1|2c|3      SNMP version (default 1; 3: see the SNMPv3 options below)\n"
     "  -c COMMUNITY   community name (default vellum)\n"
     "  -t SECONDS     time-out of each transmission, 1 to 60 (default 2)\n"
     "  -r RETRIES     retransmissions after a time-out, 0 to 10 (default 1)\n"
@@ -50,6 +51,18 @@ const char kWalkHelp[] =
     "Each variable is printed as soon as it arrives.\n"
     "Exit status: 0 the walk ended normally or reached --max, 1 the agent did not answer\n"
     "or reported an error, 2 bad arguments.\n";
+
+// The agent through a v1/v2c session or an SNMPv3 one.
+struct Agent {
+  snmp_session *v1 = nullptr;
+  kivo_snmpv3_session *v3 = nullptr;
+  int get(const snmp_oid *oids, snmp_pdu **out) const {
+    return v3 != nullptr ? kivo_snmpv3_get(v3, oids, out) : snmp_get(v1, oids, out);
+  }
+  int getnext(const snmp_oid *oids, snmp_pdu **out) const {
+    return v3 != nullptr ? kivo_snmpv3_getnext(v3, oids, out) : snmp_getnext(v1, oids, out);
+  }
+};
 
 struct SessionDeleter {
   void operator()(snmp_session *s) const { snmp_free_session(s); }
@@ -79,11 +92,11 @@ void print_error_status(const snmp_pdu *response, const std::vector<std::uint32_
 }
 
 // Prints one GET's bindings; the fallback of a walk that found nothing below its root.
-void get_and_print(snmp_session *session, std::vector<std::uint32_t> name) {
+void get_and_print(const Agent &session, std::vector<std::uint32_t> name) {
   std::vector<std::vector<std::uint32_t>> names{std::move(name)};
   auto oids = oid_list(names);
   snmp_pdu *raw = nullptr;
-  int rc = snmp_get(session, oids.data(), &raw);
+  int rc = session.get(oids.data(), &raw);
   std::unique_ptr<snmp_pdu, PduDeleter> response(raw);
   if (rc != 0 || !response || response->errstat != 0) return;
   for (const snmp_var *v = response->variables; v != nullptr; v = v->next)
@@ -99,7 +112,7 @@ bool in_subtree(const snmp_var *v, const std::vector<std::uint32_t> &root) {
 // name leaves the subtree, at an exception value (printed when it lies inside), at an
 // SNMPv1 noSuchName ("End of MIB"), or at an error; an agent whose names do not increase
 // is stopped. When nothing was printed, the root itself is asked for.
-int walk_subtree(snmp_session *session, const std::vector<std::uint32_t> &root,
+int walk_subtree(const Agent &session, const std::vector<std::uint32_t> &root,
                  const std::string &host, unsigned long max) {
   std::vector<std::uint32_t> current = root;
   unsigned long printed = 0;
@@ -112,7 +125,7 @@ int walk_subtree(snmp_session *session, const std::vector<std::uint32_t> &root,
     std::vector<std::vector<std::uint32_t>> names{current};
     auto oids = oid_list(names);
     snmp_pdu *raw = nullptr;
-    int rc = snmp_getnext(session, oids.data(), &raw);
+    int rc = session.getnext(oids.data(), &raw);
     std::unique_ptr<snmp_pdu, PduDeleter> response(raw);
     if (rc == 0 && !response) rc = SNMP_ERR_OTHER;
     if (rc != 0) {
@@ -149,6 +162,10 @@ int walk_subtree(snmp_session *session, const std::vector<std::uint32_t> &root,
   return kExitOk;
 }
 
+int run(const std::string &name, const Agent &agent,
+        std::vector<std::vector<std::uint32_t>> names, bool walk, const std::string &host,
+        unsigned long max);
+
 }  // namespace
 
 int cmd_get(int argc, char **argv, int first, bool walk) {
@@ -159,6 +176,7 @@ int cmd_get(int argc, char **argv, int first, bool walk) {
   int timeout = 2;
   int retries = 1;
   unsigned long max = 0;
+  V3Args v3;
   std::vector<std::string> operands;
   std::string opt, operand;
   while (args.next(opt, operand)) {
@@ -166,7 +184,7 @@ int cmd_get(int argc, char **argv, int first, bool walk) {
       operands.push_back(operand);
     } else if (opt == "h" || opt == "help") {
       args.no_value();
-      put(stdout, tr(walk ? kWalkHelp : kGetHelp));
+      put(stdout, tr(walk ? kWalkHelp : kGetHelp) + tr(kV3Help));
       return kExitOk;
     } else if (opt == "v" || opt == "version") {
       std::string v = args.value();
@@ -174,8 +192,10 @@ int cmd_get(int argc, char **argv, int first, bool walk) {
         version = SNMP_VERSION_1;
       else if (v == "2c")
         version = SNMP_VERSION_2c;
+      else if (v == "3")
+        version = SNMP_VERSION_3;
       else
-        args.fail(subst(tr("the SNMP version must be 1 or 2c, not '{1}'"), {v}));
+        args.fail(subst(tr("the SNMP version must be 1, 2c or 3, not '{1}'"), {v}));
     } else if (opt == "c" || opt == "community") {
       community = args.value();
       check_community(args, community);
@@ -185,7 +205,7 @@ int cmd_get(int argc, char **argv, int first, bool walk) {
       retries = static_cast<int>(parse_number(args, "the retries", args.value(), 0, 10));
     } else if (walk && opt == "max") {
       max = static_cast<unsigned long>(parse_number(args, "--max", args.value(), 1, 4000000000L));
-    } else {
+    } else if (!take_v3_option(args, opt, v3)) {
       args.unknown();
     }
   }
@@ -200,6 +220,24 @@ int cmd_get(int argc, char **argv, int first, bool walk) {
   }
   if (walk && names.empty()) names.push_back({1, 3, 6, 1, 2, 1});
   HostPort target = parse_host_port(args, operands[0], 161);
+  const std::string host = target.text;
+  if (version == SNMP_VERSION_3) {
+    kivo_snmpv3_options o = v3_options(args, v3);
+    o.port = static_cast<std::uint16_t>(target.port);
+    o.timeout_ms = static_cast<std::uint32_t>(timeout) * 1000;
+    o.retries = retries;
+    if (mt_res_init() != 0) {
+      put(stderr, "kivo " + name + ": " + tr("cannot set up the library") + "\n");
+      return kExitFailed;
+    }
+    int32_t code = 0;
+    V3Session v3_session(kivo_snmpv3_create(&target.address, &o, &code));
+    if (!v3_session) {
+      put(stderr, "kivo " + name + ": " + kivo_snmpv3_strerror(code) + "\n");
+      return kExitFailed;
+    }
+    return run(name, Agent{nullptr, v3_session.get()}, names, walk, host, max);
+  }
 
   Session::Options setup;
   setup.load_targets = false;
@@ -220,15 +258,21 @@ int cmd_get(int argc, char **argv, int first, bool walk) {
   session->udp->timeout = timeout;
   session->udp->retries = retries + 1;
   session->udp->port = static_cast<std::uint16_t>(target.port);
-  const std::string host = target.text;
+  return run(name, Agent{session.get(), nullptr}, names, walk, host, max);
+}
 
-  if (walk) return walk_subtree(session.get(), names[0], host, max);
+namespace {
+
+int run(const std::string &name, const Agent &agent,
+        std::vector<std::vector<std::uint32_t>> names, bool walk, const std::string &host,
+        unsigned long max) {
+  if (walk) return walk_subtree(agent, names[0], host, max);
 
   int status = kExitOk;
   while (!names.empty()) {
     auto oids = oid_list(names);
     snmp_pdu *raw = nullptr;
-    int rc = snmp_get(session.get(), oids.data(), &raw);
+    int rc = agent.get(oids.data(), &raw);
     std::unique_ptr<snmp_pdu, PduDeleter> response(raw);
     if (rc == 0 && !response) rc = SNMP_ERR_OTHER;
     if (rc != 0) {
@@ -250,5 +294,7 @@ int cmd_get(int argc, char **argv, int first, bool walk) {
   }
   return status;
 }
+
+}  // namespace
 
 }  // namespace kivo

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "common.h"
+#include "kivo8/snmpv3.h"
 
 namespace kivo {
 
@@ -140,7 +141,10 @@ std::string session_error_text(int code, const std::string &host) {
     case SNMP_ERR_TIMEOUT: return "Timeout: No Response from " + host + ".";
     case SNMP_ERR_DECODE: return "the reply from " + host + " could not be decoded";
     case SNMP_ERR_NOCOMM: return "no community name to send";
-    default: return "the request to " + host + " failed (session code " + std::to_string(code) + ")";
+    default:
+      if (code <= KIVO_SNMPV3_ERR_UNSUPPORTED_LEVEL && code >= KIVO_SNMPV3_ERR_REPORT)
+        return kivo_snmpv3_strerror(code);
+      return "the request to " + host + " failed (session code " + std::to_string(code) + ")";
   }
 }
 

@@ -1,0 +1,369 @@
+// SNMPv3 engine-id discovery, and description with credentials, as a discovery search.
+
+#include "discover/snmpv3_search.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "core/guard.h"
+
+namespace kivo::discover {
+
+namespace v3 = kivo8::v3;
+
+namespace {
+
+// What a description asks for: sysDescr, sysObjectID, sysName, hrDeviceType.1,
+// hrDeviceDescr.1, prtGeneralPrinterName.1, the standard IEEE 1284 device id and the
+// private one that many print servers answer.
+const std::vector<std::vector<std::uint32_t>> &describe_names() {
+  static const std::vector<std::vector<std::uint32_t>> names = {
+      {1, 3, 6, 1, 2, 1, 1, 1, 0},
+      {1, 3, 6, 1, 2, 1, 1, 2, 0},
+      {1, 3, 6, 1, 2, 1, 1, 5, 0},
+      {1, 3, 6, 1, 2, 1, 25, 3, 2, 1, 2, 1},
+      {1, 3, 6, 1, 2, 1, 25, 3, 2, 1, 3, 1},
+      {1, 3, 6, 1, 2, 1, 43, 5, 1, 1, 16, 1},
+      {1, 3, 6, 1, 4, 1, 2699, 1, 2, 1, 2, 1, 1, 3, 1},
+      {1, 3, 6, 1, 4, 1, 11, 2, 3, 9, 1, 1, 7, 0},
+  };
+  return names;
+}
+
+std::string bounded_text(const snmp_var *v) {
+  if (v->type != SNMP_TYPE_OCTET_STR || v->value == nullptr) return {};
+  return std::string(reinterpret_cast<const char *>(v->value),
+                     std::min<std::size_t>(v->value_length, kMaxText));
+}
+
+std::string dotted(const std::uint32_t *sub, std::size_t n) {
+  std::string s;
+  for (std::size_t i = 0; i < n; ++i) {
+    s += '.';
+    s += std::to_string(sub[i]);
+  }
+  return s;
+}
+
+bool same_name(const snmp_var *v, const std::vector<std::uint32_t> &name) {
+  return v->name != nullptr && v->name_length == name.size() &&
+         std::equal(name.begin(), name.end(), v->name);
+}
+
+}  // namespace
+
+std::size_t snmpv3_discovery_request(std::int32_t msg_id, std::span<std::uint8_t> out) noexcept {
+  snmp_pdu pdu{};
+  pdu.command = SNMP_MSG_GET;
+  pdu.reqid = static_cast<std::uint32_t>(msg_id);
+  v3::Outgoing m;
+  m.msg_id = msg_id;
+  m.flags = v3::kFlagReportable;
+  m.pdu = &pdu;
+  return v3::encode(m, out);
+}
+
+std::optional<EngineReport> snmpv3_parse_engine_report(std::span<const std::uint8_t> datagram,
+                                                       std::int32_t msg_id) {
+  v3::Envelope env;
+  if (v3::parse_envelope(datagram, env) != v3::CodecError::none || env.msg_id != msg_id ||
+      env.engine_id.empty() || (env.flags & v3::kFlagPriv) != 0)
+    return std::nullopt;
+  // The scoped PDU must decode too: a datagram that only looks like a v3 header up to
+  // its USM parameters does not make a device.
+  std::unique_ptr<snmp_pdu, void (*)(snmp_pdu *)> pdu(_snmp_create_pdu(0), snmp_free_pdu);
+  if (!pdu) return std::nullopt;
+  v3::Scoped scoped;
+  std::uint8_t scratch[1];
+  if (v3::open_scoped(env, nullptr, {scratch, 0}, pdu.get(), scoped) != v3::CodecError::none)
+    return std::nullopt;
+  EngineReport r;
+  r.engine_id.assign(env.engine_id.begin(), env.engine_id.end());
+  r.boots = env.boots;
+  r.time = env.time;
+  return r;
+}
+
+Snmpv3Search::Snmpv3Search(const Snmpv3SearchOptions &options) : options_(options) {
+  if (options_.credentials) {
+    setup_code_ = user_.set(*options_.credentials);
+    // The texts were only needed to derive the keys.
+    options_.credentials.reset();
+    describe_pdu_.reset(_snmp_create_pdu(SNMP_MSG_GET));
+    if (!describe_pdu_) throw std::bad_alloc();
+    for (const auto &name : describe_names())
+      if (snmp_add_null_var(describe_pdu_.get(), name.data(),
+                            static_cast<std::uint32_t>(name.size())) == nullptr)
+        throw std::bad_alloc();
+  }
+  for (const Snmpv3Target &t : options_.targets) {
+    Probe p;
+    p.target = t;
+    p.transmissions_left = std::max(options_.retries, 0) + 1;
+    probes_.push_back(p);
+  }
+}
+
+std::int32_t Snmpv3Search::next_msg_id() {
+  // Ids of this search alone: a reply is matched against what this search sent.
+  msg_counter_ = msg_counter_ == 0x7FFFFFFFu ? 1 : msg_counter_ + 1;
+  return static_cast<std::int32_t>(msg_counter_);
+}
+
+bool Snmpv3Search::start(const SearchContext &context, TimePoint now) {
+  if (setup_code_ != 0) return false;
+  context_ = context;
+  fd_.reset(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  if (!fd_) return false;
+  int on = 1;
+  (void)setsockopt(fd_.get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+  // A start that differs per run, so that a late reply to an earlier run is not taken.
+  msg_counter_ = static_cast<std::uint32_t>(now.time_since_epoch().count()) & 0x3FFFFFFFu;
+  for (Probe &p : probes_) p.due = now;
+  on_timer(now);
+  return true;
+}
+
+void Snmpv3Search::watched(std::vector<pollfd> &fds) {
+  if (fd_) fds.push_back({fd_.get(), POLLIN, 0});
+}
+
+void Snmpv3Search::send_probe(Probe &p, TimePoint now) {
+  std::uint8_t packet[128];
+  p.msg_id = next_msg_id();
+  const std::size_t n = snmpv3_discovery_request(p.msg_id, packet);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_addr = p.target.address;
+  to.sin_port = htons(options_.port);
+  --p.transmissions_left;
+  if (n != 0 && ::sendto(fd_.get(), packet, n, 0, reinterpret_cast<sockaddr *>(&to), sizeof to) ==
+                    static_cast<ssize_t>(n)) {
+    sent_any_ = true;
+    if (context_.book != nullptr) context_.book->note_sent();
+  } else if (errno == ENOBUFS || errno == EAGAIN) {
+    // The kernel's queue (or its neighbour table) is full: this transmission is tried
+    // again rather than lost.
+    ++p.transmissions_left;
+    p.due = now + std::chrono::milliseconds(10);
+    return;
+  }
+  probe_by_id_[p.msg_id] = static_cast<std::size_t>(&p - probes_.data());
+  p.waiting = true;
+  p.due = now + options_.timeout;
+}
+
+void Snmpv3Search::send_describe(Describe &d, TimePoint now) {
+  const v3::LocalKeys *keys = user_.level == KIVO_SNMPV3_NOAUTH_NOPRIV
+                                  ? nullptr
+                                  : keys_.get(user_, d.engine.id());
+  if (user_.level != KIVO_SNMPV3_NOAUTH_NOPRIV && keys == nullptr) {
+    d.finished = true;
+    return;
+  }
+  d.msg_id = next_msg_id();
+  d.reqid = static_cast<std::uint32_t>(d.msg_id);
+  describe_pdu_->reqid = d.reqid;
+  v3::Outgoing m;
+  m.msg_id = d.msg_id;
+  m.flags = v3::kFlagReportable;
+  if (user_.level >= KIVO_SNMPV3_AUTH_NOPRIV) m.flags |= v3::kFlagAuth;
+  if (user_.level == KIVO_SNMPV3_AUTH_PRIV) m.flags |= v3::kFlagPriv;
+  m.engine_id = d.engine.id();
+  m.boots = d.engine.boots;
+  m.time = d.engine.now();
+  m.user = user_.name_view();
+  m.context_engine_id = d.engine.id();
+  m.keys = keys;
+  m.pdu = describe_pdu_.get();
+  std::uint8_t packet[v3::kMaxMessage];
+  const std::size_t n = v3::encode(m, packet);
+  --d.transmissions_left;
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_addr = d.address;
+  to.sin_port = htons(options_.port);
+  if (n != 0 && ::sendto(fd_.get(), packet, n, 0, reinterpret_cast<sockaddr *>(&to), sizeof to) ==
+                    static_cast<ssize_t>(n)) {
+    if (context_.book != nullptr) context_.book->note_sent();
+  }
+  describe_by_id_[d.msg_id] = &d;
+  d.waiting = true;
+  d.due = now + options_.timeout;
+}
+
+void Snmpv3Search::found(in_addr from, const EngineReport &report) {
+  if (context_.book == nullptr) return;
+  Device *device = context_.book->find_or_add(from, kFoundSnmpv3);
+  if (device == nullptr) return;  // past the cap: counted by the book
+  const bool first = device->engine_id.empty();
+  device->engine_id = report.engine_id;
+  context_.book->changed(*device);
+  if (!first || !describe_pdu_) return;
+  auto d = std::make_unique<Describe>();
+  d->address = from;
+  d->engine.learn(report.engine_id, report.boots, report.time);
+  d->transmissions_left = std::max(options_.retries, 0) + 1;
+  d->due = TimePoint{};
+  describes_.push_back(std::move(d));
+}
+
+void Snmpv3Search::described(Describe &d, const snmp_pdu &pdu) {
+  Device *device = context_.book != nullptr ? context_.book->find(d.address) : nullptr;
+  if (device == nullptr) return;
+  const auto &names = describe_names();
+  for (const snmp_var *v = pdu.variables; v != nullptr; v = v->next) {
+    if (same_name(v, names[0])) device->sys_descr = bounded_text(v);
+    if (same_name(v, names[1]) && v->type == SNMP_TYPE_OBJECT_ID && v->value != nullptr) {
+      const auto *sub = reinterpret_cast<const std::uint32_t *>(v->value);
+      device->sys_object_id_raw.assign(sub, sub + v->value_length / 4);
+      device->sys_object_id = dotted(sub, v->value_length / 4);
+    }
+    if (same_name(v, names[2])) device->sys_name = bounded_text(v);
+    if (same_name(v, names[3]) && v->type == SNMP_TYPE_OBJECT_ID && v->value != nullptr)
+      device->hr_device_type =
+          dotted(reinterpret_cast<const std::uint32_t *>(v->value), v->value_length / 4);
+    if (same_name(v, names[4])) device->hr_device_descr = bounded_text(v);
+    if (same_name(v, names[5])) device->printer_name = bounded_text(v);
+    if (same_name(v, names[6])) device->device_id_standard = bounded_text(v);
+    if (same_name(v, names[7])) device->device_id_private = bounded_text(v);
+  }
+  device->snmp_version = SNMP_VERSION_3;
+  context_.book->changed(*device);
+}
+
+void Snmpv3Search::receive(TimePoint now) {
+  std::uint8_t packet[v3::kMaxMessage];
+  std::uint8_t scratch[v3::kMaxMessage];
+  // A bounded number of datagrams per wake-up: a flood cannot keep the loop here.
+  for (int i = 0; i < 256; ++i) {
+    sockaddr_in from{};
+    socklen_t from_len = sizeof from;
+    ssize_t got = ::recvfrom(fd_.get(), packet, sizeof packet, MSG_DONTWAIT,
+                             reinterpret_cast<sockaddr *>(&from), &from_len);
+    if (got < 0) return;
+    const std::span<const std::uint8_t> datagram(packet, static_cast<std::size_t>(got));
+    v3::Envelope env;
+    if (from.sin_port != htons(options_.port) ||
+        v3::parse_envelope(datagram, env) != v3::CodecError::none) {
+      if (context_.book != nullptr) context_.book->note_dropped();
+      continue;
+    }
+    if (auto it = probe_by_id_.find(env.msg_id); it != probe_by_id_.end()) {
+      Probe &p = probes_[it->second];
+      const bool from_target = from.sin_addr.s_addr == p.target.address.s_addr;
+      auto report = (p.target.broadcast || from_target)
+                        ? snmpv3_parse_engine_report(datagram, env.msg_id)
+                        : std::nullopt;
+      if (!report) {
+        if (context_.book != nullptr) context_.book->note_dropped();
+        continue;
+      }
+      if (context_.book != nullptr) context_.book->note_answer();
+      found(from.sin_addr, *report);
+      // A unicast probe is answered; a broadcast one keeps its window open for others.
+      if (!p.target.broadcast && !p.finished) {
+        p.finished = true;
+        p.waiting = false;
+        probe_by_id_.erase(it);
+        if (context_.book != nullptr) context_.book->note_address_done();
+      }
+      continue;
+    }
+    auto dit = describe_by_id_.find(env.msg_id);
+    if (dit == describe_by_id_.end() || from.sin_addr.s_addr != dit->second->address.s_addr) {
+      if (context_.book != nullptr) context_.book->note_dropped();
+      continue;
+    }
+    Describe &d = *dit->second;
+    v3::Judged j = v3::judge_reply(user_, d.engine, keys_, false, datagram, env, scratch, d.reqid);
+    std::unique_ptr<snmp_pdu, void (*)(snmp_pdu *)> pdu(j.pdu, snmp_free_pdu);
+    if (j.drop) {
+      if (context_.book != nullptr) context_.book->note_dropped();
+      continue;
+    }
+    describe_by_id_.erase(dit);
+    d.waiting = false;
+    if (j.report == v3::ReportKind::not_in_time_window && !d.resynced) {
+      d.resynced = true;
+      ++d.transmissions_left;
+      d.due = now;
+      continue;
+    }
+    d.finished = true;
+    if (pdu) described(d, *pdu);
+  }
+}
+
+void Snmpv3Search::on_ready(int fd, short revents, TimePoint now) {
+  if (fd == fd_.get() && (revents & POLLIN) != 0) receive(now);
+}
+
+void Snmpv3Search::on_timer(TimePoint now) {
+  if (!fd_) return;
+  for (Probe &p : probes_) {
+    if (p.finished || p.due > now) continue;
+    if (p.waiting) {
+      p.waiting = false;
+      probe_by_id_.erase(p.msg_id);
+      if (p.transmissions_left <= 0) {
+        p.finished = true;
+        if (context_.book != nullptr) context_.book->note_address_done();
+        continue;
+      }
+    }
+    if (context_.pacer != nullptr && !context_.pacer->take_send(now)) {
+      p.due = context_.pacer->next_send(now);
+      continue;
+    }
+    send_probe(p, now);
+  }
+  std::size_t in_flight = 0;
+  for (const auto &d : describes_) in_flight += d->waiting ? 1 : 0;
+  for (auto &dp : describes_) {
+    Describe &d = *dp;
+    if (d.finished || d.due > now) continue;
+    if (d.waiting) {
+      d.waiting = false;
+      describe_by_id_.erase(d.msg_id);
+      --in_flight;
+      if (d.transmissions_left <= 0) {
+        d.finished = true;
+        continue;
+      }
+    }
+    if (in_flight >= options_.max_describing) continue;
+    if (context_.pacer != nullptr && !context_.pacer->take_send(now)) {
+      d.due = context_.pacer->next_send(now);
+      continue;
+    }
+    send_describe(d, now);
+    if (d.waiting) ++in_flight;
+  }
+}
+
+std::optional<TimePoint> Snmpv3Search::next_wakeup() const {
+  std::optional<TimePoint> next;
+  auto consider = [&](TimePoint t) {
+    if (!next || t < *next) next = t;
+  };
+  for (const Probe &p : probes_)
+    if (!p.finished) consider(p.due);
+  for (const auto &d : describes_)
+    if (!d->finished) consider(d->due);
+  return next;
+}
+
+bool Snmpv3Search::done() const {
+  return std::all_of(probes_.begin(), probes_.end(), [](const Probe &p) { return p.finished; }) &&
+         std::all_of(describes_.begin(), describes_.end(),
+                     [](const auto &d) { return d->finished; });
+}
+
+}  // namespace kivo::discover

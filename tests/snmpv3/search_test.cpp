@@ -1,0 +1,156 @@
+// The SNMPv3 discovery search, driven by a small loop of the test's own over the search
+// contract: snmpd on loopback is found without credentials (engine id kept) and described
+// with them; a silent address ends by its time-out; the pure request builder and Report
+// parser on their own.
+#include <gtest/gtest.h>
+#include <poll.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "discover/snmpv3_search.h"
+#include "kivo8/mt_support.h"
+#include "kivo8/snmpv3.h"
+#include "snmpv3/message.h"
+#include "support/snmp_agents.h"
+
+namespace {
+
+using namespace kivo::discover;
+
+class Book : public DeviceBook {
+ public:
+  Device *find_or_add(in_addr a, std::uint32_t how) override {
+    Device &d = devices[a.s_addr];
+    d.address = a;
+    d.found_by |= how;
+    return &d;
+  }
+  Device *find(in_addr a) override {
+    auto it = devices.find(a.s_addr);
+    return it == devices.end() ? nullptr : &it->second;
+  }
+  void changed(Device &) override { ++changes; }
+  void note_dropped(std::uint64_t n) override { dropped += n; }
+  void note_sent(std::uint64_t n) override { sent += n; }
+  void note_answer(std::uint64_t n) override { answers += n; }
+  void note_address_done(std::uint64_t n) override { done += n; }
+  std::map<std::uint32_t, Device> devices;
+  std::uint64_t changes = 0, dropped = 0, sent = 0, answers = 0, done = 0;
+};
+
+// The engine's loop in miniature: poll the search's descriptors until its next wake-up.
+void run(Search &search, Book &book, double limit_seconds) {
+  Pacer pacer(1000, 50);
+  SearchContext ctx{&book, &pacer};
+  ASSERT_TRUE(search.start(ctx, Clock::now()));
+  const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                      std::chrono::duration<double>(limit_seconds));
+  while (!search.done()) {
+    ASSERT_LT(Clock::now(), end) << "the search did not end";
+    std::vector<pollfd> fds;
+    search.watched(fds);
+    int wait_ms = 100;
+    if (auto next = search.next_wakeup())
+      wait_ms = static_cast<int>(std::clamp<long long>(
+          std::chrono::duration_cast<std::chrono::milliseconds>(*next - Clock::now()).count(), 0, 100));
+    ::poll(fds.data(), fds.size(), wait_ms);
+    for (const pollfd &p : fds)
+      if (p.revents != 0) search.on_ready(p.fd, p.revents, Clock::now());
+    search.on_timer(Clock::now());
+  }
+}
+
+TEST(Snmpv3Search, RequestBuilderAndReportParserAgree) {
+  std::uint8_t buf[256];
+  const std::size_t n = snmpv3_discovery_request(77, buf);
+  ASSERT_GT(n, 0u);
+  kivo8::v3::Envelope env;
+  ASSERT_EQ(kivo8::v3::parse_envelope({buf, n}, env), kivo8::v3::CodecError::none);
+  EXPECT_EQ(env.msg_id, 77);
+  EXPECT_EQ(env.flags, kivo8::v3::kFlagReportable);
+  EXPECT_TRUE(env.engine_id.empty());
+  EXPECT_TRUE(env.user.empty());
+  // Our own request names no engine: not a device.
+  EXPECT_FALSE(snmpv3_parse_engine_report({buf, n}, 77));
+  for (std::size_t cut = 0; cut < n; ++cut) EXPECT_FALSE(snmpv3_parse_engine_report({buf, cut}, 77));
+}
+
+class SearchSnmpd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    KIVO8_REQUIRE_PROGRAM("snmpd");
+    ASSERT_EQ(mt_res_init(), 0);
+    kivo8::test::SnmpdConfig c;
+    c.extra_lines = {"createUser scout SHA-256 ink-and-paper AES toner-secret",
+                     "rouser scout priv -V kv"};
+    agent_ = std::make_unique<kivo8::test::Snmpd>(c);
+    ASSERT_TRUE(agent_->ok());
+    // The engine id as a v3 session learns it.
+    kivo_snmpv3_options o{};
+    o.size = sizeof o;
+    o.user = "nobody";
+    o.level = KIVO_SNMPV3_NOAUTH_NOPRIV;
+    o.port = static_cast<uint16_t>(agent_->port());
+    in_addr a = agent_->address();
+    kivo_snmpv3_session *s = kivo_snmpv3_create(&a, &o, nullptr);
+    ASSERT_EQ(kivo_snmpv3_discover(s), 0);
+    std::uint8_t id[32];
+    std::uint32_t len = sizeof id;
+    ASSERT_EQ(kivo_snmpv3_engine_id(s, id, &len), 0);
+    engine_.assign(id, id + len);
+    kivo_snmpv3_free(s);
+  }
+  Snmpv3SearchOptions options() {
+    Snmpv3SearchOptions o;
+    o.targets = {{agent_->address(), false}, {kivo8::test::ipv4("127.0.0.9"), false}};
+    o.port = static_cast<std::uint16_t>(agent_->port());
+    o.timeout = std::chrono::milliseconds(400);
+    o.retries = 1;
+    return o;
+  }
+  std::unique_ptr<kivo8::test::Snmpd> agent_;
+  std::vector<std::uint8_t> engine_;
+};
+
+TEST_F(SearchSnmpd, FindsTheAgentWithoutCredentialsAndKeepsItsEngineId) {
+  Book book;
+  Snmpv3Search search(options());
+  run(search, book, 10);
+  ASSERT_EQ(book.devices.size(), 1u);
+  const Device &d = book.devices.begin()->second;
+  EXPECT_EQ(d.address.s_addr, agent_->address().s_addr);
+  EXPECT_EQ(d.found_by, static_cast<std::uint32_t>(kFoundSnmpv3));
+  EXPECT_EQ(d.engine_id, engine_);
+  EXPECT_TRUE(d.sys_descr.empty());
+  EXPECT_EQ(book.done, 2u);  // the agent, and the silent address after its retries
+  EXPECT_EQ(book.sent, 3u);
+}
+
+TEST_F(SearchSnmpd, DescribesTheAgentWithCredentials) {
+  Book book;
+  Snmpv3SearchOptions o = options();
+  kivo_snmpv3_options creds{};
+  creds.size = sizeof creds;
+  creds.user = "scout";
+  creds.level = KIVO_SNMPV3_AUTH_PRIV;
+  creds.auth_protocol = KIVO_SNMPV3_AUTH_SHA256;
+  creds.auth_password = "ink-and-paper";
+  creds.priv_protocol = KIVO_SNMPV3_PRIV_AES;
+  creds.priv_password = "toner-secret";
+  o.credentials = creds;
+  Snmpv3Search search(o);
+  ASSERT_EQ(search.setup_code(), 0);
+  run(search, book, 10);
+  ASSERT_EQ(book.devices.size(), 1u);
+  const Device &d = book.devices.begin()->second;
+  EXPECT_EQ(d.engine_id, engine_);
+  EXPECT_EQ(d.snmp_version, SNMP_VERSION_3);
+  EXPECT_EQ(d.sys_descr, "Kivo test agent");
+  EXPECT_EQ(d.sys_name, "kv-agent");
+  EXPECT_EQ(d.sys_object_id, ".1.3.6.1.4.1.8072.3.2.10");
+}
+
+}  // namespace

@@ -1,0 +1,231 @@
+// SNMPv3 options of kivo's SNMP commands and the credentials file kept for them.
+#include "snmpv3_args.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+namespace kivo {
+
+const char kV3Help[] =
+    "\n"
+    "SNMPv3 options (with -v 3):\n"
+    "  -u USER        SNMPv3 with the user-based security model, as user USER\n"
+    "  -l LEVEL       noAuthNoPriv (default), authNoPriv or authPriv\n"
+    "  -a PROTOCOL    MD5, SHA, SHA-224, SHA-256, SHA-384 or SHA-512\n"
+    "  -A PASSPHRASE  authentication pass phrase (at least 8 characters)\n"
+    "  -x PROTOCOL    DES, AES, AES-192 or AES-256 (AES-192/256 extend keys as net-snmp does)\n"
+    "  -X PASSPHRASE  privacy pass phrase (at least 8 characters)\n"
+    "  -n CONTEXT     context name (default empty)\n"
+    "  --save-credentials  keep these credentials in ~/.kivo/snmpv3-users (mode 0600) so\n"
+    "                 that later runs need only -v 3 -u USER\n";
+
+namespace {
+
+const char kCredentialsHelp[] =
+    "Usage: kivo credentials [list | add USER OPTIONS | remove USER]\n"
+    "Keeps SNMPv3 user credentials in ~/.kivo/snmpv3-users, a file of its own readable by\n"
+    "you alone (mode 0600). Pass phrases are never printed; `list` shows users, levels\n"
+    "and protocols. `kivo get -v 3 -u USER` takes what it is not given from here.\n"
+    "\n"
+    "Options of add:\n"
+    "  -l LEVEL -a PROTOCOL -A PASSPHRASE -x PROTOCOL -X PASSPHRASE  as for kivo get\n"
+    "  -h, --help     this text\n";
+
+struct Entry {
+  std::string user, level, auth, auth_pass, priv, priv_pass;
+};
+
+std::string credentials_path() {
+  const char *home = std::getenv("HOME");  // NOLINT(concurrency-mt-unsafe)
+  if (home == nullptr || *home == '\0') return "";
+  return std::string(home) + "/.kivo/snmpv3-users";
+}
+
+// One user per line, fields separated by tabs. Pass phrases may hold any byte but a tab
+// or a line end; add refuses those.
+std::vector<Entry> load() {
+  std::vector<Entry> out;
+  std::ifstream in(credentials_path());
+  std::string line;
+  while (std::getline(in, line)) {
+    std::vector<std::string> f;
+    std::stringstream ss(line);
+    std::string field;
+    while (std::getline(ss, field, '\t')) f.push_back(field);
+    if (f.size() != 6 || f[0].empty()) continue;
+    out.push_back({f[0], f[1], f[2], f[3], f[4], f[5]});
+  }
+  return out;
+}
+
+bool save(const std::vector<Entry> &entries) {
+  const std::string path = credentials_path();
+  if (path.empty()) return false;
+  const std::string dir = path.substr(0, path.rfind('/'));
+  mkdir(dir.c_str(), 0700);
+  const std::string tmp = path + ".new";
+  // Created 0600 from the start: the pass phrases are never readable by others, not
+  // even for a moment.
+  unlink(tmp.c_str());
+  int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  std::string text;
+  for (const Entry &e : entries)
+    text += e.user + "\t" + e.level + "\t" + e.auth + "\t" + e.auth_pass + "\t" + e.priv + "\t" +
+            e.priv_pass + "\n";
+  bool ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  ok = fchmod(fd, 0600) == 0 && fsync(fd) == 0 && ok;
+  ok = close(fd) == 0 && ok;
+  if (ok) ok = rename(tmp.c_str(), path.c_str()) == 0;
+  if (!ok) unlink(tmp.c_str());
+  return ok;
+}
+
+void check_text(const Args &args, const std::string &what, const std::string &text) {
+  if (text.find_first_of("\t\r\n") != std::string::npos)
+    args.fail(what + " must not hold tabs or line ends");
+}
+
+void upsert(const Args &args, const V3Args &v3) {
+  for (const std::string *s : {&v3.user, &v3.auth_pass, &v3.priv_pass})
+    check_text(args, "the credentials", *s);
+  auto entries = load();
+  Entry e{v3.user, v3.level, v3.auth, v3.auth_pass, v3.priv, v3.priv_pass};
+  bool replaced = false;
+  for (Entry &old : entries)
+    if (old.user == v3.user) {
+      old = e;
+      replaced = true;
+    }
+  if (!replaced) entries.push_back(e);
+  if (!save(entries)) throw std::runtime_error("cannot write " + credentials_path());
+}
+
+}  // namespace
+
+bool take_v3_option(Args &args, const std::string &opt, V3Args &v3) {
+  if (opt == "u") v3.user = args.value();
+  else if (opt == "l") v3.level = args.value();
+  else if (opt == "a") v3.auth = args.value();
+  else if (opt == "A") v3.auth_pass = args.value();
+  else if (opt == "x") v3.priv = args.value();
+  else if (opt == "X") v3.priv_pass = args.value();
+  else if (opt == "n") v3.context = args.value();
+  else if (opt == "save-credentials") {
+    args.no_value();
+    v3.save = true;
+  } else
+    return false;
+  return true;
+}
+
+kivo_snmpv3_options v3_options(Args &args, V3Args &v3) {
+  if (v3.user.empty()) args.fail("SNMPv3 needs a user name (-u USER)");
+  if (!v3.save) {
+    for (const Entry &e : load()) {
+      if (e.user != v3.user) continue;
+      if (v3.level.empty()) v3.level = e.level;
+      if (v3.auth.empty()) v3.auth = e.auth;
+      if (v3.auth_pass.empty()) v3.auth_pass = e.auth_pass;
+      if (v3.priv.empty()) v3.priv = e.priv;
+      if (v3.priv_pass.empty()) v3.priv_pass = e.priv_pass;
+    }
+  }
+  kivo_snmpv3_options o{};
+  o.size = sizeof o;
+  o.user = v3.user.c_str();
+  const std::string level = v3.level.empty() ? "noAuthNoPriv" : v3.level;
+  if (level == "noAuthNoPriv" || level == "noauth" || level == "1") o.level = KIVO_SNMPV3_NOAUTH_NOPRIV;
+  else if (level == "authNoPriv" || level == "auth" || level == "2") o.level = KIVO_SNMPV3_AUTH_NOPRIV;
+  else if (level == "authPriv" || level == "priv" || level == "3") o.level = KIVO_SNMPV3_AUTH_PRIV;
+  else args.fail("the security level must be noAuthNoPriv, authNoPriv or authPriv, not '" + level + "'");
+  if (o.level >= KIVO_SNMPV3_AUTH_NOPRIV) {
+    static const char *const names[] = {"MD5", "SHA", "SHA-224", "SHA-256", "SHA-384", "SHA-512"};
+    for (int i = 0; i < 6; ++i)
+      if (strcasecmp(v3.auth.c_str(), names[i]) == 0 || (i == 1 && strcasecmp(v3.auth.c_str(), "SHA1") == 0))
+        o.auth_protocol = KIVO_SNMPV3_AUTH_MD5 + i;
+    if (o.auth_protocol == 0)
+      args.fail(v3.auth.empty() ? "authNoPriv and authPriv need -a PROTOCOL"
+                                : "unknown authentication protocol '" + v3.auth + "'");
+    if (v3.auth_pass.size() < 8) args.fail("the authentication pass phrase (-A) needs at least 8 characters");
+    o.auth_password = v3.auth_pass.c_str();
+  }
+  if (o.level == KIVO_SNMPV3_AUTH_PRIV) {
+    static const char *const names[] = {"DES", "AES", "AES-192", "AES-256"};
+    for (int i = 0; i < 4; ++i)
+      if (strcasecmp(v3.priv.c_str(), names[i]) == 0 || (i == 1 && strcasecmp(v3.priv.c_str(), "AES-128") == 0))
+        o.priv_protocol = KIVO_SNMPV3_PRIV_DES + i;
+    if (o.priv_protocol == 0)
+      args.fail(v3.priv.empty() ? "authPriv needs -x PROTOCOL"
+                                : "unknown privacy protocol '" + v3.priv + "'");
+    if (v3.priv_pass.size() < 8) args.fail("the privacy pass phrase (-X) needs at least 8 characters");
+    o.priv_password = v3.priv_pass.c_str();
+  }
+  if (!v3.context.empty()) o.context_name = v3.context.c_str();
+  if (v3.save) {
+    v3.level = level;
+    upsert(args, v3);
+  }
+  return o;
+}
+
+int cmd_credentials(int argc, char **argv, int first) {
+  Args args("credentials", argc, argv, first);
+  V3Args v3;
+  std::vector<std::string> operands;
+  std::string opt, operand;
+  while (args.next(opt, operand)) {
+    if (opt.empty()) {
+      operands.push_back(operand);
+    } else if (opt == "h" || opt == "help") {
+      args.no_value();
+      std::fputs(kCredentialsHelp, stdout);
+      return kExitOk;
+    } else if (opt == "save-credentials" || !take_v3_option(args, opt, v3)) {
+      args.unknown();
+    }
+  }
+  const std::string action = operands.empty() ? "list" : operands[0];
+  if (action == "list") {
+    if (operands.size() > 1) args.fail("list takes no operands");
+    for (const Entry &e : load()) {
+      std::printf("%s\t%s", e.user.c_str(), e.level.c_str());
+      if (!e.auth.empty()) std::printf("\t%s", e.auth.c_str());
+      if (!e.priv.empty()) std::printf("\t%s", e.priv.c_str());
+      std::printf("\n");
+    }
+    return kExitOk;
+  }
+  if (operands.size() != 2) args.fail(action + " takes one user name");
+  v3.user = operands[1];
+  if (action == "add") {
+    v3.save = true;
+    (void)v3_options(args, v3);
+    return kExitOk;
+  }
+  if (action == "remove") {
+    auto entries = load();
+    const auto before = entries.size();
+    std::erase_if(entries, [&](const Entry &e) { return e.user == v3.user; });
+    if (entries.size() == before) {
+      std::fprintf(stderr, "kivo credentials: no saved user '%s'\n", v3.user.c_str());
+      return kExitFailed;
+    }
+    if (!save(entries)) {
+      std::fprintf(stderr, "kivo credentials: cannot write %s\n", credentials_path().c_str());
+      return kExitFailed;
+    }
+    return kExitOk;
+  }
+  args.fail("unknown action '" + action + "' (list, add or remove)");
+}
+
+}  // namespace kivo

@@ -1,0 +1,39 @@
+// net-snmp's SNMPv3 options for kivo get, walk and discover (-u -l -a -A -x -X -n), the
+// user credentials saved on request in ~/.kivo/snmpv3-users, and `kivo credentials`.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <memory>
+#include <string>
+
+#include "common.h"
+#include "kivo8/snmpv3.h"
+
+namespace kivo {
+
+struct V3Args {
+  std::string user, level, auth, auth_pass, priv, priv_pass, context;
+  bool save = false;
+};
+
+// Takes the option just read by `args` when it is one of the SNMPv3 options; false when
+// it is not.
+bool take_v3_option(Args &args, const std::string &option, V3Args &v3);
+
+// The options as the library takes them, with what was not given filled in from the
+// saved credentials of the same user; saves them first when asked to. Usage errors are
+// thrown through `args`. The strings stay owned by `v3`.
+kivo_snmpv3_options v3_options(Args &args, V3Args &v3);
+
+struct V3SessionFree {
+  void operator()(kivo_snmpv3_session *s) const noexcept { kivo_snmpv3_free(s); }
+};
+using V3Session = std::unique_ptr<kivo_snmpv3_session, V3SessionFree>;
+
+// The help lines for the options above.
+extern const char kV3Help[];
+
+int cmd_credentials(int argc, char **argv, int first);
+
+}  // namespace kivo
