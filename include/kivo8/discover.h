@@ -39,6 +39,7 @@
 #include "device.h"
 #include "ifinfo.h"
 #include "kivo8_export.h"
+#include "snmpv3.h"
 
 #define KIVO_DISCOVER_OK 0
 #define KIVO_DISCOVER_EINVAL (-1)    /* null handle, bad options, run while running */
@@ -178,6 +179,11 @@ typedef struct kivo_discover_options {
   kivo_discover_progress_fn progress;
   kivo_discover_device_fn on_device;
   void *user;
+  /* SNMPv3 user that describes the agents the SNMPv3 search finds (authenticated GETs,
+   * encrypted for authPriv); null: they are found only. Read during kivo_discover_new
+   * only: the keys are derived there and the pass phrases not kept. Its port, time-out,
+   * retries and context name are not used (the search's own apply). */
+  const kivo_snmpv3_options *snmpv3;
 } kivo_discover_options;
 
 KIVO8_API void kivo_discover_options_init(kivo_discover_options *options) KIVO8_NOEXCEPT;

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <memory>
 
 #include "core/guard.h"
 #include "discover/engine.h"
@@ -46,6 +47,13 @@ bool read_options(const kivo_discover_options *given, Options &out) {
   out.progress = o.progress;
   out.on_device = o.on_device;
   out.user = o.user;
+  if (o.snmpv3 != nullptr) {
+    // The keys are derived here, once: bad credentials fail kivo_discover_new rather
+    // than a search that would then describe nothing.
+    auto user = std::make_shared<kivo8::v3::User>();
+    if (user->set(*o.snmpv3) != 0) return false;
+    out.snmpv3_user = std::move(user);
+  }
   return true;
 }
 

@@ -39,6 +39,7 @@ struct Engine::Entry {
   bool announced = false;
   bool describe_asked = false;
   bool web_asked = false;
+  bool v3_named = false;
 };
 
 Engine::Engine(ifinfo *targets, Options options)
@@ -111,6 +112,12 @@ void Engine::changed(Device &device) {
   }
   // A follow-up that ended at once has completed the device already (follow_up_done).
   if (first && !started && e->outstanding == 0) complete(*e);
+  // An SNMPv3 description comes after the engine-id Report that found the device, which
+  // may have completed it already: it is named again from what the description told.
+  if (device.snmp_version == SNMP_VERSION_3 && !e->v3_named) {
+    e->v3_named = true;
+    if (e->device.complete && e->outstanding == 0) complete(*e);
+  }
 }
 
 void Engine::follow_up_done(in_addr address) {

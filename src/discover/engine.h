@@ -14,6 +14,7 @@
 #include "discover/searches.h"
 #include "kivo8/discover.h"
 #include "kivo8/device.h"
+#include "snmpv3/usm.h"
 
 namespace kivo::discover {
 
@@ -42,6 +43,9 @@ struct Options {
   kivo_discover_progress_fn progress = nullptr;
   kivo_discover_device_fn on_device = nullptr;
   void *user = nullptr;
+  // The SNMPv3 user that describes what the SNMPv3 search finds, keys derived; null:
+  // find only.
+  std::shared_ptr<const kivo8::v3::User> snmpv3_user;
 };
 
 // Searches that other modules plug in (DNS-SD, SNMPv3 engine-id discovery): each adds

@@ -34,6 +34,7 @@ void add_plugin_searches(const Options &options, ifinfo *targets,
     }
     v3.timeout = std::chrono::milliseconds(options.timeout_ms > 0 ? options.timeout_ms : longest > 0 ? longest : 2000);
     v3.retries = std::max(options.retries, 0);
+    v3.user = options.snmpv3_user;
     if (!v3.targets.empty()) searches.push_back(std::make_unique<Snmpv3Search>(v3));
   }
 }

@@ -91,10 +91,12 @@ std::optional<EngineReport> snmpv3_parse_engine_report(std::span<const std::uint
 }
 
 Snmpv3Search::Snmpv3Search(const Snmpv3SearchOptions &options) : options_(options) {
-  if (options_.credentials) {
-    setup_code_ = user_.set(*options_.credentials);
+  if (options_.credentials || options_.user) {
+    if (options_.credentials) setup_code_ = user_.set(*options_.credentials);
+    else user_ = *options_.user;
     // The texts were only needed to derive the keys.
     options_.credentials.reset();
+    options_.user.reset();
     describe_pdu_.reset(_snmp_create_pdu(SNMP_MSG_GET));
     if (!describe_pdu_) throw std::bad_alloc();
     for (const auto &name : describe_names())
@@ -297,7 +299,7 @@ void Snmpv3Search::receive(TimePoint now) {
       continue;
     }
     d.finished = true;
-    if (pdu) described(d, *pdu);
+    if (pdu && j.report == v3::ReportKind::none) described(d, *pdu);
   }
 }
 

@@ -52,6 +52,8 @@ struct Snmpv3SearchOptions {
   // Describe the devices found with these credentials; nullopt: find them only. The
   // texts are only read by the constructor.
   std::optional<kivo_snmpv3_options> credentials;
+  // Or a user whose keys are derived already (used when `credentials` is not given).
+  std::shared_ptr<const kivo8::v3::User> user;
   // Most description exchanges in flight; the others wait.
   std::size_t max_describing = 64;
 };

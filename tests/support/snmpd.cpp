@@ -24,10 +24,11 @@ Snmpd::Snmpd(const SnmpdConfig &config) : config_(config) {
   std::string source = !config_.allowed_source.empty() ? config_.allowed_source
                        : config_.netns.empty()          ? "127.0.0.1"
                                                         : "default";
-  conf += "rocommunity " + config_.community + " " + source + " -V kv\n";
+  if (!config_.v3_only) conf += "rocommunity " + config_.community + " " + source + " -V kv\n";
   // The readiness probe has a community of its own, so that it is answered whatever
   // sources the test allows.
-  conf += "rocommunity " + std::string(kProbeCommunity) + " default -V kv\n";
+  conf += "rocommunity " + std::string(kProbeCommunity) + (config_.v3_only ? " 127.0.0.1" : " default") +
+          " -V kv\n";
   conf += "sysDescr " + config_.sys_descr + "\n";
   conf += "sysLocation " + config_.sys_location + "\n";
   conf += "sysContact " + config_.sys_contact + "\n";

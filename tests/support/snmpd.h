@@ -36,6 +36,9 @@ struct SnmpdConfig {
   // Source addresses the community is valid for (net-snmp's syntax: an address, a
   // network/bits or "default"); empty: 127.0.0.1 outside a namespace, any inside.
   std::string allowed_source;
+  // SNMPv3 only, as far as the network sees: no community at all but the readiness
+  // probe's, which is valid from 127.0.0.1 alone (the agent's own namespace).
+  bool v3_only = false;
 };
 
 // Starts snmpd in the foreground with a configuration written here (no system

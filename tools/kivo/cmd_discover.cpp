@@ -10,11 +10,13 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "common.h"
 #include "discover_view.h"
+#include "snmpv3_args.h"
 #include "text_out.h"
 
 namespace kivo {
@@ -31,6 +33,8 @@ const char kDiscoverHelp[] =
     "  - address ranges: a GET to every address, paced at the send rate;\n"
     "  - SLP: a Service Request by multicast through every interface (with the scope\n"
     "    DEFAULT when no SLP target is saved);\n"
+    "  - SNMPv3: an engine-id discovery request to the same targets, which every\n"
+    "    SNMPv3 agent answers whatever its users are;\n"
     "  - DNS-SD: multicast DNS queries for printer services through every interface.\n"
     "Each device that answers is asked for its names at once, and its web server probed.\n"
     "\n"
@@ -44,9 +48,12 @@ const char kDiscoverHelp[] =
     "  --rate N            requests per second, 1 to 1000000 (default 10000)\n"
     "  --max-devices N     devices kept at most (default 4096)\n"
     "  --v2c               ask with SNMPv2c instead of SNMPv1\n"
+    "  --v3-user USER      describe the SNMPv3 agents found as USER, with -l -a -A -x -X\n"
+    "                      as for kivo get -v 3 or as saved by kivo credentials\n"
     "  --no-broadcast      no broadcast searches\n"
     "  --no-slp            no SLP searches\n"
     "  --no-mdns           no DNS-SD (multicast DNS) searches\n"
+    "  --no-snmpv3         no SNMPv3 engine-id search\n"
     "  --no-web            do not probe web servers\n"
     "  --slp-type TYPE     SLP service type (default service:printer)\n"
     "  --json              print a JSON array instead of the table (texts in UTF-8,\n"
@@ -76,6 +83,8 @@ struct Options {
   bool broadcast = true;
   bool slp = true;
   bool mdns = true;
+  bool snmpv3 = true;
+  V3Args v3;
   bool web = true;
   bool v2c = false;
   int timeout = 0;  // 0: each target's own
@@ -213,7 +222,7 @@ std::string hex(const std::uint8_t *bytes, std::uint32_t n) {
   return s;
 }
 
-DiscoveredDevice view_of(const kivo_discover_device &d) {
+DiscoveredDevice view_of(const kivo_discover_device &d, const std::string &v3_user) {
   DiscoveredDevice v;
   const device_record *r = d.record;
   v.address = ipv4_text(d.address);
@@ -247,6 +256,7 @@ DiscoveredDevice view_of(const kivo_discover_device &d) {
   v.community = d.community;
   for (std::uint32_t i = 0; i < d.slp_url_count; ++i) v.slp_urls.emplace_back(d.slp_urls[i]);
   v.engine_id = hex(d.engine_id, d.engine_id_length);
+  if (d.snmp_version == 3) v.snmpv3_user = v3_user;
   for (std::uint32_t i = 0; i < d.service_count; ++i) {
     const kivo_discover_service &s = d.services[i];
     DiscoveredService out;
@@ -301,6 +311,13 @@ int cmd_discover(int argc, char **argv, int first) {
     } else if (o == "no-mdns") {
       args.no_value();
       opt.mdns = false;
+    } else if (o == "no-snmpv3") {
+      args.no_value();
+      opt.snmpv3 = false;
+    } else if (o == "v3-user") {
+      opt.v3.user = args.value();
+    } else if (o == "l" || o == "a" || o == "A" || o == "x" || o == "X") {
+      (void)take_v3_option(args, o, opt.v3);
     } else if (o == "no-web") {
       args.no_value();
       opt.web = false;
@@ -337,6 +354,16 @@ int cmd_discover(int argc, char **argv, int first) {
     } else {
       args.unknown();
     }
+  }
+
+  // The v3 user's options as kivo get takes them; a saved user fills in what is not given.
+  std::optional<kivo_snmpv3_options> v3;
+  if (!opt.v3.user.empty()) {
+    if (!opt.snmpv3) args.fail("--v3-user needs the SNMPv3 search (drop --no-snmpv3)");
+    v3 = v3_options(args, opt.v3);
+  } else if (!opt.v3.level.empty() || !opt.v3.auth.empty() || !opt.v3.auth_pass.empty() ||
+             !opt.v3.priv.empty() || !opt.v3.priv_pass.empty()) {
+    args.fail("-l, -a, -A, -x and -X need --v3-user USER");
   }
 
   Session lib(opt.setup);
@@ -382,7 +409,9 @@ int cmd_discover(int argc, char **argv, int first) {
   kivo_discover_options_init(&options);
   options.searches = KIVO_DISCOVER_RANGES | (opt.broadcast ? KIVO_DISCOVER_BROADCAST : 0u) |
                      (opt.slp ? KIVO_DISCOVER_SLP : 0u) |
-                     (opt.mdns ? KIVO_DISCOVER_MDNS : 0u) | (opt.web ? KIVO_DISCOVER_WEB : 0u);
+                     (opt.mdns ? KIVO_DISCOVER_MDNS : 0u) | (opt.web ? KIVO_DISCOVER_WEB : 0u) |
+                     (opt.snmpv3 ? KIVO_DISCOVER_SNMPV3 : 0u);
+  if (v3) options.snmpv3 = &*v3;
   options.versions = opt.v2c ? KIVO_DISCOVER_V2C : KIVO_DISCOVER_V1;
   options.communities = communities.empty() ? nullptr : communities.data();
   options.community_count = static_cast<std::uint32_t>(communities.size());
@@ -396,6 +425,11 @@ int cmd_discover(int argc, char **argv, int first) {
     options.user = &bar;
   }
   std::unique_ptr<kivo_discover, HandleFree> search(kivo_discover_new(lib.targets(), &options));
+  // The pass phrases are not needed once the keys are derived.
+  for (std::string *s : {&opt.v3.auth_pass, &opt.v3.priv_pass}) {
+    std::fill(s->begin(), s->end(), '\0');
+    s->clear();
+  }
   if (!search) {
     std::fprintf(stderr, "kivo discover: cannot set up the search\n");
     return kExitFailed;
@@ -425,10 +459,10 @@ int cmd_discover(int argc, char **argv, int first) {
       const kivo_discover_device *d = kivo_discover_get(search.get(), i);
       if (device_group_include_dev(all, d->record) == 1) shown.push_back(d);
     }
-    for (const auto *d : shown) view.push_back(view_of(*d));
+    for (const auto *d : shown) view.push_back(view_of(*d, opt.v3.user));
   } else {
     for (std::uint32_t i = 0; i < kivo_discover_count(search.get()); ++i)
-      view.push_back(view_of(*kivo_discover_get(search.get(), i)));
+      view.push_back(view_of(*kivo_discover_get(search.get(), i), opt.v3.user));
   }
   print_devices(quiet.out(), view, opt.json, opt.wide);
   search.reset();

@@ -74,6 +74,7 @@ void print_devices(std::FILE *out, const std::vector<DiscoveredDevice> &devices,
           ", \"community\": " + (d.community.empty() ? "null" : json_string(d.community)) +
           ", \"slp_urls\": " + json_list(d.slp_urls) +
           ", \"engine_id\": " + (d.engine_id.empty() ? "null" : json_string(d.engine_id)) +
+          (d.snmpv3_user.empty() ? std::string() : ", \"snmpv3_user\": " + json_string(d.snmpv3_user)) +
           ", \"services\": [" + services + "]}";
       text += (first ? "\n  " : ",\n  ") + item;
       first = false;

@@ -38,6 +38,7 @@ struct DiscoveredDevice {
   std::string community;
   std::vector<std::string> slp_urls;
   std::string engine_id;           // hexadecimal; empty when none
+  std::string snmpv3_user;         // the SNMPv3 user that described it; empty when none
   std::vector<DiscoveredService> services;
 };
 
