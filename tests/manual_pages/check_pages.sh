@@ -60,7 +60,7 @@ complete_words() {  # complete_words WORD... : prints what the completion offers
 cases=(
   "kivo |discover targets get walk probe"
   "kivo t|targets"
-  "kivo discover --no-|--no-broadcast --no-slp --no-mdns --no-web"
+  "kivo discover --no-|--no-broadcast --no-slp --no-mdns --no-snmpv3 --no-web"
   "kivo targets |list add-range add-broadcast add-slp remove set"
   "+kivo targets remove |10001 20001"
   "kivo targets set 1000|10001"
