@@ -14,6 +14,18 @@ struct HandleFree {
 };
 using Handle = std::unique_ptr<kivo_discover, HandleFree>;
 
+kivo_snmpv3_options v3_user(int32_t level, const char *pass) {
+  kivo_snmpv3_options o{};
+  o.size = sizeof o;
+  o.user = "ops";
+  o.level = level;
+  o.auth_protocol = KIVO_SNMPV3_AUTH_SHA256;
+  o.auth_password = pass;
+  return o;
+}
+const kivo_snmpv3_options short_pass = v3_user(KIVO_SNMPV3_AUTH_NOPRIV, "seven77");
+const kivo_snmpv3_options bad_level = v3_user(9, "long-enough");
+
 TEST(DiscoverApi, BadOptionsAreRefused) {
   const char *empty_name[] = {""};
   const char *null_name[] = {nullptr};
@@ -42,6 +54,11 @@ TEST(DiscoverApi, BadOptionsAreRefused) {
        [](kivo_discover_options &o, const char **, const char **) { o.deadline_ms = -5; }},
       {"too many retries",
        [](kivo_discover_options &o, const char **, const char **) { o.retries = 21; }},
+      // SNMPv3 credentials are checked (and their keys derived) by kivo_discover_new.
+      {"SNMPv3 pass phrase under 8 characters",
+       [](kivo_discover_options &o, const char **, const char **) { o.snmpv3 = &short_pass; }},
+      {"SNMPv3 level unknown",
+       [](kivo_discover_options &o, const char **, const char **) { o.snmpv3 = &bad_level; }},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
@@ -81,6 +98,7 @@ TEST(DiscoverApi, NothingToSearchEndsAtOnceAndShortOptionsLeaveNewFieldsAlone) {
   o.size = offsetof(kivo_discover_options, progress);
   o.searches = KIVO_DISCOVER_RANGES;
   o.progress = [](const kivo_discover_progress *, void *) { FAIL() << "beyond the size given"; };
+  o.snmpv3 = &short_pass;  // refused if it were read
   Handle h(kivo_discover_new(range, &o));
   ASSERT_TRUE(h);
   EXPECT_EQ(kivo_discover_run(h.get()), KIVO_DISCOVER_OK);

@@ -138,6 +138,13 @@ TEST(DiscoverV3, FindsV3OnlyAgentAndDescribesItWithCredentials) {
       EXPECT_EQ(text.find("not-the-pass-phrase"), std::string::npos) << text;
     }
   }
+  // Security options without a user, and a user without the search, are usage errors.
+  for (const std::vector<std::string> &args :
+       {std::vector<std::string>{"discover", "-l", "authPriv"},
+        std::vector<std::string>{"discover", "--v3-user", kUser, "--no-snmpv3"}}) {
+    KivoResult r = run_kivo(&net.hub(), home, args);
+    EXPECT_EQ(r.status, 2) << r.err;
+  }
 }
 
 }  // namespace
