@@ -236,7 +236,9 @@ void Snmpv3Search::described(Describe &d, const snmp_pdu &pdu) {
     if (same_name(v, names[6])) device->device_id_standard = bounded_text(v);
     if (same_name(v, names[7])) device->device_id_private = bounded_text(v);
   }
-  device->snmp_version = SNMP_VERSION_3;
+  // A device that answered v1/v2c as well keeps the version and community it answered
+  // with; the names are the same.
+  if (device->snmp_version < 0) device->snmp_version = SNMP_VERSION_3;
   context_.book->changed(*device);
 }
 
