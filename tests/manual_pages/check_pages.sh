@@ -58,7 +58,8 @@ complete_words() {  # complete_words WORD... : prints what the completion offers
     printf "%s\n" "${COMPREPLY[@]}"' "$completion" "$@"
 }
 cases=(
-  "kivo |discover targets get walk probe"
+  "kivo |discover targets get walk probe credentials"
+  "kivo credentials |list add remove"
   "kivo t|targets"
   "kivo discover --no-|--no-broadcast --no-slp --no-mdns --no-snmpv3 --no-web"
   "kivo targets |list add-range add-broadcast add-slp remove set"

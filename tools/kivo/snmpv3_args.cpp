@@ -37,7 +37,9 @@ const char kCredentialsHelp[] =
     "\n"
     "Options of add:\n"
     "  -l LEVEL -a PROTOCOL -A PASSPHRASE -x PROTOCOL -X PASSPHRASE  as for kivo get\n"
-    "  -h, --help     this text\n";
+    "  -h, --help     this text\n"
+    "\n"
+    "Exit status: 0 done, 1 the file could not be read or written, 2 bad arguments.\n";
 
 struct Entry {
   std::string user, level, auth, auth_pass, priv, priv_pass;
@@ -187,7 +189,7 @@ int cmd_credentials(int argc, char **argv, int first) {
       operands.push_back(operand);
     } else if (opt == "h" || opt == "help") {
       args.no_value();
-      std::fputs(kCredentialsHelp, stdout);
+      put(stdout, tr(kCredentialsHelp));
       return kExitOk;
     } else if (opt == "save-credentials" || !take_v3_option(args, opt, v3)) {
       args.unknown();
