@@ -74,9 +74,9 @@ extern "C" KIVO8_API kivo_discover *kivo_discover_new(ifinfo *targets,
     ifinfo *list = targets != nullptr ? targets : ifinfo_getat(nullptr, 0);
     auto engine = std::make_unique<Engine>(list, std::move(o));
     if (!engine->ok()) return nullptr;
-    auto *handle = new kivo_discover;
+    auto handle = std::make_unique<kivo_discover>();
     handle->engine = std::move(engine);
-    return handle;
+    return handle.release();
   });
 }
 

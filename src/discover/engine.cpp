@@ -175,7 +175,7 @@ void Engine::finalize(Entry &e) {
     d.kind = d.snmp_version >= 0 ? Kind::kOther : Kind::kPrinterNoSnmp;
 
   e.record.target = const_cast<ifinfo *>(d.target);
-  std::snprintf(e.record.product, sizeof e.record.product, "%s", d.product_name.c_str());
+  (void)std::snprintf(e.record.product, sizeof e.record.product, "%s", d.product_name.c_str());
   if (d.kind == Kind::kPrinter) {
     e.info.type = DEVICE_TYPE_STDMIB;
     e.record.info = &e.info;

@@ -36,7 +36,7 @@ bool is_browse_name(const DnsName &name) {
 // RFC 5952 text: lower-case hex, the longest run of two or more zero groups as "::".
 std::string ipv6_text(const std::uint8_t a[16]) {
   std::uint16_t g[8];
-  for (int i = 0; i < 8; ++i) g[i] = static_cast<std::uint16_t>(a[2 * i] << 8 | a[2 * i + 1]);
+  for (std::size_t i = 0; i < 8; ++i) g[i] = static_cast<std::uint16_t>(a[2 * i] << 8 | a[2 * i + 1]);
   int best = -1, best_len = 0;
   for (int i = 0; i < 8;) {
     if (g[i] != 0) {

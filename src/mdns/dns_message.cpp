@@ -158,7 +158,7 @@ bool same_name(const DnsName &a, const DnsName &b) {
 }
 
 std::optional<Message> decode_message(std::span<const std::uint8_t> datagram, DecodeError *error) {
-  DecodeError scratch;
+  DecodeError scratch = DecodeError::None;
   DecodeError &err = error != nullptr ? *error : scratch;
   err = DecodeError::None;
   auto refuse = [&](DecodeError why) -> std::optional<Message> {

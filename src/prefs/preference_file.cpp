@@ -119,7 +119,9 @@ bool remove_stale_temps(const std::string &path) {
   std::vector<std::string> stale;
   for (;;) {
     errno = 0;
-    const dirent *entry = ::readdir(d.get());
+    // readdir on a directory stream of our own is safe beside other threads.
+    // cppcheck-suppress readdirCalled
+    const dirent *entry = ::readdir(d.get());  // NOLINT(concurrency-mt-unsafe)
     if (entry == nullptr) {
       if (errno != 0) return false;
       break;

@@ -53,8 +53,8 @@ class Prepared {
  public:
   Prepared() noexcept = default;
   Prepared(const Prepared &) noexcept {}
-  Prepared &operator=(const Prepared &) noexcept {
-    reset();
+  Prepared &operator=(const Prepared &other) noexcept {
+    if (this != &other) reset();
     return *this;
   }
   ~Prepared() { reset(); }
