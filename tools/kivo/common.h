@@ -150,5 +150,6 @@ int cmd_get(int argc, char **argv, int first, bool walk);
 int cmd_probe(int argc, char **argv, int first);
 int cmd_targets(int argc, char **argv, int first);
 int cmd_discover(int argc, char **argv, int first);
+int cmd_report(int argc, char **argv, int first);
 
 }  // namespace kivo
