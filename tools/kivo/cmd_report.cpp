@@ -58,11 +58,17 @@ const char kReportHelp[] =
 // The largest saved list read.
 constexpr std::size_t kMaxListBytes = std::size_t{256} << 20;
 
+std::string errno_text(int e) {
+  char buf[256] = {};
+  // The GNU strerror_r returns the text, in `buf` or in a static string.
+  return strerror_r(e, buf, sizeof buf);
+}
+
 std::string utc_text(std::time_t t) {
   std::tm tm{};
   gmtime_r(&t, &tm);
   char buf[64];
-  std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M UTC", &tm);
+  if (std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M UTC", &tm) == 0) return "";
   return buf;
 }
 
@@ -101,7 +107,7 @@ std::optional<std::string> read_list(const std::string &path, std::string &error
   if (path != "-") {
     file.open(path, std::ios::binary);
     if (!file) {
-      error = std::strerror(errno);
+      error = errno_text(errno);
       return std::nullopt;
     }
     in = &file;
@@ -131,7 +137,7 @@ std::string site_of(const std::string &path) {
 }
 
 struct FileClose {
-  void operator()(std::FILE *f) const { std::fclose(f); }
+  void operator()(std::FILE *f) const { (void)std::fclose(f); }
 };
 using File = std::unique_ptr<std::FILE, FileClose>;
 
@@ -139,7 +145,7 @@ using File = std::unique_ptr<std::FILE, FileClose>;
 class StdoutTo {
  public:
   explicit StdoutTo(std::FILE *to) {
-    std::fflush(stdout);
+    (void)std::fflush(stdout);
     saved_ = dup(STDOUT_FILENO);
     if (saved_ >= 0 && dup2(fileno(to), STDOUT_FILENO) < 0) {
       close(saved_);
@@ -148,7 +154,7 @@ class StdoutTo {
   }
   ~StdoutTo() {
     if (saved_ < 0) return;
-    std::fflush(stdout);
+    (void)std::fflush(stdout);
     dup2(saved_, STDOUT_FILENO);
     close(saved_);
   }
@@ -172,6 +178,7 @@ std::optional<std::string> discover_json(const std::vector<std::string> &options
   std::vector<std::string> words = {"kivo", "discover", "--json"};
   words.insert(words.end(), options.begin(), options.end());
   std::vector<char *> argv;
+  argv.reserve(words.size() + 1);
   for (std::string &w : words) argv.push_back(w.data());
   argv.push_back(nullptr);
   {
@@ -206,7 +213,7 @@ bool write_page(const std::string &path, const std::string &page) {
   const std::string part = path + ".part" + std::to_string(getpid());
   File f(std::fopen(part.c_str(), "wb"));
   if (!f) {
-    put(stderr, "kivo report: cannot write '" + safe_text(part) + "': " + std::strerror(errno) + "\n");
+    put(stderr, "kivo report: cannot write '" + safe_text(part) + "': " + errno_text(errno) + "\n");
     return false;
   }
   bool ok = std::fwrite(page.data(), 1, page.size(), f.get()) == page.size();
@@ -214,8 +221,8 @@ bool write_page(const std::string &path, const std::string &page) {
   ok = fsync(fileno(f.get())) == 0 && ok;
   ok = std::fclose(f.release()) == 0 && ok;
   if (ok && std::rename(part.c_str(), path.c_str()) == 0) return true;
-  put(stderr, "kivo report: cannot write '" + safe_text(path) + "': " + std::strerror(errno) + "\n");
-  std::remove(part.c_str());
+  put(stderr, "kivo report: cannot write '" + safe_text(path) + "': " + errno_text(errno) + "\n");
+  (void)std::remove(part.c_str());
   return false;
 }
 
