@@ -181,6 +181,7 @@ table.devices thead{position:absolute;width:1px;height:1px;overflow:hidden;clip:
 table.devices tr{border:1px solid var(--line);border-radius:4px;margin-bottom:.6rem}
 table.devices td{border:0;padding:.2rem .5rem}
 table.devices td::before{content:attr(data-label);display:block;color:var(--muted);font-size:.8em}
+table.devices td:empty{display:none}
 }
 @page{size:A4;margin:12mm}
 @media print{
