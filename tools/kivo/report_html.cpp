@@ -423,13 +423,16 @@ const char *colorant_css(std::string_view colorant) {
   std::string name = lower_ascii(colorant);
   for (char &c : name)
     if (!(c >= 'a' && c <= 'z')) c = ' ';
-  name = " " + name + " ";
+  name.insert(name.begin(), ' ');
+  name.push_back(' ');
   for (const ColorantRule &rule : kColorants) {
     std::string_view words = rule.words;
     bool all = true;
     while (!words.empty() && all) {
       const auto space = words.find(' ');
-      const std::string word = " " + std::string(words.substr(0, space)) + " ";
+      std::string word(1, ' ');
+      word.append(words.substr(0, std::min(space, words.size())));
+      word.push_back(' ');
       all = name.find(word) != std::string::npos;
       words = space == std::string_view::npos ? std::string_view() : words.substr(space + 1);
     }
