@@ -162,10 +162,11 @@ tr.attention{background:var(--attn-bg)}
 .muted,.sub{color:var(--muted);font-weight:normal;font-size:.9em}
 ul{list-style:none;margin:0;padding:0}
 .problem{color:var(--attn)}
-.supplies{min-width:17rem}
-.supplies li{display:grid;grid-template-columns:minmax(5rem,1fr) 5rem 5.5rem;gap:.4rem;align-items:center}
+.supplies{min-width:14rem}
+.supplies li{display:grid;grid-template-columns:minmax(4rem,1fr) 4rem 5.5rem;gap:.4rem;align-items:center}
+.uris{overflow-wrap:anywhere;min-width:8rem}
 .supplies li>span:last-child{white-space:nowrap}
-.bar{display:inline-block;height:.7rem;width:5rem;background:var(--track);border:1px solid var(--line);
+.bar{display:inline-block;height:.7rem;width:4rem;background:var(--track);border:1px solid var(--line);
 border-radius:2px;overflow:hidden;print-color-adjust:exact;-webkit-print-color-adjust:exact}
 .fill{display:block;height:100%}
 .bar.vague{background:repeating-linear-gradient(45deg,var(--track) 0 4px,var(--line) 4px 8px)}
@@ -175,7 +176,7 @@ white-space:nowrap;border:0}
 details{margin-top:1rem}
 summary{cursor:pointer;font-weight:600}
 footer{color:var(--muted);font-size:.85em}
-@media (max-width:760px){
+@media (max-width:900px){
 table.devices,table.devices tbody,table.devices tr,table.devices th,table.devices td{display:block;width:100%}
 table.devices thead{position:absolute;width:1px;height:1px;overflow:hidden;clip:rect(0 0 0 0)}
 table.devices tr{border:1px solid var(--line);border-radius:4px;margin-bottom:.6rem}
@@ -348,7 +349,7 @@ void write_links_cell(std::string &out, const Device &d) {
   for (const Endpoint &e : d.endpoints)
     if (!e.uri.empty()) uris.push_back(e.uri);
   for (const std::string &u : d.slp_urls) uris.push_back(u);
-  if (!uris.empty()) out += "<ul>";
+  if (!uris.empty()) out += "<ul class=\"uris\">";
   each_capped(uris, out, [&](const std::string &u) {
     if (auto href = link_target(u))
       out += "<li><a rel=\"noreferrer\" href=\"" + *href + "\">" + cell_text(u) + "</a></li>";
