@@ -85,7 +85,8 @@ TEST_F(ReportBrowser, DocumentHasARowPerDeviceAndRunsNoDeviceScript) {
                                              "<script>document.title='pwned'</script> needs attention",
                                              "Acme Jet 400",
                                              "Acme Jet 100",
-                                             "SNMP Disabled Device"};
+                                             "SNMP Disabled Device",
+                                             "x"};
   ASSERT_EQ(names.size(), expected.size());
   for (std::size_t i = 0; i < names.size(); ++i) EXPECT_EQ(names[i].rfind(expected[i], 0), 0u) << names[i];
   EXPECT_EQ(first_cells(info, 1), std::vector<std::string>{"gw"}) << "the other devices, folded";

@@ -281,8 +281,9 @@ TEST(ReportPage, RowsNeedingAttentionComeFirstThenByLocationAndName) {
   const auto &jet300 = info["tables"][0][2];
   EXPECT_NE(jet300[4].get<std::string>().find("Yellow Toner5 % (low)"), std::string::npos) << jet300[4];
   EXPECT_NE(jet300[4].get<std::string>().find("Drumunknown"), std::string::npos) << jet300[4];
+  // The web page of the Jet 100 (its web server answered) comes last.
   EXPECT_EQ(info["hrefs"], (nlohmann::json{"ipps://10.1.0.6/ipp/print", "ipp://10.1.0.5:631/ipp/print",
-                                           "socket://10.1.0.5:9100"}));
+                                           "socket://10.1.0.5:9100", "http://10.1.0.5/"}));
   const auto &jet200 = info["tables"][0][1];
   EXPECT_NE(jet200[3].get<std::string>().find("out of toner"), std::string::npos) << jet200[3];
   EXPECT_NE(jet200[3].get<std::string>().find("paper jam"), std::string::npos) << jet200[3];
@@ -291,7 +292,8 @@ TEST(ReportPage, RowsNeedingAttentionComeFirstThenByLocationAndName) {
 }
 
 // Every device text of the hostile list (and one more with invalid UTF-8 and 10,000
-// characters) lands as text: no element, attribute, link or style of its making.
+// characters) lands as text: no element, attribute, link or style of its making; an
+// address that is no IPv4 address makes no web page link.
 TEST(ReportPage, HostileTextsBringNoMarkup) {
   TempDir scratch;
   std::vector<Device> devices = report_devices({"hostile.json"});
@@ -327,7 +329,7 @@ TEST(ReportPage, HostileTextsBringNoMarkup) {
   }
   EXPECT_EQ(info["title"], "Printer report");
   ASSERT_EQ(info["tables"].size(), 1u);
-  ASSERT_EQ(info["tables"][0].size(), 2u);
+  ASSERT_EQ(info["tables"][0].size(), 3u);
   // The texts arrive as text, cut to their limit.
   const std::string name = info["tables"][0][0][0];
   EXPECT_EQ(name.rfind("<script>document.title='pwned'</script>", 0), 0u) << name;

@@ -343,6 +343,23 @@ void write_supplies_cell(std::string &out, const Device &d) {
   out += "</ul></td>";
 }
 
+// Dotted-decimal IPv4 text, the only form of address a web page link is made from.
+bool dotted_ipv4(std::string_view s) {
+  int parts = 0;
+  std::size_t digits = 0;
+  for (char c : s) {
+    if (c >= '0' && c <= '9') {
+      if (++digits > 3) return false;
+    } else if (c == '.' && digits > 0) {
+      ++parts;
+      digits = 0;
+    } else {
+      return false;
+    }
+  }
+  return parts == 3 && digits > 0;
+}
+
 void write_links_cell(std::string &out, const Device &d) {
   out += "<td data-label=\"Print URIs\">";
   std::vector<std::string> uris;
@@ -357,6 +374,8 @@ void write_links_cell(std::string &out, const Device &d) {
       out += "<li>" + cell_text(u) + "</li>";
   });
   if (!uris.empty()) out += "</ul>";
+  if (d.web_server && *d.web_server && dotted_ipv4(d.address))
+    out += "<div><a rel=\"noreferrer\" href=\"http://" + d.address + "/\">web page</a></div>";
   if (d.driverless && *d.driverless) out += "<div class=\"sub\">driverless</div>";
   out += "</td>";
 }

@@ -58,6 +58,7 @@ struct Device {
   std::vector<Endpoint> endpoints;
   std::vector<std::string> slp_urls;
   std::optional<bool> driverless;
+  std::optional<bool> web_server;      // a web server answered at `address`
   std::optional<bool> reachable;       // false: it did not answer when asked for status
 };
 

@@ -122,6 +122,7 @@ Device device_of(const json &d, const std::string &site) {
                                  text_of(e, "tls_sha256")});
   out.slp_urls = texts_of(d, "slp_urls");
   out.driverless = flag_of(d, "driverless");
+  out.web_server = flag_of(d, "web_server");
   out.reachable = flag_of(d, "reachable");
   if (!site.empty()) out.sites.push_back(site);
   return out;
@@ -157,6 +158,7 @@ void merge_one(Device &a, Device &&b) {
       a.endpoints.push_back(std::move(e));
   if (b.page_count && (!a.page_count || *b.page_count > *a.page_count)) a.page_count = b.page_count;
   if (!a.driverless) a.driverless = b.driverless;
+  if (!a.web_server || (b.web_server && *b.web_server)) a.web_server = b.web_server;
   // Answering anywhere is answering.
   if (b.reachable && (!a.reachable || *b.reachable)) a.reachable = b.reachable;
 }
