@@ -4,8 +4,9 @@
 #   check_page.py strict FILE   {"errors": [...]}: the strict parser's complaints
 #   check_page.py inspect FILE  the page's title, elements, attributes, links, styles and
 #                               the rows of its tables (the texts of their cells)
-#   check_page.py png FILE      width, height and the number of distinct pixels of a
-#                               PNG (8-bit RGB or RGBA, as Chromium writes them)
+#   check_page.py png FILE      width, height, the number of distinct pixels and the
+#                               mean brightness (0-255) of a PNG (8-bit RGB or RGBA, as
+#                               Chromium writes them)
 import json
 import struct
 import sys
@@ -81,6 +82,7 @@ def png(path):
     stride = width * channels
     previous = bytearray(stride)
     colours = set()
+    brightness, samples = 0, 0
     pos = 0
     for _ in range(height):
         kind, line = raw[pos], bytearray(raw[pos + 1:pos + 1 + stride])
@@ -101,8 +103,11 @@ def png(path):
                 line[i] = (line[i] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 255
         for x in range(0, stride, channels * 4):  # every fourth pixel is plenty
             colours.add(bytes(line[x:x + 3]))
+            brightness += line[x] + line[x + 1] + line[x + 2]
+            samples += 3
         previous = line
-    return {'width': width, 'height': height, 'colours': len(colours)}
+    return {'width': width, 'height': height, 'colours': len(colours),
+            'brightness': brightness // max(samples, 1)}
 
 
 if __name__ == '__main__':

@@ -99,20 +99,24 @@ TEST_F(ReportBrowser, DocumentHasARowPerDeviceAndRunsNoDeviceScript) {
   EXPECT_EQ(row[7], "ACM100-0001");
 }
 
-TEST_F(ReportBrowser, ScreenshotsWideAndNarrowAreNotBlank) {
+// Wide and narrow windows, in the light and the dark colour scheme (which the browser
+// takes from its own setting, as it would from the desktop's).
+TEST_F(ReportBrowser, ScreenshotsWideNarrowAndDarkAreNotBlank) {
   const std::string page = scratch_.file("mixed.html");
   write_text(page, mixed_page());
   struct Case {
     const char *name;
-    const char *size;
+    const char *options;
     int width;
-  } cases[] = {{"report-wide.png", "1280,1000", 1280}, {"report-narrow.png", "400,1200", 400}};
+    bool dark;
+  } cases[] = {{"report-wide.png", "--window-size=1280,1000", 1280, false},
+               {"report-narrow.png", "--window-size=400,1200", 400, false},
+               {"report-dark.png", "--window-size=1280,1000 --force-dark-mode", 1280, true}};
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
     const std::string shot = artefact(c.name);
     std::remove(shot.c_str());
-    ASSERT_EQ(chromium(scratch_, page, std::string("--hide-scrollbars --window-size=") + c.size +
-                                           " --screenshot=" + quote(shot),
+    ASSERT_EQ(chromium(scratch_, page, std::string("--hide-scrollbars ") + c.options + " --screenshot=" + quote(shot),
                        scratch_.file("shot.out")),
               0)
         << read_all(scratch_.file("chromium.log"));
@@ -121,6 +125,10 @@ TEST_F(ReportBrowser, ScreenshotsWideAndNarrowAreNotBlank) {
     EXPECT_EQ(png["width"], c.width) << png;
     // A blank page is one colour; text, bars and row shading make many.
     EXPECT_GT(png["colours"].get<int>(), 20) << png;
+    if (c.dark)
+      EXPECT_LT(png["brightness"].get<int>(), 100) << png;
+    else
+      EXPECT_GT(png["brightness"].get<int>(), 180) << png;
   }
 }
 

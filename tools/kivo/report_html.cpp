@@ -144,7 +144,7 @@ const char kStyle[] = R"css(
 :root{color-scheme:light dark;--bg:#fff;--fg:#1b1b1b;--muted:#5b5b5b;--line:#d4d4d4;
 --head:#f2f2f2;--attn-bg:#fff3e0;--attn:#9a3b00;--track:#e4e4e4;--link:#0b57b0}
 @media (prefers-color-scheme:dark){:root{--bg:#16181b;--fg:#e6e6e6;--muted:#a8a8a8;
---line:#3a3d42;--head:#22252a;--attn-bg:#3a2614;--attn:#ffb36b;--track:#3a3d42;--link:#8ab4f8}}
+--line:#3a3d42;--head:#22252a;--attn-bg:#3a2614;--attn:#ffb36b;--track:#767b84;--link:#8ab4f8}}
 *{box-sizing:border-box}
 body{margin:0;padding:1rem;background:var(--bg);color:var(--fg);
 font:14px/1.4 system-ui,-apple-system,"Segoe UI",Roboto,"Noto Sans",sans-serif}
@@ -161,6 +161,7 @@ tr.attention{background:var(--attn-bg)}
 .flag{display:inline-block;color:var(--attn);font-weight:600;font-size:.85em}
 .muted,.sub{color:var(--muted);font-weight:normal;font-size:.9em}
 ul{list-style:none;margin:0;padding:0}
+bdi{overflow-wrap:anywhere}
 .problem{color:var(--attn)}
 .supplies{min-width:14rem}
 .supplies li{display:grid;grid-template-columns:minmax(4rem,1fr) 4rem 5.5rem;gap:.4rem;align-items:center}
