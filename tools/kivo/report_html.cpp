@@ -102,8 +102,17 @@ std::string lower_ascii(std::string_view s) {
 }
 
 // Device text in element content: escaped, and isolated so that right-to-left text in a
-// name keeps to its own box.
-std::string cell_text(std::string_view s) { return s.empty() ? std::string() : "<bdi>" + html_text(s) + "</bdi>"; }
+// name keeps to its own box. A word too long for a column may break anywhere; shorter
+// words keep whole, so that serial numbers and codes stay readable.
+std::string cell_text(std::string_view s) {
+  if (s.empty()) return {};
+  std::size_t word = 0, longest = 0;
+  for (char c : s) {
+    word = c == ' ' ? 0 : word + 1;
+    longest = std::max(longest, word);
+  }
+  return (longest > 24 ? "<bdi class=\"w\">" : "<bdi>") + html_text(s) + "</bdi>";
+}
 
 // Alerts of these severities are notes, not problems (a printer saving energy, say).
 const char *const kCalmSeverities[] = {"other", "info", "informational", ""};
@@ -161,7 +170,7 @@ tr.attention{background:var(--attn-bg)}
 .flag{display:inline-block;color:var(--attn);font-weight:600;font-size:.85em}
 .muted,.sub{color:var(--muted);font-weight:normal;font-size:.9em}
 ul{list-style:none;margin:0;padding:0}
-bdi{overflow-wrap:anywhere}
+.w{overflow-wrap:anywhere}
 .problem{color:var(--attn)}
 .supplies{min-width:14rem}
 .supplies li{display:grid;grid-template-columns:minmax(4rem,1fr) 4rem 5.5rem;gap:.4rem;align-items:center}
