@@ -102,7 +102,7 @@ TEST(KivoOptions, VersionComesFromTheBuild) {
 // locale names none, Latin-1 bytes under a Latin-1 locale.
 TEST(KivoLanguage, HelpAndMessagesInGermanInTheTerminalsEncoding) {
   TempDir home;
-  for (const char *command : {"", "discover", "targets", "get", "walk", "probe"}) {
+  for (const char *command : {"", "discover", "targets", "get", "walk", "probe", "report"}) {
     SCOPED_TRACE(command);
     std::vector<std::string> args;
     if (*command != '\0') args.push_back(command);
