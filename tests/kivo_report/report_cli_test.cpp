@@ -76,6 +76,8 @@ TEST(KivoReport, MistakesAreReported) {
        {"report", "--from", fixture_path("site-a.json"), "--range", "10.0.0.0/24"}, 2,
        "kivo report: '--range' is an option of the search, which --from replaces\n"
        "Try 'kivo report --help'.\n"},
+      {"an operand with --from accepted", {"report", "--from", fixture_path("site-a.json"), "--", "x"}, 2,
+       "kivo report: unexpected argument 'x'\nTry 'kivo report --help'.\n"},
       {"an unknown option is blamed on discover", {"report", "--bogus"}, 2,
        "kivo report: unknown option --bogus\nTry 'kivo report --help'.\n"},
       {"-o without a file accepted", {"report", "-o"}, 2,

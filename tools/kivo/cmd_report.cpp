@@ -298,7 +298,10 @@ int cmd_report(int argc, char **argv, int first) {
         ++i;
         continue;
       }
-      if (passed[i].rfind("--lang=", 0) == 0 || passed[i].rfind("--datadir=", 0) == 0) continue;
+      if (passed[i].rfind("--lang=", 0) == 0 || passed[i].rfind("--datadir=", 0) == 0 || passed[i] == "--")
+        continue;
+      if (passed[i].size() < 2 || passed[i][0] != '-')
+        throw UsageError("report", "unexpected argument '" + passed[i] + "'");
       throw UsageError("report", "'" + passed[i] + "' is an option of the search, which --from replaces");
     }
   }
