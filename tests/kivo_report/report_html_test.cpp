@@ -289,6 +289,12 @@ TEST(ReportPage, RowsNeedingAttentionComeFirstThenByLocationAndName) {
   EXPECT_NE(jet200[3].get<std::string>().find("paper jam"), std::string::npos) << jet200[3];
   EXPECT_NE(jet200[3].get<std::string>().find("critical: Toner empty"), std::string::npos) << jet200[3];
   EXPECT_EQ(info["title"], "Printer report");
+  // Whatever slipped through, the page's own policy forbids scripts and loads from
+  // elsewhere; the encoding is declared, not left to the browser's guess.
+  EXPECT_EQ(page.rfind("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n", 0), 0u);
+  EXPECT_NE(page.find("<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
+                      "style-src 'unsafe-inline'; img-src data:; base-uri 'none'; form-action 'none'\">"),
+            std::string::npos);
 }
 
 // Every device text of the hostile list (and one more with invalid UTF-8 and 10,000
