@@ -128,9 +128,10 @@ bool low_supply(const Supply &s) {
   return p && *p < kLowSupplyPercent;
 }
 
-bool unreachable(const Device &d) {
-  return (d.reachable && !*d.reachable) || lower_ascii(d.device_status) == "down";
-}
+bool no_answer(const Device &d) { return d.reachable && !*d.reachable; }
+
+// No answer to the status questions, or a device that says it is down.
+bool unreachable(const Device &d) { return no_answer(d) || lower_ascii(d.device_status) == "down"; }
 
 std::string plural(std::size_t n, const char *one, const char *many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
@@ -300,7 +301,7 @@ void write_address_cell(std::string &out, const Device &d) {
 
 void write_state_cell(std::string &out, const Device &d) {
   out += "<td data-label=\"State\">";
-  if (unreachable(d)) out += "<div class=\"problem\">no answer</div>";
+  if (no_answer(d)) out += "<div class=\"problem\">no answer</div>";
   std::string state = d.state;
   if (!d.device_status.empty() && lower_ascii(d.device_status) != lower_ascii(d.state))
     state += (state.empty() ? "" : ", ") + d.device_status;
@@ -322,7 +323,7 @@ void write_state_cell(std::string &out, const Device &d) {
     });
     out += "</ul>";
   }
-  if (d.errors.empty() && d.alerts.empty() && state.empty() && !unreachable(d))
+  if (d.errors.empty() && d.alerts.empty() && state.empty() && !no_answer(d))
     out += "<span class=\"muted\">not reported</span>";
   out += "</td>";
 }

@@ -97,7 +97,8 @@ const char *colorant_css(std::string_view colorant);
 std::string error_words(std::string_view name);
 
 bool is_printer(const Device &d);
-// Errors, alerts, a supply below kLowSupplyPercent, or no answer.
+// Errors; alerts other than notes (severity "other", "info" or none); a supply below
+// kLowSupplyPercent; no answer (reachable false) or a device status "down".
 bool needs_attention(const Device &d);
 // The order of the page: devices needing attention first, then by location, then name,
 // then address.
