@@ -14,16 +14,16 @@
 
 namespace {
 
-using kivo8::status::oid::Oid;
+using Oid = std::vector<std::uint32_t>;
 
-const Oid *const kRoots[] = {
-    &kivo8::status::oid::kSysUpTime,        &kivo8::status::oid::kSysContact,
-    &kivo8::status::oid::kSysLocation,      &kivo8::status::oid::kIfPhysAddress,
-    &kivo8::status::oid::kIpAdEntIfIndex,   &kivo8::status::oid::kHrDeviceStatus,
-    &kivo8::status::oid::kHrPrinterStatus,  &kivo8::status::oid::kHrPrinterErrorState,
-    &kivo8::status::oid::kPrtSerial,        &kivo8::status::oid::kPrtLifeCount,
-    &kivo8::status::oid::kPrtSuppliesEntry, &kivo8::status::oid::kPrtColorantValue,
-    &kivo8::status::oid::kPrtConsoleText,   &kivo8::status::oid::kPrtAlertEntry,
+const kivo8::status::oid::Name kRoots[] = {
+    kivo8::status::oid::kSysUpTime,        kivo8::status::oid::kSysContact,
+    kivo8::status::oid::kSysLocation,      kivo8::status::oid::kIfPhysAddress,
+    kivo8::status::oid::kIpAdEntIfIndex,   kivo8::status::oid::kHrDeviceStatus,
+    kivo8::status::oid::kHrPrinterStatus,  kivo8::status::oid::kHrPrinterErrorState,
+    kivo8::status::oid::kPrtSerial,        kivo8::status::oid::kPrtLifeCount,
+    kivo8::status::oid::kPrtSuppliesEntry, kivo8::status::oid::kPrtColorantValue,
+    kivo8::status::oid::kPrtConsoleText,   kivo8::status::oid::kPrtAlertEntry,
 };
 constexpr std::uint8_t kTypes[] = {0x02, 0x04, 0x41, 0x42, 0x43, 0x80, 0x81, 0x05};
 
@@ -38,7 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   while (!in.empty() && bindings.size() < 20000) {
     auto root = in.u8(), count = in.u8(), type = in.u8(), length = in.u8();
     if (!root || !count || !type || !length) break;
-    Oid name = *kRoots[*root % std::size(kRoots)];
+    auto root_name = kRoots[*root % std::size(kRoots)];
+    Oid name(root_name.begin(), root_name.end());
     if ((*root & 0x80) != 0 && !name.empty()) name.pop_back();  // names outside the objects
     for (int i = 0; i < *count % 6; ++i) {
       auto sub = in.u8();

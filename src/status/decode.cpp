@@ -14,23 +14,6 @@
 
 namespace kivo8::status {
 
-namespace oid {
-const Oid kSysUpTime{1, 3, 6, 1, 2, 1, 1, 3, 0};
-const Oid kSysContact{1, 3, 6, 1, 2, 1, 1, 4, 0};
-const Oid kSysLocation{1, 3, 6, 1, 2, 1, 1, 6, 0};
-const Oid kIfPhysAddress{1, 3, 6, 1, 2, 1, 2, 2, 1, 6};
-const Oid kIpAdEntIfIndex{1, 3, 6, 1, 2, 1, 4, 20, 1, 2};
-const Oid kHrDeviceStatus{1, 3, 6, 1, 2, 1, 25, 3, 2, 1, 5};
-const Oid kHrPrinterStatus{1, 3, 6, 1, 2, 1, 25, 3, 5, 1, 1};
-const Oid kHrPrinterErrorState{1, 3, 6, 1, 2, 1, 25, 3, 5, 1, 2};
-const Oid kPrtSerial{1, 3, 6, 1, 2, 1, 43, 5, 1, 1, 17};
-const Oid kPrtLifeCount{1, 3, 6, 1, 2, 1, 43, 10, 2, 1, 4};
-const Oid kPrtSuppliesEntry{1, 3, 6, 1, 2, 1, 43, 11, 1, 1};
-const Oid kPrtColorantValue{1, 3, 6, 1, 2, 1, 43, 12, 1, 1, 4};
-const Oid kPrtConsoleText{1, 3, 6, 1, 2, 1, 43, 16, 5, 1, 2};
-const Oid kPrtAlertEntry{1, 3, 6, 1, 2, 1, 43, 18, 1, 1};
-}  // namespace oid
-
 namespace {
 
 constexpr std::uint8_t kInteger = 0x02;
@@ -44,7 +27,7 @@ constexpr std::int32_t kClassReceptacle = 4;
 
 // The sub-identifiers after `prefix`, or nothing when the name does not start with it.
 std::optional<std::span<const std::uint32_t>> below(std::span<const std::uint32_t> name,
-                                                     const oid::Oid &prefix) {
+                                                     oid::Name prefix) {
   if (name.size() < prefix.size() || !std::equal(prefix.begin(), prefix.end(), name.begin()))
     return std::nullopt;
   return name.subspan(prefix.size());

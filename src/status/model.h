@@ -72,18 +72,24 @@ Status decode(std::span<const Binding> bindings, std::uint32_t address);
 
 // The object identifiers the decoder reads, for the reader and the tests.
 namespace oid {
-using Oid = std::vector<std::uint32_t>;
-extern const Oid kSysUpTime, kSysContact, kSysLocation;
-extern const Oid kIfPhysAddress;     // column, indexed by ifIndex
-extern const Oid kIpAdEntIfIndex;    // column, indexed by the address
-extern const Oid kHrDeviceStatus;    // column, indexed by hrDeviceIndex
-extern const Oid kHrPrinterStatus, kHrPrinterErrorState;
-extern const Oid kPrtSerial;         // prtGeneralSerialNumber
-extern const Oid kPrtLifeCount;      // prtMarkerLifeCount
-extern const Oid kPrtSuppliesEntry;  // columns 2 .. 9 below it
-extern const Oid kPrtColorantValue;
-extern const Oid kPrtConsoleText;
-extern const Oid kPrtAlertEntry;     // columns 2 .. 8 below it
+using Name = std::span<const std::uint32_t>;
+inline constexpr std::uint32_t kSysUpTime[] = {1, 3, 6, 1, 2, 1, 1, 3, 0};
+inline constexpr std::uint32_t kSysContact[] = {1, 3, 6, 1, 2, 1, 1, 4, 0};
+inline constexpr std::uint32_t kSysLocation[] = {1, 3, 6, 1, 2, 1, 1, 6, 0};
+// Columns, indexed by ifIndex, by the IPv4 address, by hrDeviceIndex.
+inline constexpr std::uint32_t kIfPhysAddress[] = {1, 3, 6, 1, 2, 1, 2, 2, 1, 6};
+inline constexpr std::uint32_t kIpAdEntIfIndex[] = {1, 3, 6, 1, 2, 1, 4, 20, 1, 2};
+inline constexpr std::uint32_t kHrDeviceStatus[] = {1, 3, 6, 1, 2, 1, 25, 3, 2, 1, 5};
+inline constexpr std::uint32_t kHrPrinterEntry[] = {1, 3, 6, 1, 2, 1, 25, 3, 5, 1};
+inline constexpr std::uint32_t kHrPrinterStatus[] = {1, 3, 6, 1, 2, 1, 25, 3, 5, 1, 1};
+inline constexpr std::uint32_t kHrPrinterErrorState[] = {1, 3, 6, 1, 2, 1, 25, 3, 5, 1, 2};
+inline constexpr std::uint32_t kPrtSerial[] = {1, 3, 6, 1, 2, 1, 43, 5, 1, 1, 17};
+inline constexpr std::uint32_t kPrtLifeCount[] = {1, 3, 6, 1, 2, 1, 43, 10, 2, 1, 4};
+// prtMarkerSuppliesEntry and prtAlertEntry: their columns (2 .. 9) follow.
+inline constexpr std::uint32_t kPrtSuppliesEntry[] = {1, 3, 6, 1, 2, 1, 43, 11, 1, 1};
+inline constexpr std::uint32_t kPrtColorantValue[] = {1, 3, 6, 1, 2, 1, 43, 12, 1, 1, 4};
+inline constexpr std::uint32_t kPrtConsoleText[] = {1, 3, 6, 1, 2, 1, 43, 16, 5, 1, 2};
+inline constexpr std::uint32_t kPrtAlertEntry[] = {1, 3, 6, 1, 2, 1, 43, 18, 1, 1};
 }  // namespace oid
 
 }  // namespace kivo8::status

@@ -56,8 +56,8 @@ class Bindings {
   std::vector<std::uint8_t> types_;
 };
 
-Oid with(const Oid &prefix, std::initializer_list<std::uint32_t> rest) {
-  Oid out = prefix;
+Oid with(oid::Name prefix, std::initializer_list<std::uint32_t> rest = {}) {
+  Oid out(prefix.begin(), prefix.end());
   out.insert(out.end(), rest);
   return out;
 }
@@ -251,9 +251,9 @@ TEST(StatusState, ThePrinterIsTheLowestDeviceWithAPrinterRow) {
                .unsigned32(with(oid::kPrtLifeCount, {3, 2}), kCounter, 9)
                .text(with(oid::kPrtConsoleText, {3, 1}), "Ready")
                .text(with(oid::kPrtConsoleText, {3, 2}), "Tray 2 low")
-               .unsigned32(oid::kSysUpTime, kTicks, 4200)
-               .text(oid::kSysLocation, "2nd floor")
-               .text(oid::kSysContact, "help desk")
+               .unsigned32(with(oid::kSysUpTime), kTicks, 4200)
+               .text(with(oid::kSysLocation), "2nd floor")
+               .text(with(oid::kSysContact), "help desk")
                .decode();
   EXPECT_EQ(s.printer_status, 4);
   EXPECT_EQ(s.device_status, 3);
@@ -297,7 +297,7 @@ TEST(StatusState, MacOfTheInterfaceThatHoldsTheAddressAsked) {
 }
 
 TEST(StatusState, LongTextsAreCut) {
-  auto s = Bindings().text(oid::kSysLocation, std::string(100000, 'x')).decode();
+  auto s = Bindings().text(with(oid::kSysLocation), std::string(100000, 'x')).decode();
   ASSERT_TRUE(s.location.has_value());
   EXPECT_EQ(s.location->size(), kMaxText);
 }
