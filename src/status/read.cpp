@@ -130,64 +130,160 @@ std::int32_t get_scalars(Transport &t, std::vector<Oid> names, Gathered &out) {
   return SNMP_ERR_NONE;
 }
 
-// Walks the columns below `entry` (or the one column `entry` when `columns` is empty) in
-// step, at most `max_rows` rows: each request asks, for every column not yet finished,
-// the name after the last one it gave. A column ends when its next name leaves it or
-// does not increase, at an exception value, or at an SNMPv1 noSuchName for it.
-std::int32_t read_table(Transport &t, oid::Name entry, std::initializer_list<std::uint32_t> columns,
-                        std::size_t max_rows, Gathered &out) {
-  std::vector<Oid> roots;
-  if (columns.size() == 0) {
-    roots.push_back(copy(entry));
-  } else {
-    roots.reserve(columns.size());
-    for (std::uint32_t c : columns) {
-      roots.push_back(copy(entry));
-      roots.back().push_back(c);
+constexpr std::int32_t kTooBig = 1;
+
+// One table walk, column by column in step.
+class TableWalk {
+ public:
+  TableWalk(Transport &t, oid::Name entry, std::initializer_list<std::uint32_t> columns,
+            Gathered &out)
+      : t_(t), out_(out) {
+    if (columns.size() == 0) {
+      roots_.emplace_back(entry.begin(), entry.end());
+    } else {
+      roots_.reserve(columns.size());
+      for (std::uint32_t c : columns) {
+        roots_.emplace_back(entry.begin(), entry.end());
+        roots_.back().push_back(c);
+      }
     }
+    current_ = roots_;
+    active_.resize(roots_.size());
+    for (std::size_t i = 0; i < active_.size(); ++i) active_[i] = i;
   }
-  std::vector<Oid> current = roots;
-  std::vector<std::size_t> active(roots.size());
-  for (std::size_t i = 0; i < active.size(); ++i) active[i] = i;
-  // Each noSuchName ends one column without giving a row.
-  std::size_t requests_left = max_rows + roots.size();
-  std::size_t rows = 0;
-  while (!active.empty() && rows < max_rows && requests_left-- > 0) {
+
+  std::int32_t run(std::size_t max_rows) {
+    // Each noSuchName or too-big answer ends or narrows a request without giving a row.
+    std::size_t requests_left = 2 * max_rows + roots_.size();
+    std::size_t rows = 0;
+    while (!active_.empty() && rows < max_rows && requests_left-- > 0) {
+      std::vector<std::size_t> still;
+      Outcome o = ask(active_, still);
+      if (o.failed) return o.rc;
+      if (o.no_such_name != 0) {
+        active_.erase(active_.begin() + static_cast<std::ptrdiff_t>(o.no_such_name - 1));
+        continue;
+      }
+      if (o.too_big) {
+        // One value (a description of thousands of characters, say) makes the row too big
+        // for one reply: ask for the row a column at a time, and step over the columns
+        // whose value alone is too big, so that the rows after it are still read.
+        if (!row_by_column(still)) break;
+      } else if (o.refused) {
+        break;
+      }
+      active_ = std::move(still);
+      ++rows;
+    }
+    return SNMP_ERR_NONE;
+  }
+
+ private:
+  struct Outcome {
+    bool failed = false;  // a transport failure: `rc`
+    std::int32_t rc = SNMP_ERR_NONE;
+    std::size_t no_such_name = 0;  // SNMPv1's end of a column: the position asked
+    bool too_big = false;
+    bool refused = false;  // any other error status or an undecodable reply
+  };
+
+  // One GETNEXT for the columns `asked`; the columns that gave a next value go to `still`.
+  Outcome ask(const std::vector<std::size_t> &asked, std::vector<std::size_t> &still) {
+    Outcome o;
     std::vector<Oid> names;
-    names.reserve(active.size());
-    for (std::size_t k : active) names.push_back(current[k]);
+    names.reserve(asked.size());
+    for (std::size_t k : asked) names.push_back(current_[k]);
     auto oids = oid_list(names);
     snmp_pdu *raw = nullptr;
-    std::int32_t rc = t.getnext(oids.data(), &raw);
+    std::int32_t rc = t_.getnext(oids.data(), &raw);
     Pdu response(raw);
     if (rc == SNMP_ERR_NONE && !response) rc = SNMP_ERR_OTHER;
-    if (rc != SNMP_ERR_NONE) return transport_failed(rc) ? rc : SNMP_ERR_NONE;
-    if (response->errstat == kNoSuchName && response->errindex >= 1 &&
-        response->errindex <= static_cast<std::int32_t>(active.size())) {
-      active.erase(active.begin() + (response->errindex - 1));
-      continue;
+    if (rc != SNMP_ERR_NONE) {
+      // A reply larger than the receive buffer arrives cut and does not decode.
+      if (rc == SNMP_ERR_DECODE) {
+        o.too_big = true;
+      } else if (transport_failed(rc)) {
+        o.failed = true;
+        o.rc = rc;
+      } else {
+        o.refused = true;
+      }
+      return o;
     }
-    if (response->errstat > 0) break;
-    std::vector<std::size_t> still;
+    if (response->errstat == kNoSuchName && response->errindex >= 1 &&
+        response->errindex <= static_cast<std::int32_t>(asked.size())) {
+      o.no_such_name = static_cast<std::size_t>(response->errindex);
+      return o;
+    }
+    if (response->errstat == kTooBig) {
+      o.too_big = true;
+      return o;
+    }
+    if (response->errstat > 0) {
+      o.refused = true;
+      return o;
+    }
     const snmp_var *v = response->variables;
-    for (std::size_t k : active) {
+    for (std::size_t k : asked) {
       if (v == nullptr) break;
-      const Oid &at = current[k];
+      const Oid &at = current_[k];
       bool increases = v->name != nullptr &&
                        std::lexicographical_compare(at.begin(), at.end(), v->name,
                                                     v->name + v->name_length);
-      if (!is_exception(v) && inside(v, roots[k]) && increases) {
-        out.add(v);
-        current[k].assign(v->name, v->name + v->name_length);
+      if (!is_exception(v) && inside(v, roots_[k]) && increases) {
+        out_.add(v);
+        current_[k].assign(v->name, v->name + v->name_length);
         still.push_back(k);
       }
       v = v->next;
     }
-    out.keep(std::move(response));
-    active = std::move(still);
-    ++rows;
+    out_.keep(std::move(response));
+    return o;
   }
-  return SNMP_ERR_NONE;
+
+  // The row asked a column at a time; false when no column gave its row (nothing tells
+  // where the row after it starts).
+  bool row_by_column(std::vector<std::size_t> &still) {
+    std::vector<std::size_t> skipped;
+    std::optional<Oid> row;  // the row's index, from a column that answered
+    for (std::size_t k : active_) {
+      std::vector<std::size_t> took;
+      Outcome o = ask({k}, took);
+      if (o.failed) return false;
+      if (o.too_big) {
+        skipped.push_back(k);
+      } else if (!took.empty()) {
+        still.push_back(k);
+        row.emplace(current_[k].begin() + static_cast<std::ptrdiff_t>(roots_[k].size()),
+                    current_[k].end());
+      }
+    }
+    if (!row) return false;
+    for (std::size_t k : skipped) {
+      current_[k] = roots_[k];
+      current_[k].insert(current_[k].end(), row->begin(), row->end());
+      still.push_back(k);
+    }
+    // Bindings of a reply follow the order of the names asked: keep the columns in order.
+    std::sort(still.begin(), still.end());
+    return true;
+  }
+
+  Transport &t_;
+  Gathered &out_;
+  std::vector<Oid> roots_, current_;
+  std::vector<std::size_t> active_;
+};
+
+// Walks the columns below `entry` (or the one column `entry` when `columns` is empty) in
+// step, at most `max_rows` rows: each request asks, for every column not yet finished,
+// the name after the last one it gave. A column ends when its next name leaves it or
+// does not increase, at an exception value, or at an SNMPv1 noSuchName for it. This is
+// the one place that knows how a table is read (GETNEXT now; GETBULK can take its place).
+std::int32_t read_table(Transport &t, oid::Name entry, std::initializer_list<std::uint32_t> columns,
+                        std::size_t max_rows, Gathered &out) {
+  TableWalk walk(t, entry, columns, out);
+  return walk.run(max_rows);
 }
 
 // The value of an INTEGER binding below `root` with one more sub-identifier, by index.
