@@ -169,10 +169,10 @@ int cmd_status(int argc, char **argv, int first) {
     if (device.status == nullptr) status = kExitFailed;
     view.push_back(std::move(device));
   }
-  if (json) {
-    std::fputs(status_json(view).c_str(), stdout);
-  } else if (openmetrics) {
-    std::fputs(status_openmetrics(view).c_str(), stdout);
+  if (json || openmetrics) {
+    // Written whole: a label value may hold a NUL byte the device sent.
+    const std::string text = json ? status_json(view) : status_openmetrics(view);
+    std::fwrite(text.data(), 1, text.size(), stdout);
   } else {
     print_status_text(stdout, view);
   }
