@@ -92,4 +92,26 @@ inline constexpr std::uint32_t kPrtConsoleText[] = {1, 3, 6, 1, 2, 1, 43, 16, 5,
 inline constexpr std::uint32_t kPrtAlertEntry[] = {1, 3, 6, 1, 2, 1, 43, 18, 1, 1};
 }  // namespace oid
 
+// The tables a status read walks after the scalars and the printer rows, with the rows
+// it asks for: one more than the decoder keeps, so that it sees that a device had more.
+// Any reader (the synchronous one in read.cpp, or an event loop) walks these and hands
+// every binding it got to decode().
+struct TablePlan {
+  oid::Name entry;                         // a column, or an entry whose columns follow
+  std::span<const std::uint32_t> columns;  // empty: `entry` is the one column
+  std::size_t rows;
+};
+inline constexpr std::uint32_t kSupplyColumns[] = {3, 4, 5, 6, 7, 8, 9};
+inline constexpr std::uint32_t kAlertColumns[] = {2, 3, 4, 5, 6, 7, 8};
+inline constexpr std::uint32_t kPrinterColumns[] = {1, 2};  // below kHrPrinterEntry
+inline constexpr std::size_t kPrinterRows = 8;
+inline constexpr TablePlan kTables[] = {
+    {oid::kPrtSerial, {}, kPrinterRows},
+    {oid::kPrtLifeCount, {}, kPrinterRows},
+    {oid::kPrtConsoleText, {}, kMaxDisplayLines + 1},
+    {oid::kPrtSuppliesEntry, kSupplyColumns, kMaxSupplies + 1},
+    {oid::kPrtColorantValue, {}, kMaxColorants + 1},
+    {oid::kPrtAlertEntry, kAlertColumns, kMaxAlerts + 1},
+};
+
 }  // namespace kivo8::status

@@ -135,10 +135,10 @@ constexpr std::int32_t kTooBig = 1;
 // One table walk, column by column in step.
 class TableWalk {
  public:
-  TableWalk(Transport &t, oid::Name entry, std::initializer_list<std::uint32_t> columns,
+  TableWalk(Transport &t, oid::Name entry, std::span<const std::uint32_t> columns,
             Gathered &out)
       : t_(t), out_(out) {
-    if (columns.size() == 0) {
+    if (columns.empty()) {
       roots_.emplace_back(entry.begin(), entry.end());
     } else {
       roots_.reserve(columns.size());
@@ -280,7 +280,7 @@ class TableWalk {
 // the name after the last one it gave. A column ends when its next name leaves it or
 // does not increase, at an exception value, or at an SNMPv1 noSuchName for it. This is
 // the one place that knows how a table is read (GETNEXT now; GETBULK can take its place).
-std::int32_t read_table(Transport &t, oid::Name entry, std::initializer_list<std::uint32_t> columns,
+std::int32_t read_table(Transport &t, oid::Name entry, std::span<const std::uint32_t> columns,
                         std::size_t max_rows, Gathered &out) {
   TableWalk walk(t, entry, columns, out);
   return walk.run(max_rows);
@@ -309,10 +309,6 @@ std::optional<std::int32_t> if_index_of(const Gathered &g, const Oid &name) {
   return std::nullopt;
 }
 
-// Rows beyond a cap are asked for one more than kept, so the decoder sees that the
-// device had more.
-constexpr std::size_t kPrinterRows = 8;
-
 std::int32_t read_device(Transport &t, in_addr address, kivo_status **status_ref) {
   Gathered g;
   std::uint8_t a[4];
@@ -321,7 +317,10 @@ std::int32_t read_device(Transport &t, in_addr address, kivo_status **status_ref
   ip_entry.insert(ip_entry.end(), {a[0], a[1], a[2], a[3]});
 
   std::int32_t rc =
-      get_scalars(t, {copy(oid::kSysUpTime), copy(oid::kSysContact), copy(oid::kSysLocation), ip_entry}, g);
+      get_scalars(t,
+                  {copy(oid::kSysUpTime), copy(oid::kSysContact), copy(oid::kSysLocation),
+                   ip_entry},
+                  g);
   if (rc != SNMP_ERR_NONE) return rc;
   if (auto ifindex = if_index_of(g, ip_entry); ifindex && *ifindex > 0) {
     Oid phys = copy(oid::kIfPhysAddress);
@@ -329,8 +328,8 @@ std::int32_t read_device(Transport &t, in_addr address, kivo_status **status_ref
     if ((rc = get_scalars(t, {phys}, g)) != SNMP_ERR_NONE) return rc;
   }
 
-  if ((rc = read_table(t, oid::kHrPrinterEntry, {1, 2}, kPrinterRows, g)) != SNMP_ERR_NONE)
-    return rc;
+  rc = read_table(t, oid::kHrPrinterEntry, kPrinterColumns, kPrinterRows, g);
+  if (rc != SNMP_ERR_NONE) return rc;
   std::vector<Oid> device_status;
   for (std::uint32_t device : indexes_below(g, oid::kHrPrinterStatus)) {
     device_status.push_back(copy(oid::kHrDeviceStatus));
@@ -339,20 +338,7 @@ std::int32_t read_device(Transport &t, in_addr address, kivo_status **status_ref
   if (!device_status.empty() && (rc = get_scalars(t, device_status, g)) != SNMP_ERR_NONE)
     return rc;
 
-  struct Table {
-    oid::Name entry;
-    std::initializer_list<std::uint32_t> columns;
-    std::size_t rows;
-  };
-  const Table tables[] = {
-      {oid::kPrtSerial, {}, kPrinterRows},
-      {oid::kPrtLifeCount, {}, kPrinterRows},
-      {oid::kPrtConsoleText, {}, kMaxDisplayLines + 1},
-      {oid::kPrtSuppliesEntry, {3, 4, 5, 6, 7, 8, 9}, kMaxSupplies + 1},
-      {oid::kPrtColorantValue, {}, kMaxColorants + 1},
-      {oid::kPrtAlertEntry, {2, 3, 4, 5, 6, 7, 8}, kMaxAlerts + 1},
-  };
-  for (const Table &table : tables) {
+  for (const TablePlan &table : kTables) {
     if ((rc = read_table(t, table.entry, table.columns, table.rows, g)) != SNMP_ERR_NONE)
       return rc;
   }

@@ -130,7 +130,8 @@ void print_status_text(std::FILE *out, const std::vector<DeviceStatus> &devices)
       print_table(out, rows, layout);
     }
     if (s.supplies_truncated)
-      put(out, "    " + subst(tr("(only the first {1} supplies)"), {std::to_string(s.supply_count)}) +
+      put(out, "    " +
+                   subst(tr("(only the first {1} supplies)"), {std::to_string(s.supply_count)}) +
                    "\n");
     text.clear();
     if (s.alert_count > 0) text += "  " + tr("alerts") + "\n";
@@ -143,7 +144,8 @@ void print_status_text(std::FILE *out, const std::vector<DeviceStatus> &devices)
     if (s.alerts_truncated)
       text += "    " + subst(tr("(only the first {1} alerts)"), {std::to_string(s.alert_count)}) +
               "\n";
-    if (s.page_count >= 0) text += "  " + tr("pages") + "     " + std::to_string(s.page_count) + "\n";
+    if (s.page_count >= 0)
+      text += "  " + tr("pages") + "     " + std::to_string(s.page_count) + "\n";
     if (given(s.serial)) text += "  " + tr("serial") + "    " + shown(s.serial) + "\n";
     if (given(s.location)) text += "  " + tr("location") + "  " + shown(s.location) + "\n";
     if (given(s.contact)) text += "  " + tr("contact") + "   " + shown(s.contact) + "\n";
@@ -175,7 +177,8 @@ std::string status_json(const std::vector<DeviceStatus> &devices) {
       Json j;
       j["index"] = a.index;
       j["severity"] = enum_json(kivo_status_severity_name(a.severity), a.severity);
-      j["training_level"] = enum_json(kivo_status_training_name(a.training_level), a.training_level);
+      j["training_level"] =
+          enum_json(kivo_status_training_name(a.training_level), a.training_level);
       j["group"] = enum_json(kivo_status_group_name(a.group), a.group);
       j["group_index"] = int_json(a.group_index);
       j["location"] = int_json(a.location);
@@ -326,7 +329,8 @@ std::string status_openmetrics(const std::vector<DeviceStatus> &devices) {
          "1 for each hrPrinterDetectedErrorState flag that is set.", errors);
   family("kivo_printer_alerts", "gauge", "Rows read from the printer's alert table.", alerts);
   family("kivo_supply_level_ratio", "gauge",
-         "Share of the supply left (of the room left for a receptacle), where the device gives one.",
+         "Share of the supply left (of the room left for a receptacle), where the device "
+         "gives one.",
          ratio);
   family("kivo_printer_pages_total", "counter", "Pages printed (prtMarkerLifeCount).", pages);
   return out + "# EOF\n";
