@@ -24,6 +24,7 @@ const kivo8::status::oid::Name kRoots[] = {
     kivo8::status::oid::kPrtSerial,        kivo8::status::oid::kPrtLifeCount,
     kivo8::status::oid::kPrtSuppliesEntry, kivo8::status::oid::kPrtColorantValue,
     kivo8::status::oid::kPrtConsoleText,   kivo8::status::oid::kPrtAlertEntry,
+    kivo8::status::oid::kIpAddressIfIndex,
 };
 constexpr std::uint8_t kTypes[] = {0x02, 0x04, 0x41, 0x42, 0x43, 0x80, 0x81, 0x05};
 

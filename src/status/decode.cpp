@@ -209,11 +209,19 @@ void take(Gathered &g, const Binding &b, const std::uint8_t (&address)[4], Statu
     if (v && g.device_status.size() < kMaxSupplies) g.device_status[(*rest)[0]] = *v;
     return;
   }
-  if (auto rest = below(name, oid::kIpAdEntIfIndex); rest && rest->size() == 4) {
-    bool ours = std::equal(rest->begin(), rest->end(), std::begin(address),
+  auto rest_ip = below(name, oid::kIpAdEntIfIndex);
+  if (!rest_ip) {
+    // The newer table's index starts with the address type ipv4(1) and its length 4.
+    rest_ip = below(name, oid::kIpAddressIfIndex);
+    if (rest_ip && rest_ip->size() == 6 && (*rest_ip)[0] == 1 && (*rest_ip)[1] == 4)
+      rest_ip = rest_ip->subspan(2);
+  }
+  if (rest_ip) {
+    bool ours = rest_ip->size() == 4 &&
+                std::equal(rest_ip->begin(), rest_ip->end(), std::begin(address),
                            [](std::uint32_t sub, std::uint8_t octet) { return sub == octet; });
     auto v = as_int(b);
-    if (ours && v && *v > 0) g.answering_if = static_cast<std::uint32_t>(*v);
+    if (ours && v && *v > 0 && !g.answering_if) g.answering_if = static_cast<std::uint32_t>(*v);
     return;
   }
   if (auto rest = below(name, oid::kIfPhysAddress); rest && rest->size() == 1) {

@@ -67,7 +67,8 @@ std::uint32_t error_bits(std::span<const std::uint8_t> octets) noexcept;
 
 // Reads every binding it knows and ignores the rest (other objects, exception values,
 // values of the wrong type). `address` is the agent's IPv4 address in network order, the
-// one the request went to: its ipAdEntIfIndex picks the interface whose MAC is reported.
+// one the request went to: its ipAdEntIfIndex (or ipAddressIfIndex) picks the interface
+// whose MAC is reported.
 Status decode(std::span<const Binding> bindings, std::uint32_t address);
 
 // The object identifiers the decoder reads, for the reader and the tests.
@@ -79,6 +80,8 @@ inline constexpr std::uint32_t kSysLocation[] = {1, 3, 6, 1, 2, 1, 1, 6, 0};
 // Columns, indexed by ifIndex, by the IPv4 address, by hrDeviceIndex.
 inline constexpr std::uint32_t kIfPhysAddress[] = {1, 3, 6, 1, 2, 1, 2, 2, 1, 6};
 inline constexpr std::uint32_t kIpAdEntIfIndex[] = {1, 3, 6, 1, 2, 1, 4, 20, 1, 2};
+// ipAddressIfIndex, the newer table's column, indexed by ipv4(1), 4 and the address.
+inline constexpr std::uint32_t kIpAddressIfIndex[] = {1, 3, 6, 1, 2, 1, 4, 34, 1, 3};
 inline constexpr std::uint32_t kHrDeviceStatus[] = {1, 3, 6, 1, 2, 1, 25, 3, 2, 1, 5};
 inline constexpr std::uint32_t kHrPrinterEntry[] = {1, 3, 6, 1, 2, 1, 25, 3, 5, 1};
 inline constexpr std::uint32_t kHrPrinterStatus[] = {1, 3, 6, 1, 2, 1, 25, 3, 5, 1, 1};

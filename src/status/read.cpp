@@ -315,14 +315,18 @@ std::int32_t read_device(Transport &t, in_addr address, kivo_status **status_ref
   std::memcpy(a, &address.s_addr, 4);
   Oid ip_entry = copy(oid::kIpAdEntIfIndex);
   ip_entry.insert(ip_entry.end(), {a[0], a[1], a[2], a[3]});
+  Oid ip_address = copy(oid::kIpAddressIfIndex);
+  ip_address.insert(ip_address.end(), {1, 4, a[0], a[1], a[2], a[3]});
 
   std::int32_t rc =
       get_scalars(t,
                   {copy(oid::kSysUpTime), copy(oid::kSysContact), copy(oid::kSysLocation),
-                   ip_entry},
+                   ip_entry, ip_address},
                   g);
   if (rc != SNMP_ERR_NONE) return rc;
-  if (auto ifindex = if_index_of(g, ip_entry); ifindex && *ifindex > 0) {
+  auto ifindex = if_index_of(g, ip_entry);
+  if (!ifindex || *ifindex <= 0) ifindex = if_index_of(g, ip_address);
+  if (ifindex && *ifindex > 0) {
     Oid phys = copy(oid::kIfPhysAddress);
     phys.push_back(static_cast<std::uint32_t>(*ifindex));
     if ((rc = get_scalars(t, {phys}, g)) != SNMP_ERR_NONE) return rc;

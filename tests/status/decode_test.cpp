@@ -282,6 +282,18 @@ TEST(StatusState, MacOfTheInterfaceThatHoldsTheAddressAsked) {
            .text(with(oid::kIfPhysAddress, {1}), "")
            .add(with(oid::kIfPhysAddress, {2}), kOctets, {0x00, 0x1b, 0xa9, 0x3c, 0x4d, 0xfe}),
        "00:1b:a9:3c:4d:fe"},
+      {"the newer address table",
+       Bindings()
+           .integer(with(oid::kIpAddressIfIndex, {1, 4, 192, 0, 2, 7}), 3)
+           .integer(with(oid::kIpAddressIfIndex, {1, 4, 192, 0, 2, 8}), 2)
+           .add(with(oid::kIfPhysAddress, {2}), kOctets, {1, 2, 3, 4, 5, 6})
+           .add(with(oid::kIfPhysAddress, {3}), kOctets, {0xaa, 0xbb, 0xcc, 0xdd, 0xee, 0xff}),
+       "aa:bb:cc:dd:ee:ff"},
+      {"an IPv6 row of the newer table is not ours",
+       Bindings()
+           .integer(with(oid::kIpAddressIfIndex, {2, 4, 192, 0, 2, 7}), 3)
+           .add(with(oid::kIfPhysAddress, {3}), kOctets, {0xaa, 0xbb, 0xcc, 0xdd, 0xee, 0xff}),
+       std::nullopt},
       {"no address entry: no guess",
        Bindings().add(with(oid::kIfPhysAddress, {2}), kOctets, {1, 2, 3, 4, 5, 6}),
        std::nullopt},
