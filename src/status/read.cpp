@@ -108,15 +108,18 @@ bool transport_failed(std::int32_t rc) {
 }
 
 // One GET of `names`. An SNMPv1 agent answers noSuchName for the whole request when it
-// lacks one of them: that name is dropped and the rest asked again.
-std::int32_t get_scalars(Transport &t, std::vector<Oid> names, Gathered &out) {
+// lacks one of them: that name is dropped and the rest asked again. For the `first`
+// request of a read every failure counts: a device none of whose replies decode has not
+// answered, and must not be reported as a printer with nothing to say.
+std::int32_t get_scalars(Transport &t, std::vector<Oid> names, Gathered &out,
+                         bool first = false) {
   while (!names.empty()) {
     auto oids = oid_list(names);
     snmp_pdu *raw = nullptr;
     std::int32_t rc = t.get(oids.data(), &raw);
     Pdu response(raw);
     if (rc == SNMP_ERR_NONE && !response) rc = SNMP_ERR_OTHER;
-    if (rc != SNMP_ERR_NONE) return transport_failed(rc) ? rc : SNMP_ERR_NONE;
+    if (rc != SNMP_ERR_NONE) return first || transport_failed(rc) ? rc : SNMP_ERR_NONE;
     if (response->errstat == kNoSuchName && response->errindex >= 1 &&
         response->errindex <= static_cast<std::int32_t>(names.size())) {
       names.erase(names.begin() + (response->errindex - 1));
@@ -322,7 +325,7 @@ std::int32_t read_device(Transport &t, in_addr address, kivo_status **status_ref
       get_scalars(t,
                   {copy(oid::kSysUpTime), copy(oid::kSysContact), copy(oid::kSysLocation),
                    ip_entry, ip_address},
-                  g);
+                  g, true);
   if (rc != SNMP_ERR_NONE) return rc;
   auto ifindex = if_index_of(g, ip_entry);
   if (!ifindex || *ifindex <= 0) ifindex = if_index_of(g, ip_address);

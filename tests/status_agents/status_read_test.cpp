@@ -7,6 +7,8 @@
 #include "kivo8/kivo8.h"
 #include "status_agents.h"
 #include "support/net_util.h"
+#include "support/session_helpers.h"
+#include "support/udp_responder.h"
 
 namespace kivo8::test {
 namespace {
@@ -25,7 +27,7 @@ class StatusRead : public ::testing::Test {
   }
 
   // Reads the agent on `port` with `version`; the code in *rc.
-  Record read(int port, int version, std::int32_t *rc) {
+  Record read(int port, int version, std::int32_t *rc, int timeout = 2) {
     if (communities_ == nullptr) snmp_comm_add(&communities_, "vellum");
     in_addr lo = ipv4("127.0.0.1");
     std::unique_ptr<snmp_session, void (*)(snmp_session *)> session(
@@ -35,7 +37,7 @@ class StatusRead : public ::testing::Test {
     session->version = version;
     session->community = communities_;
     session->udp->port = static_cast<std::uint16_t>(port);
-    session->udp->timeout = 2;
+    session->udp->timeout = timeout;
     session->udp->retries = 2;
     kivo_status *raw = nullptr;
     *rc = kivo_status_read(session.get(), &raw);
@@ -181,6 +183,19 @@ TEST_F(StatusRead, FiveThousandRowsAreCapped) {
   EXPECT_EQ(r->alert_count, KIVO_STATUS_MAX_ALERTS);
   EXPECT_EQ(r->alerts_truncated, 1);
   EXPECT_EQ(text(r->supplies[255].description), "Supply 256");
+}
+
+TEST_F(StatusRead, DeviceWhoseRepliesNeverDecodeIsNoPrinter) {
+  // Every reply echoes the request id but carries no binding: the session cannot decode
+  // it, and no answer is no printer.
+  UdpResponder agent([](const craft::Bytes &request, int) {
+    return std::vector<UdpResponder::Reply>{{response_to(request, {}), 0}};
+  });
+  ASSERT_TRUE(agent.ok());
+  std::int32_t rc = SNMP_ERR_NONE;
+  Record r = read(agent.port(), SNMP_VERSION_2c, &rc, 1);
+  EXPECT_NE(rc, SNMP_ERR_NONE);
+  EXPECT_EQ(r, nullptr);
 }
 
 TEST_F(StatusRead, SilentDeviceIsATimeoutAndNullArgumentsAreRefused) {
