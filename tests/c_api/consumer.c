@@ -16,6 +16,9 @@ int main(void) {
     if (kivo_snmpv3_create(&lo, &o, &code) != NULL || code != KIVO_SNMPV3_ERR_OPTIONS) return 3;
     if (kivo_snmpv3_strerror(code)[0] == '\0') return 4;
   }
+  /* Status records: freeing null is allowed; enumeration names are static texts. */
+  kivo_status_free(NULL);
+  if (kivo_status_type_name(3) == NULL || kivo_status_read(NULL, NULL) != SNMP_ERR_OTHER) return 5;
   mt_res_free();
   puts("consumer ok");
   return 0;

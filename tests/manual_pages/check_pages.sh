@@ -28,7 +28,7 @@ done
 
 # Every long option a --help prints is documented: the page cannot drift from the program.
 rendered=$(MANWIDTH=200 man -l "$pages/kivo.1" 2>/dev/null | col -b)
-for command in "" discover targets get walk probe report; do
+for command in "" discover targets get walk probe report status; do
   help=$("$kivo" $command --help 2>&1)
   for option in $(grep -oE -- '--[a-z0-9][a-z0-9-]*' <<<"$help" | sort -u); do
     grep -qe "$option" <<<"$rendered" || fail "kivo ${command:-(no command)} --help names $option, kivo(1) does not"

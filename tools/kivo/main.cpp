@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cmd_status.h"
 #include "common.h"
 #include "snmpv3_args.h"
 
@@ -27,6 +28,7 @@ const char kHelp[] =
     "  get        ask an SNMP agent for variables (like snmpget -On)\n"
     "  walk       walk a subtree of an SNMP agent (like snmpwalk -On)\n"
     "  probe      tell whether a web server answers at an address\n"
+    "  status     read printers' state and supplies over SNMP\n"
     "  credentials  keep SNMPv3 user credentials for get, walk and discover\n"
     "  report     write the printers found (or saved lists) as one HTML page\n"
     "\n"
@@ -38,7 +40,7 @@ const char kHelp[] =
     "`kivo COMMAND --help` describes each command. Exit status: 0 success, 1 the work\n"
     "could not be done, 2 bad arguments.\n";
 
-const char *const kCommands[] = {"discover", "targets", "get", "walk", "probe", "credentials", "report", "help"};
+const char *const kCommands[] = {"discover", "targets", "get", "walk", "probe", "credentials", "report", "status", "help"};
 
 std::size_t edit_distance(const std::string &a, const std::string &b) {
   std::vector<std::size_t> row(b.size() + 1);
@@ -101,6 +103,7 @@ int main(int argc, char **argv) {
     if (command == "probe") return kivo::cmd_probe(argc, argv, first);
     if (command == "credentials") return kivo::cmd_credentials(argc, argv, first);
     if (command == "report") return kivo::cmd_report(argc, argv, first);
+    if (command == "status") return kivo::cmd_status(argc, argv, first);
     std::string message =
         "kivo: " + kivo::subst(kivo::tr("unknown command '{1}'"), {kivo::safe_text(command)});
     if (const char *near = nearest_command(command))
