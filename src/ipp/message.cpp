@@ -82,9 +82,14 @@ const char *decode_text(Decode d) noexcept {
     case Decode::Truncated: return "a length runs past the end of the message";
     case Decode::NoEnd: return "no end-of-attributes tag";
     case Decode::BadDelimiter: return "reserved delimiter tag";
+    case Decode::BadGroupOrder: return "an operation group after another group";
     case Decode::ValueOutsideGroup: return "an attribute before the first group";
     case Decode::NoPriorAttribute: return "an additional value with no attribute before it";
     case Decode::BadValueLength: return "a value whose length does not fit its type";
+    case Decode::EmptyMember: return "a collection member without a value";
+    case Decode::StrayEnd: return "an endCollection outside any collection";
+    case Decode::BadExtension: return "an extension value without its type code";
+    case Decode::TrailingBytes: return "bytes after the text of a value with a language";
     case Decode::BadCollection: return "a malformed collection";
     case Decode::TooDeep: return "collections nested too deep";
     case Decode::TooManyAttributes: return "too many attributes";
@@ -133,6 +138,7 @@ class Decoder {
     m.code = *code;
     m.request_id = *id;
     std::uint8_t group = 0;
+    std::size_t group_start = 0;  // index of the first attribute of the current group
     // Bounded: every pass consumes at least one byte.
     for (;;) {
       auto tag = in_.u8();
@@ -140,17 +146,22 @@ class Decoder {
       if (*tag == kTagEndOfAttributes) break;
       if (*tag == 0x00) return Decode::BadDelimiter;
       if (*tag < 0x10) {
+        // The operation attributes come first and once: a second operation group would
+        // let a later part of the message restate what the first said.
+        if (*tag == kTagOperationGroup && group != 0) return Decode::BadGroupOrder;
+        // Every delimiter opens a new group, even one of the same kind as the last (the
+        // job groups of a job list): values never continue across it.
         group = *tag;
+        group_start = m.attributes.size();
         continue;
       }
+      if (*tag == kTagEndCollection) return Decode::StrayEnd;
       Item item;
       if (auto d = read_item(*tag, item); d != Decode::Ok) return d;
       if (group == 0) return Decode::ValueOutsideGroup;
-      if (item.tag == kTagEndCollection || item.tag == kTagMemberAttrName)
-        return Decode::BadCollection;
+      if (item.tag == kTagMemberAttrName) return Decode::BadCollection;
       if (item.name.empty()) {
-        if (m.attributes.empty() || m.attributes.back().group != group)
-          return Decode::NoPriorAttribute;
+        if (m.attributes.size() == group_start) return Decode::NoPriorAttribute;
       } else {
         if (auto d = count_attribute(); d != Decode::Ok) return d;
         m.attributes.push_back(Attribute{group, as_string(item.name), {}});
@@ -188,8 +199,9 @@ class Decoder {
     auto s = item.value;
     switch (v.kind()) {
       case Kind::OutOfBand:
-        // The value field of an out-of-band value carries nothing; a sender that put
-        // bytes there is ignored rather than refused.
+        // The value field of an out-of-band value should be empty; bytes a sender put
+        // there are kept as sent but mean nothing (the tag alone is the value).
+        v.text = as_string(s);
         break;
       case Kind::Integer:
         if (s.size() != 4) return Decode::BadValueLength;
@@ -220,7 +232,9 @@ class Decoder {
         auto lang = lang_len ? r.take(*lang_len) : std::nullopt;
         auto text_len = r.be16();
         auto text = text_len ? r.take(*text_len) : std::nullopt;
-        if (!text || !r.empty()) return Decode::BadValueLength;
+        if (!text) return Decode::BadValueLength;
+        // Bytes after the text would be a second hidden text a reader might show.
+        if (!r.empty()) return Decode::TrailingBytes;
         v.language = as_string(*lang);
         v.text = as_string(*text);
         break;
@@ -230,14 +244,16 @@ class Decoder {
         break;
       case Kind::Opaque:
         if (item.tag == kTagExtension) {
-          // The first four octets name the type; a set top bit is not a valid code.
-          if (s.size() < 4 || (s[0] & 0x80) != 0) return Decode::BadValueLength;
+          // The first four octets name the type; without them the value has no meaning.
+          // A code with the top bit set is reserved, but kept as sent like any code.
+          if (s.size() < 4) return Decode::BadExtension;
           v.extension = static_cast<std::uint32_t>(be32s(s));
           s = s.subspan(4);
         }
         v.text = as_string(s);
         break;
       case Kind::Collection:
+        if (!s.empty()) return Decode::BadValueLength;
         if (depth > kMaxDepth) return Decode::TooDeep;
         if (auto d = read_collection(v, depth); d != Decode::Ok) return d;
         break;
@@ -258,12 +274,12 @@ class Decoder {
       if (!item.name.empty()) return Decode::BadCollection;
       if (item.tag == kTagEndCollection) {
         if (!item.value.empty()) return Decode::BadCollection;
-        if (!c.members.empty() && c.members.back().values.empty()) return Decode::BadCollection;
+        if (!c.members.empty() && c.members.back().values.empty()) return Decode::EmptyMember;
         return Decode::Ok;
       }
       if (item.tag == kTagMemberAttrName) {
         if (item.value.empty()) return Decode::BadCollection;
-        if (!c.members.empty() && c.members.back().values.empty()) return Decode::BadCollection;
+        if (!c.members.empty() && c.members.back().values.empty()) return Decode::EmptyMember;
         if (auto d = count_attribute(); d != Decode::Ok) return d;
         c.members.push_back(Attribute{0, as_string(item.value), {}});
         continue;
@@ -316,6 +332,7 @@ class Encoder {
     std::vector<std::uint8_t> value;
     switch (v.kind()) {
       case Kind::OutOfBand:
+        value.assign(v.text.begin(), v.text.end());
         break;
       case Kind::Integer:
         put32(value, static_cast<std::uint32_t>(v.integer));

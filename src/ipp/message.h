@@ -95,7 +95,7 @@ struct Value {
   std::int32_t xres = 0, yres = 0;
   std::uint8_t units = 0;       // Resolution: 3 dots per inch, 4 dots per centimetre
   std::array<std::uint8_t, 11> date{};
-  std::string text;             // String, WithLanguage and Opaque bytes
+  std::string text;             // String, WithLanguage and Opaque; OutOfBand bytes as sent
   std::string language;         // WithLanguage
   std::vector<Attribute> members;  // Collection
 
@@ -125,9 +125,14 @@ enum class Decode : std::uint8_t {
   Truncated,          // a length or a header runs past the bytes
   NoEnd,              // no end-of-attributes tag
   BadDelimiter,       // reserved delimiter tag 0x00
+  BadGroupOrder,      // an operation group that is not the first group
   ValueOutsideGroup,  // a value before the first group
   NoPriorAttribute,   // an additional value with no attribute to add to
   BadValueLength,     // a value whose length does not fit its type
+  EmptyMember,        // a collection member without a value
+  StrayEnd,           // an endCollection outside any collection
+  BadExtension,       // an extension value (tag 0x7F) shorter than its type code
+  TrailingBytes,      // bytes after the text of a textWithLanguage or nameWithLanguage
   BadCollection,      // a member without a name, a delimiter inside, a stray end
   TooDeep,
   TooManyAttributes,
