@@ -20,5 +20,6 @@
 #include "xtext_kivo.h"
 #include "discover.h"
 #include "snmpv3.h"
+#include "ipp.h"
 
 #endif
