@@ -14,6 +14,10 @@
 #define KIVO_VERSION "unknown"
 #endif
 
+namespace kivo {
+int cmd_ipp(int argc, char **argv, int first);  // cmd_ipp.cpp
+}
+
 namespace {
 
 const char kHelp[] =
@@ -28,6 +32,7 @@ const char kHelp[] =
     "  walk       walk a subtree of an SNMP agent (like snmpwalk -On)\n"
     "  probe      tell whether a web server answers at an address\n"
     "  credentials  keep SNMPv3 user credentials for get, walk and discover\n"
+    "  ipp        ask a printer for its attributes over IPP\n"
     "\n"
     "Options of every command:\n"
     "  --lang LANG    language of messages, headings and help (default: from the locale)\n"
@@ -37,7 +42,7 @@ const char kHelp[] =
     "`kivo COMMAND --help` describes each command. Exit status: 0 success, 1 the work\n"
     "could not be done, 2 bad arguments.\n";
 
-const char *const kCommands[] = {"discover", "targets", "get", "walk", "probe", "credentials", "help"};
+const char *const kCommands[] = {"discover", "targets", "get", "walk", "probe", "credentials", "ipp", "help"};
 
 std::size_t edit_distance(const std::string &a, const std::string &b) {
   std::vector<std::size_t> row(b.size() + 1);
@@ -99,6 +104,7 @@ int main(int argc, char **argv) {
     if (command == "walk") return kivo::cmd_get(argc, argv, first, true);
     if (command == "probe") return kivo::cmd_probe(argc, argv, first);
     if (command == "credentials") return kivo::cmd_credentials(argc, argv, first);
+    if (command == "ipp") return kivo::cmd_ipp(argc, argv, first);
     std::string message =
         "kivo: " + kivo::subst(kivo::tr("unknown command '{1}'"), {kivo::safe_text(command)});
     if (const char *near = nearest_command(command))
