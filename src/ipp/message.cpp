@@ -86,6 +86,7 @@ const char *decode_text(Decode d) noexcept {
     case Decode::ValueOutsideGroup: return "an attribute before the first group";
     case Decode::NoPriorAttribute: return "an additional value with no attribute before it";
     case Decode::BadValueLength: return "a value whose length does not fit its type";
+    case Decode::EndInCollection: return "an end-of-attributes tag inside a collection";
     case Decode::EmptyMember: return "a collection member without a value";
     case Decode::StrayEnd: return "an endCollection outside any collection";
     case Decode::BadExtension: return "an extension value without its type code";
@@ -268,6 +269,9 @@ class Decoder {
     for (;;) {
       auto tag = in_.u8();
       if (!tag) return Decode::Truncated;
+      // A delimiter cannot stand inside a collection; the end-of-attributes tag there
+      // means the message was cut or forged, so it is not read as a collection's end.
+      if (*tag == kTagEndOfAttributes) return Decode::EndInCollection;
       if (*tag < 0x10) return Decode::BadCollection;
       Item item;
       if (auto d = read_item(*tag, item); d != Decode::Ok) return d;

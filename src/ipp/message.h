@@ -129,6 +129,7 @@ enum class Decode : std::uint8_t {
   ValueOutsideGroup,  // a value before the first group
   NoPriorAttribute,   // an additional value with no attribute to add to
   BadValueLength,     // a value whose length does not fit its type
+  EndInCollection,    // an end-of-attributes tag inside a collection
   EmptyMember,        // a collection member without a value
   StrayEnd,           // an endCollection outside any collection
   BadExtension,       // an extension value (tag 0x7F) shorter than its type code

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <span>
 #include <string>
+#include <type_traits>
 
 #include "ipp/message.h"
 
@@ -57,9 +58,10 @@ inline void dump_value(const kivo8::ipp::Value &v, std::string &out, int depth) 
   char b[96];
   switch (v.kind()) {
     case Kind::OutOfBand:
-      // Departure: libcups reads an out-of-band value that carries bytes as text; we keep
-      // the tag as the value, as the bytes there mean nothing.
-      if (!v.text.empty()) {
+      // Departure: libcups reads an out-of-band value of a type it knows (0x10-0x13,
+      // 0x15-0x17) that carries bytes as text; we keep the tag as the value, as the bytes
+      // there mean nothing.
+      if (!v.text.empty() && v.tag != 0x14 && v.tag <= 0x17) {
         out.erase(out.size() - std::to_string(v.tag).size() - 1);
         out += std::to_string(0x41) + "=" + c_string(v.text);
       } else {
@@ -144,8 +146,11 @@ inline void dump_cups(ipp_t *ipp, std::string &out, int depth) {
         }
         case kivo8::ipp::Kind::Resolution: {
           int y = 0;
-          ipp_res_t units{};
-          const int x = ippGetResolution(a, i, &y, &units);
+          // libcups stores whatever unit octet was sent in its enum; read it as the
+          // enum's underlying integer, as a value outside the enum may not be loaded.
+          std::underlying_type_t<ipp_res_t> units = 0;
+          static_assert(sizeof units == sizeof(ipp_res_t));
+          const int x = ippGetResolution(a, i, &y, reinterpret_cast<ipp_res_t *>(&units));
           (void)std::snprintf(b, sizeof b, "%dx%d/%u", x, y, unsigned(units));
           out += b;
           break;
@@ -268,6 +273,9 @@ inline std::string disagreement(std::span<const std::uint8_t> bytes) {
   // allows 65,535 octets and we read them.
   if (ours == kivo8::ipp::Decode::Ok && !theirs.ok && detail::longest(m.attributes) >= 32767)
     return {};
+  // Departure: libcups takes an end-of-attributes tag inside a collection for the
+  // collection's end and reads on; we refuse the message.
+  if (ours == kivo8::ipp::Decode::EndInCollection && theirs.ok) return {};
   // Departure: libcups ignores bytes after the text of a value with a language.
   if (ours == kivo8::ipp::Decode::TrailingBytes && theirs.ok) return {};
   // Departure: a set may mix value types (keyword | name, integer | rangeOfInteger, or
