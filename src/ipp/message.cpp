@@ -210,7 +210,8 @@ class Decoder {
         break;
       case Kind::Boolean:
         if (s.size() != 1) return Decode::BadValueLength;
-        v.integer = s[0];
+        // Only 0 and 1 are sent by the book; any other octet is read as true.
+        v.integer = s[0] != 0 ? 1 : 0;
         break;
       case Kind::DateTime:
         if (s.size() != 11) return Decode::BadValueLength;

@@ -34,6 +34,10 @@ TEST(IppDecode, EveryValueTypeOfAResponseIsRead) {
   ASSERT_EQ(formats->values.size(), 2u);
   EXPECT_EQ(formats->values[1].text, "image/pwg-raster");
   EXPECT_EQ(m.find("color-supported")->first()->integer, 1);
+  const Bytes odd_boolean = c::cat({c::header(), {0x04}, c::item(0x22, "b", Bytes{0xE4}), {0x03}});
+  Message odd;
+  ASSERT_EQ(decode_exact(odd_boolean, odd), Decode::Ok);
+  EXPECT_EQ(odd.find("b")->first()->integer, 1);
   EXPECT_EQ(m.find("copies-supported")->first()->integer, 1);
   EXPECT_EQ(m.find("copies-supported")->first()->upper, 99);
   const Value *res = m.find("printer-resolution-default")->first();

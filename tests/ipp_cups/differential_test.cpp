@@ -24,7 +24,7 @@ TEST(IppAgainstLibcups, ValidMessagesAreReadAlike) {
       {"two job groups", cat({header(), {0x02}, int_item(0x21, "job-id", 1), {0x02},
                                int_item(0x21, "job-id", 2), {0x03}})},
       {"empty text and empty name", cat({header(), {0x04}, item(0x41, "t", ""), {0x03}})},
-      // libcups reads the bytes of a known out-of-band type as text; the comparison knows.
+      // libcups reads the bytes of a known out-of-band type as text: names compared only.
       {"unassigned out-of-band tag with bytes", cat({header(), {0x04}, item(0x1E, "a", "x"), {0x03}})},
       {"known out-of-band tag with bytes", cat({header(), {0x04}, item(0x12, "a", "x"), {0x03}})},
   };
@@ -34,7 +34,7 @@ TEST(IppAgainstLibcups, ValidMessagesAreReadAlike) {
     ASSERT_EQ(kivo8::ipp::decode(c.bytes, m), kivo8::ipp::Decode::Ok);
     const CupsVerdict theirs = cups_read(c.bytes);
     ASSERT_TRUE(theirs.ok);
-    EXPECT_EQ(dump(m), theirs.dump);
+    EXPECT_EQ(disagreement(c.bytes), "");
   }
 }
 

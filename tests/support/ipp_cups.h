@@ -58,15 +58,7 @@ inline void dump_value(const kivo8::ipp::Value &v, std::string &out, int depth) 
   char b[96];
   switch (v.kind()) {
     case Kind::OutOfBand:
-      // Departure: libcups reads an out-of-band value of a type it knows (0x10-0x13,
-      // 0x15-0x17) that carries bytes as text; we keep the tag as the value, as the bytes
-      // there mean nothing.
-      if (!v.text.empty() && v.tag != 0x14 && v.tag <= 0x17) {
-        out.erase(out.size() - std::to_string(v.tag).size() - 1);
-        out += std::to_string(0x41) + "=" + c_string(v.text);
-      } else {
-        out += "oob";
-      }
+      out += "oob";
       break;
     case Kind::Integer:
     case Kind::Boolean:
@@ -134,7 +126,7 @@ inline void dump_cups(ipp_t *ipp, std::string &out, int depth) {
           out += b;
           break;
         case kivo8::ipp::Kind::Boolean:
-          (void)std::snprintf(b, sizeof b, "%d", ippGetBoolean(a, i));
+          (void)std::snprintf(b, sizeof b, "%d", ippGetBoolean(a, i) != 0 ? 1 : 0);
           out += b;
           break;
         case kivo8::ipp::Kind::Range: {
@@ -200,11 +192,16 @@ inline std::size_t longest(const std::vector<kivo8::ipp::Attribute> &attributes)
   return n;
 }
 
-inline bool mixes_tags(const std::vector<kivo8::ipp::Attribute> &attributes) {
+// Where libcups reads values its own way, so that only the names can be compared: a set
+// that mixes value types (libcups converts a few pairs to one type and refuses the rest),
+// or an out-of-band value that carries bytes (libcups reads those of the types it knows
+// as text, and then the whole set; the bytes mean nothing and we keep the tag).
+inline bool read_loosely(const std::vector<kivo8::ipp::Attribute> &attributes) {
   for (const auto &a : attributes) {
     for (const auto &v : a.values) {
       if (v.tag != a.values.front().tag) return true;
-      if (mixes_tags(v.members)) return true;
+      if (v.kind() == kivo8::ipp::Kind::OutOfBand && !v.text.empty()) return true;
+      if (read_loosely(v.members)) return true;
     }
   }
   return false;
@@ -279,16 +276,16 @@ inline std::string disagreement(std::span<const std::uint8_t> bytes) {
   // Departure: libcups ignores bytes after the text of a value with a language.
   if (ours == kivo8::ipp::Decode::TrailingBytes && theirs.ok) return {};
   // Departure: a set may mix value types (keyword | name, integer | rangeOfInteger, or
-  // stranger ones); we keep each value with its own tag, libcups converts a few pairs to one
-  // type and refuses the rest. Where a set mixes, only the attribute names are compared.
-  if (ours == kivo8::ipp::Decode::Ok && !theirs.ok && detail::mixes_tags(m.attributes)) return {};
+  // stranger ones), and an out-of-band value may carry bytes; we keep each value with its
+  // own tag, libcups converts some and refuses others. There only names are compared.
+  if (ours == kivo8::ipp::Decode::Ok && !theirs.ok && detail::read_loosely(m.attributes)) return {};
   if ((ours == kivo8::ipp::Decode::Ok) != theirs.ok)
     return std::string("we ") + (ours == kivo8::ipp::Decode::Ok ? "accept" : "refuse") +
            " (" + kivo8::ipp::decode_text(ours) + "), libcups " +
            (theirs.ok ? "accepts" : "refuses");
   if (!theirs.ok) return {};
   const std::string mine = dump(m);
-  if (detail::mixes_tags(m.attributes)) {
+  if (detail::read_loosely(m.attributes)) {
     if (detail::names_only(mine) != detail::names_only(theirs.dump))
       return "names differ:\n--- ours\n" + mine + "--- libcups\n" + theirs.dump;
     return {};
