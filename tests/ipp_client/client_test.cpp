@@ -195,7 +195,6 @@ TEST(IppClient, BadArgumentsAndUnreachablePrinters) {
       {"ipp://127.0.0.1:65536/", KIVO_IPP_EINVAL},
       {"ipp://127.0.0.1/a b", KIVO_IPP_EINVAL},
       {"ipp://[::1/", KIVO_IPP_EINVAL},
-      {"ipp://no-such-host.invalid/", KIVO_IPP_ERESOLVE},
   };
   for (const auto &t : cases) {
     SCOPED_TRACE(t.uri);
