@@ -194,5 +194,24 @@ TEST(IppEvePrinter, TsharkDissectsOurRequestAsIpp) {
             "");
 }
 
+// A name that does not resolve gives its own result. The lookup runs in a namespace with
+// only a loopback, so no query leaves the host.
+TEST(IppEvePrinter, UnresolvableHostIsReportedAsSuch) {
+  KIVO8_REQUIRE_NETNS();
+  Netns ns;
+  ns.must("ip link set lo up");
+  kivo_ipp_options opt{};
+  opt.size = sizeof opt;
+  opt.timeout_ms = 2000;
+  kivo_ipp_result *r = nullptr;
+  ns.enter();
+  const int32_t code = kivo_ipp_get_printer_attributes("ipp://no-such-printer.invalid/", &opt, &r);
+  ns.leave();
+  EXPECT_EQ(code, KIVO_IPP_ERESOLVE);
+  ASSERT_NE(r, nullptr);
+  EXPECT_NE(std::string(r->error).find("cannot resolve no-such-printer.invalid"), std::string::npos) << r->error;
+  kivo_ipp_result_free(r);
+}
+
 }  // namespace
 }  // namespace kivo8::test
