@@ -41,6 +41,7 @@ TEST(KivoIpp, ReadableFormEscapesDeviceTextAndIndentsCollections) {
       << r.out;
   EXPECT_NE(r.out.find("ipp-versions-supported = 1.1, 2.0\n"), std::string::npos);
   EXPECT_NE(r.out.find("copies-supported = 1-99\n"), std::string::npos);
+  EXPECT_NE(r.out.find("printer-state = 4 (processing)\n"), std::string::npos);
   EXPECT_NE(r.out.find("printer-info = Raum [de]\n"), std::string::npos);
   EXPECT_NE(r.out.find("printer-alert = (no-value)\n"), std::string::npos);
   EXPECT_NE(r.out.find("# driverless: yes\n"), std::string::npos);

@@ -96,6 +96,8 @@ void print_attributes(const kivo_ipp_attribute *attrs, uint32_t count, int depth
       }
       if (!line.empty()) line += ", ";
       line += plain_value(v);
+      if (v.tag == KIVO_IPP_TAG_ENUM && std::string(a.name) == "printer-state")
+        line += v.integer == 3 ? " (idle)" : v.integer == 4 ? " (processing)" : v.integer == 5 ? " (stopped)" : "";
     }
     if (!line.empty()) out += indent + name + " = " + line + "\n";
   }
