@@ -21,5 +21,6 @@
 #include "discover.h"
 #include "snmpv3.h"
 #include "status.h"
+#include "ipp.h"
 
 #endif

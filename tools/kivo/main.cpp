@@ -15,6 +15,10 @@
 #define KIVO_VERSION "unknown"
 #endif
 
+namespace kivo {
+int cmd_ipp(int argc, char **argv, int first);  // cmd_ipp.cpp
+}
+
 namespace {
 
 const char kHelp[] =
@@ -31,6 +35,7 @@ const char kHelp[] =
     "  status     read printers' state and supplies over SNMP\n"
     "  credentials  keep SNMPv3 user credentials for get, walk and discover\n"
     "  report     write the printers found (or saved lists) as one HTML page\n"
+    "  ipp        ask a printer for its attributes over IPP\n"
     "\n"
     "Options of every command:\n"
     "  --lang LANG    language of messages, headings and help (default: from the locale)\n"
@@ -40,7 +45,7 @@ const char kHelp[] =
     "`kivo COMMAND --help` describes each command. Exit status: 0 success, 1 the work\n"
     "could not be done, 2 bad arguments.\n";
 
-const char *const kCommands[] = {"discover", "targets", "get", "walk", "probe", "credentials", "report", "status", "help"};
+const char *const kCommands[] = {"discover", "targets", "get", "walk", "probe", "credentials", "report", "ipp", "status", "help"};
 
 std::size_t edit_distance(const std::string &a, const std::string &b) {
   std::vector<std::size_t> row(b.size() + 1);
@@ -104,6 +109,7 @@ int main(int argc, char **argv) {
     if (command == "credentials") return kivo::cmd_credentials(argc, argv, first);
     if (command == "report") return kivo::cmd_report(argc, argv, first);
     if (command == "status") return kivo::cmd_status(argc, argv, first);
+    if (command == "ipp") return kivo::cmd_ipp(argc, argv, first);
     std::string message =
         "kivo: " + kivo::subst(kivo::tr("unknown command '{1}'"), {kivo::safe_text(command)});
     if (const char *near = nearest_command(command))
