@@ -74,8 +74,10 @@ struct Device {
   Kind kind = Kind::kUnknown;
   Web web = Web::kNotProbed;
   std::vector<std::string> slp_urls;
-  // Reserved for the SNMPv3 search: the authoritative engine id the device reported.
+  // The authoritative engine id the device reported to the SNMPv3 engine-id probe, with
+  // its boots and time then (what an authenticated request to it needs).
   std::vector<std::uint8_t> engine_id;
+  std::uint32_t engine_boots = 0, engine_time = 0;
   // Reserved for the DNS-SD search: the services the device announced.
   std::vector<Service> services;
   // Set by the engine once every follow-up for this device has ended.
@@ -145,6 +147,17 @@ class Pacer {
   TimePoint last_{};
 };
 
+// A search that follows up the devices other searches found (a description, a web
+// probe). The engine offers it every device that changed.
+class FollowUpSearch {
+ public:
+  virtual ~FollowUpSearch() = default;
+  // Starts this search's follow-up of `device` when it applies to what is known of it
+  // now; true when one started. It ends with FollowUps::follow_up_done (which may come
+  // before this returns). Offered again on later changes until it returns true.
+  virtual bool follow_up(const Device &device, TimePoint now) = 0;
+};
+
 class Search {
  public:
   virtual ~Search() = default;
@@ -164,6 +177,10 @@ class Search {
   virtual const char *name() const = 0;
   // Whether any datagram could be sent (a search that never sent failed as a whole).
   virtual bool sent_any() const = 0;
+  // False for a search that only follows up what others found (web probes).
+  virtual bool finds_devices() const { return true; }
+  // Sends the kernel refused for a while and that went out later.
+  virtual std::uint64_t deferred() const { return 0; }
 };
 
 }  // namespace kivo::discover

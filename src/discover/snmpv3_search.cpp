@@ -12,51 +12,11 @@
 #include <string>
 
 #include "core/guard.h"
+#include "discover/describe.h"
 
 namespace kivo::discover {
 
 namespace v3 = kivo8::v3;
-
-namespace {
-
-// What a description asks for: sysDescr, sysObjectID, sysName, hrDeviceType.1,
-// hrDeviceDescr.1, prtGeneralPrinterName.1, the standard IEEE 1284 device id and the
-// private one that many print servers answer.
-const std::vector<std::vector<std::uint32_t>> &describe_names() {
-  static const std::vector<std::vector<std::uint32_t>> names = {
-      {1, 3, 6, 1, 2, 1, 1, 1, 0},
-      {1, 3, 6, 1, 2, 1, 1, 2, 0},
-      {1, 3, 6, 1, 2, 1, 1, 5, 0},
-      {1, 3, 6, 1, 2, 1, 25, 3, 2, 1, 2, 1},
-      {1, 3, 6, 1, 2, 1, 25, 3, 2, 1, 3, 1},
-      {1, 3, 6, 1, 2, 1, 43, 5, 1, 1, 16, 1},
-      {1, 3, 6, 1, 4, 1, 2699, 1, 2, 1, 2, 1, 1, 3, 1},
-      {1, 3, 6, 1, 4, 1, 11, 2, 3, 9, 1, 1, 7, 0},
-  };
-  return names;
-}
-
-std::string bounded_text(const snmp_var *v) {
-  if (v->type != SNMP_TYPE_OCTET_STR || v->value == nullptr) return {};
-  return std::string(reinterpret_cast<const char *>(v->value),
-                     std::min<std::size_t>(v->value_length, kMaxText));
-}
-
-std::string dotted(const std::uint32_t *sub, std::size_t n) {
-  std::string s;
-  for (std::size_t i = 0; i < n; ++i) {
-    s += '.';
-    s += std::to_string(sub[i]);
-  }
-  return s;
-}
-
-bool same_name(const snmp_var *v, const std::vector<std::uint32_t> &name) {
-  return v->name != nullptr && v->name_length == name.size() &&
-         std::equal(name.begin(), name.end(), v->name);
-}
-
-}  // namespace
 
 std::size_t snmpv3_discovery_request(std::int32_t msg_id, std::span<std::uint8_t> out) noexcept {
   snmp_pdu pdu{};
@@ -166,7 +126,7 @@ void Snmpv3Search::send_describe(Describe &d, TimePoint now) {
                                   ? nullptr
                                   : keys_.get(user_, d.engine.id());
   if (user_.level != KIVO_SNMPV3_NOAUTH_NOPRIV && keys == nullptr) {
-    d.finished = true;
+    finish(d);
     return;
   }
   d.msg_id = next_msg_id();
@@ -206,36 +166,37 @@ void Snmpv3Search::found(in_addr from, const EngineReport &report) {
   if (device == nullptr) return;  // past the cap: counted by the book
   const bool first = device->engine_id.empty();
   device->engine_id = report.engine_id;
+  device->engine_boots = report.boots;
+  device->engine_time = report.time;
   context_.book->changed(*device);
-  if (!first || !describe_pdu_) return;
+  if (first && follow_ups_ == nullptr) (void)describe(from, report.engine_id, report.boots, report.time);
+}
+
+bool Snmpv3Search::describe(in_addr address, std::span<const std::uint8_t> engine_id,
+                            std::uint32_t boots, std::uint32_t time) {
+  if (!describe_pdu_ || engine_id.empty() || engine_id.size() > v3::kMaxEngineId) return false;
   auto d = std::make_unique<Describe>();
-  d->address = from;
-  d->engine.learn(report.engine_id, report.boots, report.time);
+  d->address = address;
+  d->engine.learn(engine_id, boots, time);
   d->transmissions_left = std::max(options_.retries, 0) + 1;
   d->due = TimePoint{};
   describes_.push_back(std::move(d));
+  return true;
+}
+
+void Snmpv3Search::finish(Describe &d) {
+  if (d.finished) return;
+  d.finished = true;
+  if (follow_ups_ != nullptr) follow_ups_->follow_up_done(d.address);
 }
 
 void Snmpv3Search::described(Describe &d, const snmp_pdu &pdu) {
   Device *device = context_.book != nullptr ? context_.book->find(d.address) : nullptr;
   if (device == nullptr) return;
-  const auto &names = describe_names();
-  for (const snmp_var *v = pdu.variables; v != nullptr; v = v->next) {
-    if (same_name(v, names[0])) device->sys_descr = bounded_text(v);
-    if (same_name(v, names[1]) && v->type == SNMP_TYPE_OBJECT_ID && v->value != nullptr) {
-      const auto *sub = reinterpret_cast<const std::uint32_t *>(v->value);
-      device->sys_object_id_raw.assign(sub, sub + v->value_length / 4);
-      device->sys_object_id = dotted(sub, v->value_length / 4);
-    }
-    if (same_name(v, names[2])) device->sys_name = bounded_text(v);
-    if (same_name(v, names[3]) && v->type == SNMP_TYPE_OBJECT_ID && v->value != nullptr)
-      device->hr_device_type =
-          dotted(reinterpret_cast<const std::uint32_t *>(v->value), v->value_length / 4);
-    if (same_name(v, names[4])) device->hr_device_descr = bounded_text(v);
-    if (same_name(v, names[5])) device->printer_name = bounded_text(v);
-    if (same_name(v, names[6])) device->device_id_standard = bounded_text(v);
-    if (same_name(v, names[7])) device->device_id_private = bounded_text(v);
-  }
+  bool printer = false;
+  for (const snmp_var *v = pdu.variables; v != nullptr; v = v->next)
+    printer = apply_binding(*device, *v) || printer;
+  if (printer) device->kind = Kind::kPrinter;
   // A device that answered v1/v2c as well keeps the version and community it answered
   // with; the names are the same.
   if (device->snmp_version < 0) device->snmp_version = SNMP_VERSION_3;
@@ -300,8 +261,8 @@ void Snmpv3Search::receive(TimePoint now) {
       d.due = now;
       continue;
     }
-    d.finished = true;
     if (pdu && j.report == v3::ReportKind::none) described(d, *pdu);
+    finish(d);
   }
 }
 
@@ -338,7 +299,7 @@ void Snmpv3Search::on_timer(TimePoint now) {
       describe_by_id_.erase(d.msg_id);
       --in_flight;
       if (d.transmissions_left <= 0) {
-        d.finished = true;
+        finish(d);
         continue;
       }
     }

@@ -17,6 +17,7 @@
 
 #include "core/unique_fd.h"
 #include "discover/search.h"
+#include "discover/searches.h"
 #include "kivo8/snmpv3.h"
 #include "snmp/pdu.h"
 #include "snmpv3/message.h"
@@ -58,7 +59,7 @@ struct Snmpv3SearchOptions {
   std::size_t max_describing = 64;
 };
 
-class Snmpv3Search final : public Search {
+class Snmpv3Search final : public Search, public FollowUpSearch {
  public:
   explicit Snmpv3Search(const Snmpv3SearchOptions &options);
   // Options refused (bad credentials), with the library's code; the search then does
@@ -72,7 +73,22 @@ class Snmpv3Search final : public Search {
   void on_timer(TimePoint now) override;
   bool done() const override;
   const char *name() const override { return "snmpv3"; }
+  bool finds_devices() const override { return !options_.targets.empty(); }
   bool sent_any() const override { return sent_any_; }
+
+  // Describes the device at `address` with the credentials, the engine id, boots and time
+  // coming from its engine-id Report (found by this search or by the SNMP sweep). False
+  // when there are no credentials or the engine id is unusable: nothing was started.
+  bool describe(in_addr address, std::span<const std::uint8_t> engine_id, std::uint32_t boots,
+                std::uint32_t time);
+  // Where the end of each description is told; with it set, the devices this search
+  // finds itself are left for the engine to describe.
+  void set_follow_ups(FollowUps *follow_ups) { follow_ups_ = follow_ups; }
+  // Describes a device whose engine id is known, when there are credentials.
+  bool follow_up(const Device &device, TimePoint now) override {
+    (void)now;
+    return describe(device.address, device.engine_id, device.engine_boots, device.engine_time);
+  }
 
  private:
   struct Probe {
@@ -100,6 +116,7 @@ class Snmpv3Search final : public Search {
   void receive(TimePoint now);
   void found(in_addr from, const EngineReport &report);
   void described(Describe &d, const snmp_pdu &pdu);
+  void finish(Describe &d);
   std::int32_t next_msg_id();
 
   Snmpv3SearchOptions options_;
@@ -114,6 +131,7 @@ class Snmpv3Search final : public Search {
   std::unordered_map<std::int32_t, Describe *> describe_by_id_;
   std::uint32_t msg_counter_ = 0;
   bool sent_any_ = false;
+  FollowUps *follow_ups_ = nullptr;
   std::unique_ptr<snmp_pdu, void (*)(snmp_pdu *)> describe_pdu_{nullptr, snmp_free_pdu};
 };
 

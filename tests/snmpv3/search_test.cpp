@@ -150,7 +150,8 @@ TEST_F(SearchSnmpd, DescribesTheAgentWithCredentials) {
   EXPECT_EQ(d.snmp_version, SNMP_VERSION_3);
   EXPECT_EQ(d.sys_descr, "Kivo test agent");
   EXPECT_EQ(d.sys_name, "kv-agent");
-  EXPECT_EQ(d.sys_object_id, ".1.3.6.1.4.1.8072.3.2.10");
+  // One dotted form for every version: no leading dot.
+  EXPECT_EQ(d.sys_object_id, "1.3.6.1.4.1.8072.3.2.10");
 }
 
 }  // namespace
