@@ -338,8 +338,11 @@ std::int32_t Engine::run() {
                                           : plan.run_length);
   build_searches(plan);
 
-  // The bucket holds a tenth of a second's sends, so that a start-up burst stays small.
-  Pacer pacer(options_.rate, std::max(1.0, options_.rate / 10.0));
+  // The bucket holds a tenth of a second's sends, so that a start-up burst stays small. A
+  // rate the caller gave is kept as it is; the default one adapts to what the path takes.
+  Pacer pacer = options_.rate_given
+                    ? Pacer(options_.rate, 1.0)
+                    : Pacer(options_.rate, kAdaptiveFloor, kAdaptiveCeiling, 1.0);
   SearchContext context{this, &pacer};
   // Searches that only follow up others' finds start first (a find may come while the
   // others start) and cannot fail to go out; of the others, a run where none could send

@@ -21,7 +21,11 @@
 
 namespace kivo::discover {
 
+// The send rate a run starts at, and the bounds it adapts between, when the caller set
+// none (see Pacer).
 inline constexpr std::uint32_t kDefaultRate = 10000;
+inline constexpr double kAdaptiveFloor = 1000;
+inline constexpr double kAdaptiveCeiling = 50000;
 inline constexpr std::uint32_t kDefaultMaxDevices = 4096;
 inline constexpr std::int32_t kDefaultWebTimeoutMs = 2000;
 inline constexpr std::uint32_t kDefaultWebInFlight = 64;
@@ -35,6 +39,7 @@ struct Options {
   std::int32_t timeout_ms = 0;
   std::int32_t retries = 0;
   std::uint32_t rate = kDefaultRate;
+  bool rate_given = false;  // a fixed rate; else `rate` is where the adaptive pace starts
   std::uint32_t max_devices = kDefaultMaxDevices;
   std::int32_t deadline_ms = 0;
   std::int32_t describe_timeout_ms = 0;

@@ -81,6 +81,7 @@ class SnmpSearch final : public Search, public FollowUpSearch {
     TimePoint expires;      // meaningful once sent
     std::int32_t timeout_ms;
     bool sent;
+    bool retried = false;  // sent again after a time-out: an answer now shows a loss
   };
   struct Describe {
     std::int32_t version;

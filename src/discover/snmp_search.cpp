@@ -174,6 +174,7 @@ SnmpSearch::Sent SnmpSearch::transmit(std::uint32_t reqid, Pending &p, TimePoint
     }
     if (e == ENOBUFS || e == ENOMEM) {
       ++deferred_;
+      context_.pacer->note_loss(now);
       blocked_until_ = now + kNoBufferRest;
       return Sent::kLater;
     }
@@ -297,14 +298,18 @@ void SnmpSearch::expire(TimePoint now) {
     if (p.tries_left > 0) {
       --p.tries_left;
       p.sent = false;
+      p.retried = true;
       urgent_.push_back(reqid);
       continue;
     }
     Pending done = p;
     retire(it);
     if (done.purpose == Purpose::kScan && done.community == 0) context_.book->note_address_done();
-    if (done.purpose == Purpose::kDescribe || done.purpose == Purpose::kPrinterCheck)
+    if (done.purpose == Purpose::kDescribe || done.purpose == Purpose::kPrinterCheck) {
+      // A device that answered and then stayed silent: its answers are being lost.
+      context_.pacer->note_loss(now);
       finish_describe(done.address);
+    }
   }
 }
 
@@ -363,6 +368,8 @@ void SnmpSearch::handle(const snmp_pdu &pdu, std::uint32_t source, std::uint16_t
     return;
   }
   context_.book->note_answer();
+  // An answer that came only to a retry: the first request or its answer was lost.
+  if (p.retried) context_.pacer->note_loss(now);
   switch (p.purpose) {
     case Purpose::kBroadcast:
       answered_scan(p, pdu, source);  // the request stays open for more devices
@@ -407,6 +414,7 @@ void SnmpSearch::engine_report(std::span<const std::uint8_t> datagram, std::uint
     return;
   }
   context_.book->note_answer();
+  if (p.retried) context_.pacer->note_loss(Clock::now());
   if (p.purpose == Purpose::kScan) {
     retire(it);
     if (p.community == 0) context_.book->note_address_done();
