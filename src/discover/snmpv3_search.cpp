@@ -1,4 +1,5 @@
-// SNMPv3 engine-id discovery, and description with credentials, as a discovery search.
+// The SNMPv3 engine-id probe's codec, and description with credentials as a follow-up
+// search of the discovery engine.
 
 #include "discover/snmpv3_search.h"
 
@@ -64,12 +65,6 @@ Snmpv3Search::Snmpv3Search(const Snmpv3SearchOptions &options) : options_(option
                             static_cast<std::uint32_t>(name.size())) == nullptr)
         throw std::bad_alloc();
   }
-  for (const Snmpv3Target &t : options_.targets) {
-    Probe p;
-    p.target = t;
-    p.transmissions_left = std::max(options_.retries, 0) + 1;
-    probes_.push_back(p);
-  }
 }
 
 std::int32_t Snmpv3Search::next_msg_id() {
@@ -87,38 +82,12 @@ bool Snmpv3Search::start(const SearchContext &context, TimePoint now) {
   (void)setsockopt(fd_.get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
   // A start that differs per run, so that a late reply to an earlier run is not taken.
   msg_counter_ = static_cast<std::uint32_t>(now.time_since_epoch().count()) & 0x3FFFFFFFu;
-  for (Probe &p : probes_) p.due = now;
   on_timer(now);
   return true;
 }
 
 void Snmpv3Search::watched(std::vector<pollfd> &fds) {
   if (fd_) fds.push_back({fd_.get(), POLLIN, 0});
-}
-
-void Snmpv3Search::send_probe(Probe &p, TimePoint now) {
-  std::uint8_t packet[128];
-  p.msg_id = next_msg_id();
-  const std::size_t n = snmpv3_discovery_request(p.msg_id, packet);
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_addr = p.target.address;
-  to.sin_port = htons(options_.port);
-  --p.transmissions_left;
-  if (n != 0 && ::sendto(fd_.get(), packet, n, 0, reinterpret_cast<sockaddr *>(&to), sizeof to) ==
-                    static_cast<ssize_t>(n)) {
-    sent_any_ = true;
-    if (context_.book != nullptr) context_.book->note_sent();
-  } else if (errno == ENOBUFS || errno == EAGAIN) {
-    // The kernel's queue (or its neighbour table) is full: this transmission is tried
-    // again rather than lost.
-    ++p.transmissions_left;
-    p.due = now + std::chrono::milliseconds(10);
-    return;
-  }
-  probe_by_id_[p.msg_id] = static_cast<std::size_t>(&p - probes_.data());
-  p.waiting = true;
-  p.due = now + options_.timeout;
 }
 
 void Snmpv3Search::send_describe(Describe &d, TimePoint now) {
@@ -158,18 +127,6 @@ void Snmpv3Search::send_describe(Describe &d, TimePoint now) {
   describe_by_id_[d.msg_id] = &d;
   d.waiting = true;
   d.due = now + options_.timeout;
-}
-
-void Snmpv3Search::found(in_addr from, const EngineReport &report) {
-  if (context_.book == nullptr) return;
-  Device *device = context_.book->find_or_add(from, kFoundSnmpv3);
-  if (device == nullptr) return;  // past the cap: counted by the book
-  const bool first = device->engine_id.empty();
-  device->engine_id = report.engine_id;
-  device->engine_boots = report.boots;
-  device->engine_time = report.time;
-  context_.book->changed(*device);
-  if (first && follow_ups_ == nullptr) (void)describe(from, report.engine_id, report.boots, report.time);
 }
 
 bool Snmpv3Search::describe(in_addr address, std::span<const std::uint8_t> engine_id,
@@ -220,27 +177,6 @@ void Snmpv3Search::receive(TimePoint now) {
       if (context_.book != nullptr) context_.book->note_dropped();
       continue;
     }
-    if (auto it = probe_by_id_.find(env.msg_id); it != probe_by_id_.end()) {
-      Probe &p = probes_[it->second];
-      const bool from_target = from.sin_addr.s_addr == p.target.address.s_addr;
-      auto report = (p.target.broadcast || from_target)
-                        ? snmpv3_parse_engine_report(datagram, env.msg_id)
-                        : std::nullopt;
-      if (!report) {
-        if (context_.book != nullptr) context_.book->note_dropped();
-        continue;
-      }
-      if (context_.book != nullptr) context_.book->note_answer();
-      found(from.sin_addr, *report);
-      // A unicast probe is answered; a broadcast one keeps its window open for others.
-      if (!p.target.broadcast && !p.finished) {
-        p.finished = true;
-        p.waiting = false;
-        probe_by_id_.erase(it);
-        if (context_.book != nullptr) context_.book->note_address_done();
-      }
-      continue;
-    }
     auto dit = describe_by_id_.find(env.msg_id);
     if (dit == describe_by_id_.end() || from.sin_addr.s_addr != dit->second->address.s_addr) {
       if (context_.book != nullptr) context_.book->note_dropped();
@@ -272,23 +208,6 @@ void Snmpv3Search::on_ready(int fd, short revents, TimePoint now) {
 
 void Snmpv3Search::on_timer(TimePoint now) {
   if (!fd_) return;
-  for (Probe &p : probes_) {
-    if (p.finished || p.due > now) continue;
-    if (p.waiting) {
-      p.waiting = false;
-      probe_by_id_.erase(p.msg_id);
-      if (p.transmissions_left <= 0) {
-        p.finished = true;
-        if (context_.book != nullptr) context_.book->note_address_done();
-        continue;
-      }
-    }
-    if (context_.pacer != nullptr && !context_.pacer->take_send(now)) {
-      p.due = context_.pacer->next_send(now);
-      continue;
-    }
-    send_probe(p, now);
-  }
   std::size_t in_flight = 0;
   for (const auto &d : describes_) in_flight += d->waiting ? 1 : 0;
   for (auto &dp : describes_) {
@@ -318,17 +237,13 @@ std::optional<TimePoint> Snmpv3Search::next_wakeup() const {
   auto consider = [&](TimePoint t) {
     if (!next || t < *next) next = t;
   };
-  for (const Probe &p : probes_)
-    if (!p.finished) consider(p.due);
   for (const auto &d : describes_)
     if (!d->finished) consider(d->due);
   return next;
 }
 
 bool Snmpv3Search::done() const {
-  return std::all_of(probes_.begin(), probes_.end(), [](const Probe &p) { return p.finished; }) &&
-         std::all_of(describes_.begin(), describes_.end(),
-                     [](const auto &d) { return d->finished; });
+  return std::all_of(describes_.begin(), describes_.end(), [](const auto &d) { return d->finished; });
 }
 
 }  // namespace kivo::discover
