@@ -25,7 +25,7 @@ namespace kivo::discover {
 // none (see Pacer).
 inline constexpr std::uint32_t kDefaultRate = 10000;
 inline constexpr double kAdaptiveFloor = 1000;
-inline constexpr double kAdaptiveCeiling = 50000;
+inline constexpr double kAdaptiveCeiling = 100000;
 inline constexpr std::uint32_t kDefaultMaxDevices = 4096;
 inline constexpr std::int32_t kDefaultWebTimeoutMs = 2000;
 inline constexpr std::uint32_t kDefaultWebInFlight = 64;
