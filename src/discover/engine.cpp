@@ -131,7 +131,14 @@ void Engine::finalize(Entry &e) {
   Device &d = e.device;
   classify(d);
 
-  e.record.target = const_cast<ifinfo *>(d.target);
+  // The record wants the caller's (mutable) entry: found in the caller's list rather than
+  // cast from the searches' read-only view of it.
+  e.record.target = nullptr;
+  for (ifinfo *t = targets_; t != nullptr && d.target != nullptr; t = t->next)
+    if (t == d.target) {
+      e.record.target = t;
+      break;
+    }
   (void)std::snprintf(e.record.product, sizeof e.record.product, "%s", d.product_name.c_str());
   if (d.kind == Kind::kPrinter) {
     e.info.type = DEVICE_TYPE_STDMIB;
