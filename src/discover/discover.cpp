@@ -33,7 +33,10 @@ bool read_options(const kivo_discover_options *given, Options &out) {
   out.timeout_ms = o.timeout_ms;
   out.retries = o.retries < 0 ? 0 : o.retries;
   if (out.retries > 20) return false;
-  if (o.rate != 0) out.rate = o.rate;
+  if (o.rate != 0) {
+    out.rate = o.rate;
+    out.rate_given = true;
+  }
   if (o.max_devices != 0) out.max_devices = o.max_devices;
   out.deadline_ms = o.deadline_ms;
   out.describe_timeout_ms = o.describe_timeout_ms;

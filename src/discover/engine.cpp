@@ -10,7 +10,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "discover/classify.h"
+#include "discover/mdns_search.h"
 #include "discover/naming.h"
+#include "discover/plan.h"
+#include "discover/snmpv3_search.h"
 #include "kivo8/dev_group.h"
 
 namespace kivo::discover {
@@ -21,8 +25,6 @@ namespace {
 constexpr auto kProgressEvery = std::chrono::milliseconds(100);
 // The longest a poll sleeps, so that a cancel is seen even if its wake-up were lost.
 constexpr auto kLongestSleep = std::chrono::milliseconds(250);
-
-std::int32_t ms_of(std::int32_t seconds) { return std::max(seconds, 1) * 1000; }
 
 }  // namespace
 
@@ -37,9 +39,8 @@ struct Engine::Entry {
   std::vector<std::vector<kivo_discover_txt>> service_txt;
   int outstanding = 0;
   bool announced = false;
-  bool describe_asked = false;
-  bool web_asked = false;
-  bool v3_named = false;
+  // Which of the engine's follow-up searches (by index) have started one for it.
+  std::uint32_t asked = 0;
 };
 
 Engine::Engine(ifinfo *targets, Options options)
@@ -98,26 +99,19 @@ void Engine::changed(Device &device) {
     events_.emplace_back(KIVO_DISCOVER_EVENT_FOUND, e);
   }
   bool started = false;
-  if (snmp_ != nullptr && device.snmp_version >= 0 && device.snmp_version < 3 && !e->describe_asked) {
-    e->describe_asked = true;
+  for (std::size_t i = 0; i < follow_ups_.size() && i < 32; ++i) {
+    const std::uint32_t bit = 1u << i;
+    if ((e->asked & bit) != 0) continue;
     ++e->outstanding;
-    started = true;
-    snmp_->describe(device.address, device.snmp_version, device.community);
-  }
-  if (web_ != nullptr && !e->web_asked) {
-    e->web_asked = true;
-    ++e->outstanding;
-    started = true;
-    web_->probe(device.address, now);
+    if (follow_ups_[i]->follow_up(device, now)) {
+      e->asked |= bit;
+      started = true;
+    } else {
+      --e->outstanding;
+    }
   }
   // A follow-up that ended at once has completed the device already (follow_up_done).
   if (first && !started && e->outstanding == 0) complete(*e);
-  // An SNMPv3 description comes after the engine-id Report that found the device, which
-  // may have completed it already: it is named again from what the description told.
-  if (device.snmp_version == SNMP_VERSION_3 && !e->v3_named) {
-    e->v3_named = true;
-    if (e->device.complete && e->outstanding == 0) complete(*e);
-  }
 }
 
 void Engine::follow_up_done(in_addr address) {
@@ -132,49 +126,19 @@ void Engine::complete(Entry &e) {
   events_.emplace_back(KIVO_DISCOVER_EVENT_COMPLETE, &e);
 }
 
-// Names and kind from everything known so far.
+// Names and kind from everything known so far, and the device record that goes with them.
 void Engine::finalize(Entry &e) {
   Device &d = e.device;
-  NamingInput in;
-  in.sys_descr = d.sys_descr;
-  in.hr_device_descr = d.hr_device_descr;
-  in.printer_name = d.printer_name;
-  in.sys_object_id = d.sys_object_id_raw;
-  in.device_id_standard = d.device_id_standard;
-  in.device_id_private = d.device_id_private;
-  in.answered_snmp = d.snmp_version >= 0;
-  if (!d.services.empty()) {
-    const Service &s = d.services.front();
-    in.mdns_instance = s.instance;
-    for (const auto &[k, v] : s.txt) {
-      if (k == "product") in.mdns_product = v;
-      else if (k == "ty") in.mdns_ty = v;
-      else if (k == "usb_MFG") in.mdns_usb_mfg = v;
-      else if (k == "usb_MDL") in.mdns_usb_mdl = v;
-    }
-  }
-  Naming n = choose_name(in);
-  d.make = std::move(n.make);
-  d.model = std::move(n.model);
-  d.product_name = std::move(n.product_name);
-  d.device_id.clear();
-  d.mfg.clear();
-  d.mdl.clear();
-  d.cmd.clear();
-  for (const std::string *raw : {&d.device_id_standard, &d.device_id_private}) {
-    if (raw->empty()) continue;
-    if (auto id = parse_device_id(*raw)) {
-      d.device_id = *raw;
-      d.mfg = id->manufacturer;
-      d.mdl = id->model;
-      d.cmd = id->command_set;
+  classify(d);
+
+  // The record wants the caller's (mutable) entry: found in the caller's list rather than
+  // cast from the searches' read-only view of it.
+  e.record.target = nullptr;
+  for (ifinfo *t = targets_; t != nullptr && d.target != nullptr; t = t->next)
+    if (t == d.target) {
+      e.record.target = t;
       break;
     }
-  }
-  if (d.kind != Kind::kPrinter)
-    d.kind = d.snmp_version >= 0 ? Kind::kOther : Kind::kPrinterNoSnmp;
-
-  e.record.target = const_cast<ifinfo *>(d.target);
   (void)std::snprintf(e.record.product, sizeof e.record.product, "%s", d.product_name.c_str());
   if (d.kind == Kind::kPrinter) {
     e.info.type = DEVICE_TYPE_STDMIB;
@@ -268,144 +232,48 @@ void Engine::report_progress(bool force) {
   options_.progress(&p, options_.user);
 }
 
-TimePoint Engine::default_deadline(TimePoint start, const std::vector<SnmpTarget> &snmp,
-                                   const std::vector<SlpInterface> &slp) const {
-  std::int64_t longest = 0;
-  for (const auto &t : snmp) longest = std::max<std::int64_t>(longest, t.timeout_ms);
-  std::int64_t snmp_ms = longest * (options_.retries + 1);
-  // Sending every address of the ranges comes on top of the waiting: four times the
-  // time the rate asks for, since the path may not take the rate (a router resolving
-  // every silent address managed about 6,000 a second on the test network).
-  if (addresses_total_ > 0)
-    snmp_ms += static_cast<std::int64_t>(4 * addresses_total_ * 1000 /
-                                         std::max<std::uint32_t>(options_.rate, 1));
-  std::int64_t slp_ms = 0;
-  for (const auto &s : slp) slp_ms = std::max<std::int64_t>(slp_ms, s.timeout_ms);
-  // The DNS-SD search listens for its own window (the request time-out, else the
-  // longest target time-out, else 2 s); without SNMP targets nothing else would cover it.
-  std::int64_t mdns_ms = 0;
-  if ((options_.searches & KIVO_DISCOVER_MDNS) != 0)
-    mdns_ms = options_.timeout_ms > 0 ? options_.timeout_ms : longest > 0 ? longest : 2000;
-  slp_ms = std::max(slp_ms, mdns_ms);
-  std::int64_t describe = 0;
-  if (!snmp.empty()) {
-    std::int64_t d = options_.describe_timeout_ms > 0 ? options_.describe_timeout_ms : longest;
-    describe = d * (std::max(options_.retries, 1) + 1);
+void Engine::build_searches(Plan &plan) {
+  addresses_total_ = plan.addresses_total;
+  // The SNMP sweep carries v1, v2c and the SNMPv3 engine-id probes; the SNMPv3 search
+  // only describes, with credentials, what answered the probe.
+  if (!plan.snmp.empty()) {
+    auto s = std::make_unique<SnmpSearch>(std::move(plan.snmp), options_.retries,
+                                          plan.describe_timeout_ms, *this, options_.snmp_port);
+    follow_ups_.push_back(s.get());
+    searches_.push_back(std::move(s));
   }
-  std::int64_t web = (options_.searches & KIVO_DISCOVER_WEB) != 0 ? options_.web_timeout_ms : 0;
-  return start + std::chrono::milliseconds(std::max(snmp_ms, slp_ms) + describe + web);
+  if (options_.snmpv3_user && (options_.searches & KIVO_DISCOVER_SNMPV3) != 0) {
+    Snmpv3SearchOptions v3;
+    v3.port = options_.snmp_port;
+    v3.timeout = std::chrono::milliseconds(plan.describe_timeout_ms);
+    v3.retries = std::max(options_.retries, 0);
+    v3.user = options_.snmpv3_user;
+    auto s = std::make_unique<Snmpv3Search>(v3);
+    s->set_follow_ups(this);
+    follow_ups_.push_back(s.get());
+    searches_.push_back(std::move(s));
+  }
+  if (!plan.slp.empty())
+    searches_.push_back(std::make_unique<SlpSearch>(std::move(plan.slp), options_.slp_service_type));
+  if (plan.mdns) {
+    kivo8::mdns::SearchOptions m;
+    m.interfaces = plan.mdns_interfaces;
+    m.window_ms = plan.mdns_window_ms;
+    if (options_.max_devices > 0) m.limits.max_devices = options_.max_devices;
+    searches_.push_back(kivo8::mdns::make_discover_search(m));
+  }
+  if ((options_.searches & KIVO_DISCOVER_WEB) != 0) {
+    auto w = std::make_unique<WebSearch>(options_.web_timeout_ms, options_.web_in_flight, *this);
+    follow_ups_.push_back(w.get());
+    searches_.push_back(std::move(w));
+  }
 }
 
-std::int32_t Engine::run() {
-  if (ran_ || running_) return KIVO_DISCOVER_EINVAL;
-  running_ = true;
-  ran_ = true;
-  TimePoint start = Clock::now();
-
-  std::vector<std::int32_t> versions;
-  if ((options_.versions & KIVO_DISCOVER_V1) != 0) versions.push_back(SNMP_VERSION_1);
-  if ((options_.versions & KIVO_DISCOVER_V2C) != 0) versions.push_back(SNMP_VERSION_2c);
-
-  std::vector<SnmpTarget> snmp_targets;
-  std::vector<SlpInterface> slp;
-  std::vector<const ifinfo *> locals, slp_targets;
-  for (ifinfo *e = targets_; e != nullptr; e = e->next) {
-    std::int32_t kind = ifinfo_get_type(e);
-    std::int32_t timeout = options_.timeout_ms > 0 ? options_.timeout_ms : ms_of(e->count);
-    if (kind == IFINFO_LOCAL && e->addr.s_addr != 0) locals.push_back(e);
-    if (kind == IFINFO_SLP) slp_targets.push_back(e);
-    bool broadcast = (kind == IFINFO_LOCAL || kind == IFINFO_BCAST) && e->addr1.s_addr != 0 &&
-                     (options_.searches & KIVO_DISCOVER_BROADCAST) != 0;
-    bool range = kind == IFINFO_RANGE && (options_.searches & KIVO_DISCOVER_RANGES) != 0;
-    if (!broadcast && !range) continue;
-    SnmpTarget t{e, 0, 0, 0, broadcast, false, timeout, {}};
-    std::vector<std::string> names;
-    for (const snmp_comm *c = e->comms; c != nullptr; c = c->next)
-      if (c->name != nullptr && c->length > 0) names.emplace_back(c->name, static_cast<std::size_t>(c->length));
-    for (const auto &c : options_.communities)
-      if (std::find(names.begin(), names.end(), c) == names.end()) names.push_back(c);
-    for (std::int32_t v : versions)
-      for (const auto &n : names) t.communities.push_back({v, n});
-    if (t.communities.empty()) continue;
-    std::uint32_t a1 = ntohl(e->addr1.s_addr), a2 = ntohl(e->addr2.s_addr);
-    if (broadcast) {
-      t.first = t.last = a1;
-      t.mask = a2;
-    } else {
-      t.first = std::min(a1, a2);
-      t.last = std::max(a1, a2);
-      t.mask = 0xFFFFFFFFu;
-      for (const ifinfo *l = targets_; l != nullptr; l = l->next) {
-        if (ifinfo_get_type(l) != IFINFO_LOCAL || l->addr.s_addr == 0) continue;
-        std::uint32_t own = ntohl(l->addr.s_addr), mask = ntohl(l->addr2.s_addr);
-        if ((t.first & mask) == (own & mask) || (t.last & mask) == (own & mask)) t.on_link = true;
-      }
-      addresses_total_ += std::uint64_t{t.last} - t.first + 1;
-    }
-    snmp_targets.push_back(std::move(t));
-  }
-  if ((options_.searches & KIVO_DISCOVER_SLP) != 0) {
-    for (const ifinfo *l : locals) {
-      if (slp_targets.empty() || options_.slp_scopes_given) {
-        // Service agents without configured scopes serve DEFAULT, and answer no request
-        // whose scope list is empty.
-        slp.push_back({l, l->addr,
-                       options_.timeout_ms > 0 ? options_.timeout_ms : ms_of(l->count), l->flag,
-                       options_.slp_scopes_given ? options_.slp_scopes : "DEFAULT"});
-        continue;
-      }
-      for (const ifinfo *s : slp_targets)
-        slp.push_back({l, l->addr, options_.timeout_ms > 0 ? options_.timeout_ms : ms_of(s->count),
-                       s->flag, s->scopes != nullptr ? s->scopes : ""});
-    }
-  }
-
-  TimePoint deadline = options_.deadline_ms > 0
-                           ? start + std::chrono::milliseconds(options_.deadline_ms)
-                           : default_deadline(start, snmp_targets, slp);
-
-  std::int32_t describe_ms = options_.describe_timeout_ms;
-  if (describe_ms <= 0) {
-    describe_ms = 0;
-    for (const auto &t : snmp_targets) describe_ms = std::max(describe_ms, t.timeout_ms);
-    if (describe_ms == 0) describe_ms = 3000;
-  }
-  std::vector<std::unique_ptr<Search>> searches;
-  bool have_snmp = !snmp_targets.empty();
-  if (have_snmp) {
-    auto s = std::make_unique<SnmpSearch>(std::move(snmp_targets), options_.retries, describe_ms, *this);
-    snmp_ = s.get();
-    searches.push_back(std::move(s));
-  }
-  if (!slp.empty()) searches.push_back(std::make_unique<SlpSearch>(std::move(slp), options_.slp_service_type));
-  add_plugin_searches(options_, targets_, searches);
-  std::unique_ptr<WebSearch> web;
-  if ((options_.searches & KIVO_DISCOVER_WEB) != 0) {
-    web = std::make_unique<WebSearch>(options_.web_timeout_ms, options_.web_in_flight, *this);
-    web_ = web.get();
-  }
-
-  // The bucket holds a tenth of a second's sends, so that a start-up burst stays small.
-  Pacer pacer(options_.rate, std::max(1.0, options_.rate / 10.0));
-  SearchContext context{this, &pacer};
-  if (web) (void)web->start(context, start);
-  std::vector<Search *> live;
-  std::size_t tried = searches.size(), failed = 0;
-  for (auto &s : searches) {
-    if (s->start(context, Clock::now()) || s->sent_any()) {
-      live.push_back(s.get());
-    } else {
-      ++failed;
-    }
-  }
-  if (web) live.push_back(web.get());
-  deliver_events();
-  report_progress(true);
-
+void Engine::loop(TimePoint deadline) {
   std::vector<pollfd> fds;
   std::vector<Search *> owners;
   while (!cancelled_.load()) {
-    if (std::all_of(live.begin(), live.end(), [](Search *s) { return s->done(); })) break;
+    if (std::all_of(live_.begin(), live_.end(), [](Search *s) { return s->done(); })) break;
     TimePoint now = Clock::now();
     if (now >= deadline) {
       deadline_reached_ = true;
@@ -416,11 +284,9 @@ std::int32_t Engine::run() {
     fds.push_back({wake_.get(), POLLIN, 0});
     owners.push_back(nullptr);
     TimePoint wake = std::min(deadline, now + kLongestSleep);
-    for (Search *s : live) {
-      std::size_t before = fds.size();
+    for (Search *s : live_) {
       s->watched(fds);
       owners.resize(fds.size(), s);
-      (void)before;
       if (auto at = s->next_wakeup()) wake = std::min(wake, *at);
     }
     if (options_.progress != nullptr) wake = std::min(wake, now + kProgressEvery);
@@ -439,7 +305,7 @@ std::int32_t Engine::run() {
         owners[i]->on_ready(fds[i].fd, fds[i].revents, now);
       }
     }
-    for (Search *s : live) {
+    for (Search *s : live_) {
       // The clock is read after the search names its time: a search that is due "now"
       // (a send the pacer allows at once) must not be passed over.
       auto at = s->next_wakeup();
@@ -449,7 +315,10 @@ std::int32_t Engine::run() {
     deliver_events();
     report_progress(false);
   }
-  if (snmp_ != nullptr) deferred_ = snmp_->deferred();
+}
+
+void Engine::teardown() {
+  for (Search *s : live_) deferred_ += s->deferred();
   // What the follow-ups did not finish is described as far as it went.
   for (auto &e : entries_) {
     finalize(*e);
@@ -460,13 +329,54 @@ std::int32_t Engine::run() {
   });
   for (auto &e : entries_) refresh_view(*e);
   report_progress(true);
-  snmp_ = nullptr;
-  web_ = nullptr;
+  follow_ups_.clear();
+  live_.clear();
+  searches_.clear();
+}
+
+std::int32_t Engine::run() {
+  if (ran_ || running_) return KIVO_DISCOVER_EINVAL;
+  running_ = true;
+  ran_ = true;
+  const TimePoint start = Clock::now();
+  Plan plan = plan_work(targets_, options_);
+  const TimePoint deadline = start + (options_.deadline_ms > 0
+                                          ? std::chrono::milliseconds(options_.deadline_ms)
+                                          : plan.run_length);
+  build_searches(plan);
+
+  // The bucket holds a tenth of a second's sends, so that a start-up burst stays small. A
+  // rate the caller gave is kept as it is; the default one adapts to what the path takes.
+  Pacer pacer = options_.rate_given
+                    ? Pacer(options_.rate, 1.0)
+                    : Pacer(options_.rate, kAdaptiveFloor, kAdaptiveCeiling, 1.0);
+  SearchContext context{this, &pacer};
+  // Searches that only follow up others' finds start first (a find may come while the
+  // others start) and cannot fail to go out; of the others, a run where none could send
+  // anything has failed.
+  for (auto &s : searches_)
+    if (!s->finds_devices()) {
+      (void)s->start(context, Clock::now());
+      live_.push_back(s.get());
+    }
+  for (auto &s : searches_) {
+    if (!s->finds_devices()) continue;
+    ++tried_;
+    if (s->start(context, Clock::now()) || s->sent_any()) {
+      live_.push_back(s.get());
+    } else {
+      ++failed_;
+    }
+  }
+  deliver_events();
+  report_progress(true);
+  loop(deadline);
+  teardown();
   elapsed_ms_ = static_cast<std::uint64_t>(
       std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
   running_ = false;
   if (cancelled_.load()) return KIVO_DISCOVER_CANCELLED;
-  if (tried > 0 && failed == tried) return KIVO_DISCOVER_ENOSEND;
+  if (tried_ > 0 && failed_ == tried_) return KIVO_DISCOVER_ENOSEND;
   return KIVO_DISCOVER_OK;
 }
 

@@ -5,11 +5,14 @@
 
 #include <atomic>
 #include <memory>
+#include <span>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
 #include "core/unique_fd.h"
+#include "discover/classify.h"
 #include "discover/search.h"
 #include "discover/searches.h"
 #include "kivo8/discover.h"
@@ -18,7 +21,11 @@
 
 namespace kivo::discover {
 
+// The send rate a run starts at, and the bounds it adapts between, when the caller set
+// none (see Pacer).
 inline constexpr std::uint32_t kDefaultRate = 10000;
+inline constexpr double kAdaptiveFloor = 1000;
+inline constexpr double kAdaptiveCeiling = 100000;
 inline constexpr std::uint32_t kDefaultMaxDevices = 4096;
 inline constexpr std::int32_t kDefaultWebTimeoutMs = 2000;
 inline constexpr std::uint32_t kDefaultWebInFlight = 64;
@@ -32,6 +39,7 @@ struct Options {
   std::int32_t timeout_ms = 0;
   std::int32_t retries = 0;
   std::uint32_t rate = kDefaultRate;
+  bool rate_given = false;  // a fixed rate; else `rate` is where the adaptive pace starts
   std::uint32_t max_devices = kDefaultMaxDevices;
   std::int32_t deadline_ms = 0;
   std::int32_t describe_timeout_ms = 0;
@@ -46,12 +54,11 @@ struct Options {
   // The SNMPv3 user that describes what the SNMPv3 search finds, keys derived; null:
   // find only.
   std::shared_ptr<const kivo8::v3::User> snmpv3_user;
+  // Where SNMP requests of every version go (a test's agent may listen elsewhere).
+  std::uint16_t snmp_port = 161;
 };
 
-// Searches that other modules plug in (DNS-SD, SNMPv3 engine-id discovery): each adds
-// its own when its bit is set in options.searches. Defined in plugins.cpp.
-void add_plugin_searches(const Options &options, ifinfo *targets,
-                         std::vector<std::unique_ptr<Search>> &searches);
+struct Plan;
 
 class Engine final : public DeviceBook, public FollowUps {
  public:
@@ -83,8 +90,11 @@ class Engine final : public DeviceBook, public FollowUps {
   void refresh_view(Entry &e) const;
   void deliver_events();
   void report_progress(bool force);
-  TimePoint default_deadline(TimePoint start, const std::vector<SnmpTarget> &snmp,
-                             const std::vector<SlpInterface> &slp) const;
+  // The three stages of run(): the searches that the plan asks for, the loop that drives
+  // them until all are done (or the deadline or a cancel), and the final records.
+  void build_searches(Plan &plan);
+  void loop(TimePoint deadline);
+  void teardown();
 
   ifinfo *targets_;
   Options options_;
@@ -96,8 +106,12 @@ class Engine final : public DeviceBook, public FollowUps {
   std::vector<std::unique_ptr<Entry>> entries_;  // in the order found; sorted after a run
   std::unordered_map<std::uint32_t, Entry *> by_address_;
   std::vector<std::pair<std::int32_t, Entry *>> events_;
-  SnmpSearch *snmp_ = nullptr;
-  WebSearch *web_ = nullptr;
+  // Every search of the run; `live_` those that started, `follow_ups_` those offered
+  // each changed device.
+  std::vector<std::unique_ptr<Search>> searches_;
+  std::vector<Search *> live_;
+  std::vector<FollowUpSearch *> follow_ups_;
+  std::size_t tried_ = 0, failed_ = 0;
 
   std::uint64_t sent_ = 0, answers_ = 0, addresses_done_ = 0, addresses_total_ = 0;
   std::uint64_t datagrams_dropped_ = 0, devices_dropped_ = 0, deferred_ = 0;

@@ -74,8 +74,10 @@ struct Device {
   Kind kind = Kind::kUnknown;
   Web web = Web::kNotProbed;
   std::vector<std::string> slp_urls;
-  // Reserved for the SNMPv3 search: the authoritative engine id the device reported.
+  // The authoritative engine id the device reported to the SNMPv3 engine-id probe, with
+  // its boots and time then (what an authenticated request to it needs).
   std::vector<std::uint8_t> engine_id;
+  std::uint32_t engine_boots = 0, engine_time = 0;
   // Reserved for the DNS-SD search: the services the device announced.
   std::vector<Service> services;
   // Set by the engine once every follow-up for this device has ended.
@@ -116,10 +118,21 @@ struct SearchContext {
   class Pacer *pacer = nullptr;
 };
 
-// Token bucket over the loop's clock: `rate` sends per second, bursts of at most `burst`.
+// Token bucket over the loop's clock: `rate` sends per second, bursts of a tenth of a
+// second's sends at most (never fewer than `burst`).
+//
+// Adaptive between `floor` and `ceiling`, the way a TCP sender or a port scanner's timing
+// is: while no loss is seen the rate grows by a quarter every tenth of a second, up to the
+// ceiling; evidence of loss (an answer that came only to a retry, a send the kernel
+// refused, a device that answered and then went silent) halves it, at most once per
+// fifth of a second so that one burst of losses counts once. A fixed rate is a floor
+// equal to the ceiling.
 class Pacer {
  public:
-  Pacer(double rate, double burst) : rate_(rate), burst_(burst), tokens_(burst) {}
+  Pacer(double rate, double burst) : Pacer(rate, rate, rate, burst) {}
+  Pacer(double start, double floor, double ceiling, double burst)
+      : rate_(start), floor_(std::min(floor, ceiling)), ceiling_(ceiling),
+        min_burst_(burst), tokens_(burst_now()) {}
   bool take_send(TimePoint now) {
     refill(now);
     if (tokens_ < 1.0) return false;
@@ -133,16 +146,40 @@ class Pacer {
     return now + std::chrono::duration_cast<Clock::duration>(
                      std::chrono::duration<double>((1.0 - tokens_) / rate_));
   }
+  void note_loss(TimePoint now) {
+    if (floor_ >= ceiling_ || now - last_cut_ < std::chrono::milliseconds(200)) return;
+    last_cut_ = now;
+    last_growth_ = now;
+    rate_ = std::max(floor_, rate_ / 2);
+    tokens_ = std::min(tokens_, burst_now());
+  }
+  double rate() const { return rate_; }
 
  private:
+  double burst_now() const { return std::max(min_burst_, rate_ / 10.0); }
   void refill(TimePoint now) {
-    if (last_ == TimePoint{}) last_ = now;
+    if (last_ == TimePoint{}) last_ = last_growth_ = now;
+    if (floor_ < ceiling_ && now - last_growth_ >= std::chrono::milliseconds(100)) {
+      last_growth_ = now;
+      rate_ = std::min(ceiling_, rate_ * 1.25);
+    }
     double dt = std::chrono::duration<double>(now - last_).count();
     last_ = now;
-    tokens_ = std::min(burst_, tokens_ + dt * rate_);
+    tokens_ = std::min(burst_now(), tokens_ + dt * rate_);
   }
-  double rate_, burst_, tokens_;
-  TimePoint last_{};
+  double rate_, floor_, ceiling_, min_burst_, tokens_;
+  TimePoint last_{}, last_growth_{}, last_cut_{};
+};
+
+// A search that follows up the devices other searches found (a description, a web
+// probe). The engine offers it every device that changed.
+class FollowUpSearch {
+ public:
+  virtual ~FollowUpSearch() = default;
+  // Starts this search's follow-up of `device` when it applies to what is known of it
+  // now; true when one started. It ends with FollowUps::follow_up_done (which may come
+  // before this returns). Offered again on later changes until it returns true.
+  virtual bool follow_up(const Device &device, TimePoint now) = 0;
 };
 
 class Search {
@@ -164,6 +201,10 @@ class Search {
   virtual const char *name() const = 0;
   // Whether any datagram could be sent (a search that never sent failed as a whole).
   virtual bool sent_any() const = 0;
+  // False for a search that only follows up what others found (web probes).
+  virtual bool finds_devices() const { return true; }
+  // Sends the kernel refused for a while and that went out later.
+  virtual std::uint64_t deferred() const { return 0; }
 };
 
 }  // namespace kivo::discover

@@ -8,6 +8,7 @@
 #include <deque>
 #include <memory>
 #include <queue>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -19,8 +20,10 @@
 
 namespace kivo::discover {
 
+// One request every address of a target gets: a v1 or v2c GET with a community, or
+// (SNMP_VERSION_3, no name) the SNMPv3 engine-id discovery probe.
 struct Community {
-  std::int32_t version;  // SNMP_VERSION_1 or SNMP_VERSION_2c
+  std::int32_t version;  // SNMP_VERSION_1, SNMP_VERSION_2c or SNMP_VERSION_3
   std::string name;
 };
 
@@ -44,10 +47,10 @@ class FollowUps {
   virtual void follow_up_done(in_addr address) = 0;
 };
 
-class SnmpSearch final : public Search {
+class SnmpSearch final : public Search, public FollowUpSearch {
  public:
   SnmpSearch(std::vector<SnmpTarget> targets, std::int32_t retries,
-             std::int32_t describe_timeout_ms, FollowUps &follow_ups);
+             std::int32_t describe_timeout_ms, FollowUps &follow_ups, std::uint16_t port = 161);
   ~SnmpSearch() override;
   bool start(const SearchContext &context, TimePoint now) override;
   void watched(std::vector<pollfd> &fds) override;
@@ -61,7 +64,9 @@ class SnmpSearch final : public Search {
   // Asks the device for its names and whether it is a printer, with the community that
   // answered; follow_up_done() once that has ended.
   void describe(in_addr address, std::int32_t version, const std::string &community);
-  std::uint64_t deferred() const { return deferred_; }
+  // Describes a device that answered v1 or v2c.
+  bool follow_up(const Device &device, TimePoint now) override;
+  std::uint64_t deferred() const override { return deferred_; }
   std::uint64_t addresses_total() const { return addresses_total_; }
 
  private:
@@ -76,6 +81,7 @@ class SnmpSearch final : public Search {
     TimePoint expires;      // meaningful once sent
     std::int32_t timeout_ms;
     bool sent;
+    bool retried = false;  // sent again after a time-out: an answer now shows a loss
   };
   struct Describe {
     std::int32_t version;
@@ -90,6 +96,8 @@ class SnmpSearch final : public Search {
   bool encode(std::uint32_t reqid, const Pending &p);
   void receive(TimePoint now);
   void handle(const snmp_pdu &pdu, std::uint32_t source, std::uint16_t port, TimePoint now);
+  static std::uint32_t new_reqid();
+  void engine_report(std::span<const std::uint8_t> datagram, std::uint32_t source, std::uint16_t port);
   void answered_scan(const Pending &p, const snmp_pdu &pdu, std::uint32_t source);
   void describe_reply(std::uint32_t address, const snmp_pdu &pdu, TimePoint now);
   void printer_check_reply(std::uint32_t address, const snmp_pdu &pdu);
@@ -102,6 +110,7 @@ class SnmpSearch final : public Search {
   bool sweep_blocked() const;
 
   std::vector<SnmpTarget> targets_;
+  std::uint16_t port_;
   std::int32_t retries_;
   std::int32_t describe_timeout_ms_;
   FollowUps &follow_ups_;
@@ -165,7 +174,7 @@ class SlpSearch final : public Search {
 };
 
 // HEAD requests to port 80 of each device, at most `in_flight` at once.
-class WebSearch final : public Search {
+class WebSearch final : public Search, public FollowUpSearch {
  public:
   WebSearch(std::int32_t timeout_ms, std::uint32_t in_flight, FollowUps &follow_ups);
   bool start(const SearchContext &context, TimePoint now) override;
@@ -175,8 +184,13 @@ class WebSearch final : public Search {
   void on_timer(TimePoint now) override;
   bool done() const override { return queue_.empty() && probes_.empty(); }
   const char *name() const override { return "web"; }
+  bool finds_devices() const override { return false; }
   bool sent_any() const override { return true; }
   void probe(in_addr address, TimePoint now);
+  bool follow_up(const Device &device, TimePoint now) override {
+    probe(device.address, now);
+    return true;
+  }
 
  private:
   struct Probe {

@@ -9,7 +9,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include "discover/describe.h"
 #include "discover/searches.h"
+#include "discover/snmpv3_search.h"
 #include "kivo8/snmp_sess.h"
 #include "snmp/message.h"
 #include "snmp/pdu.h"
@@ -19,24 +21,9 @@ namespace kivo::discover {
 
 namespace {
 
-using Name = std::vector<std::uint32_t>;
+// The sweep asks every address for these three: enough to tell that it answered.
+const Name &scan_name(std::size_t i) { return describe_names()[i == 2 ? 3 : i]; }
 
-// Built when the library is loaded; a failure to allocate these few words then is not a
-// state any caller could be told of.
-// NOLINTBEGIN(cert-err58-cpp)
-const Name kSysDescr = {1, 3, 6, 1, 2, 1, 1, 1, 0};
-const Name kSysObjectId = {1, 3, 6, 1, 2, 1, 1, 2, 0};
-const Name kSysName = {1, 3, 6, 1, 2, 1, 1, 5, 0};
-const Name kHrDeviceType = {1, 3, 6, 1, 2, 1, 25, 3, 2, 1, 2, 1};
-const Name kHrDeviceDescr = {1, 3, 6, 1, 2, 1, 25, 3, 2, 1, 3, 1};
-const Name kPrinterName = {1, 3, 6, 1, 2, 1, 43, 5, 1, 1, 16, 1};
-const Name kDeviceIdStandard = {1, 3, 6, 1, 4, 1, 2699, 1, 2, 1, 2, 1, 1, 3, 1};
-const Name kDeviceIdPrivate = {1, 3, 6, 1, 4, 1, 11, 2, 3, 9, 1, 1, 7, 0};
-const Name kPrinterMib = {1, 3, 6, 1, 2, 1, 43};
-const Name kHrDevicePrinter = {1, 3, 6, 1, 2, 1, 25, 3, 1, 5};
-// NOLINTEND(cert-err58-cpp)
-
-constexpr std::uint16_t kSnmpPort = 161;
 constexpr std::size_t kReceiveBuffer = 65536;
 // Datagrams read per loop turn, so that a flood cannot keep timers and the deadline from
 // being looked at.
@@ -54,42 +41,6 @@ struct PduDeleter {
 };
 using PduPtr = std::unique_ptr<snmp_pdu, PduDeleter>;
 
-std::string dotted(const std::uint32_t *oid, std::size_t n) {
-  std::string s;
-  // Appended piecewise: g++ 12 at -O2 reports a false -Wrestrict overlap for
-  // "literal" + std::string&&.
-  for (std::size_t i = 0; i < n; ++i) {
-    if (i != 0) s += '.';
-    s += std::to_string(oid[i]);
-  }
-  return s;
-}
-
-std::string text_of(const snmp_var &v) {
-  if (v.type != SNMP_TYPE_OCTET_STR || v.value == nullptr) return "";
-  std::size_t n = std::min<std::size_t>(v.value_length, kMaxText);
-  std::string s(reinterpret_cast<const char *>(v.value), n);
-  while (!s.empty() && (s.back() == '\0' || s.back() == ' ' || s.back() == '\n' || s.back() == '\r'))
-    s.pop_back();
-  return s;
-}
-
-Name oid_of(const snmp_var &v) {
-  if (v.type != SNMP_TYPE_OBJECT_ID || v.value == nullptr) return {};
-  Name out(std::min<std::size_t>(v.value_length / 4, SNMP_VAR_NAME_STORAGE));
-  if (!out.empty()) std::memcpy(out.data(), v.value, out.size() * 4);
-  return out;
-}
-
-bool is_value(const snmp_var &v) {
-  return v.name != nullptr && v.type != SNMP_NOSUCHOBJECT && v.type != SNMP_NOSUCHINSTANCE &&
-         v.type != SNMP_ENDOFMIBVIEW && v.type != SNMP_TYPE_NULL;
-}
-
-bool same(const snmp_var &v, const Name &n) {
-  return v.name != nullptr && v.name_length == n.size() && std::equal(n.begin(), n.end(), v.name);
-}
-
 in_addr net(std::uint32_t host) {
   in_addr a{};
   a.s_addr = htonl(host);
@@ -99,8 +50,9 @@ in_addr net(std::uint32_t host) {
 }  // namespace
 
 SnmpSearch::SnmpSearch(std::vector<SnmpTarget> targets, std::int32_t retries,
-                       std::int32_t describe_timeout_ms, FollowUps &follow_ups)
+                       std::int32_t describe_timeout_ms, FollowUps &follow_ups, std::uint16_t port)
     : targets_(std::move(targets)),
+      port_(port),
       retries_(std::clamp(retries, 0, 20)),
       describe_timeout_ms_(describe_timeout_ms),
       follow_ups_(follow_ups) {
@@ -109,6 +61,14 @@ SnmpSearch::SnmpSearch(std::vector<SnmpTarget> targets, std::int32_t retries,
 }
 
 SnmpSearch::~SnmpSearch() = default;
+
+std::uint32_t SnmpSearch::new_reqid() {
+  // One id space for every request of the search; SNMPv3 message ids are positive
+  // 32-bit integers, so ids past that (one in two at most) are skipped.
+  std::uint32_t id = snmp_get_next_reqid();
+  while (id > 0x7FFFFFFFu) id = snmp_get_next_reqid();
+  return id;
+}
 
 bool SnmpSearch::start(const SearchContext &context, TimePoint now) {
   context_ = context;
@@ -132,7 +92,7 @@ bool SnmpSearch::start(const SearchContext &context, TimePoint now) {
     const auto &target = targets_[t];
     if (!target.broadcast) continue;
     for (std::size_t c = 0; c < target.communities.size(); ++c) {
-      std::uint32_t reqid = snmp_get_next_reqid();
+      std::uint32_t reqid = new_reqid();
       pending_[reqid] = Pending{target.first, target.mask, Purpose::kBroadcast, 0,
                                 static_cast<std::uint16_t>(t), static_cast<std::uint16_t>(c),
                                 {}, target.timeout_ms, false};
@@ -155,9 +115,17 @@ bool SnmpSearch::encode(std::uint32_t reqid, const Pending &p) {
   const std::string *community = nullptr;
   if (p.purpose == Purpose::kScan || p.purpose == Purpose::kBroadcast) {
     const Community &c = targets_[p.target].communities[p.community];
+    if (c.version == SNMP_VERSION_3) {
+      // The engine-id probe: its message id is the request id (kept below 2^31 by
+      // new_reqid()).
+      const std::size_t n = snmpv3_discovery_request(static_cast<std::int32_t>(reqid), packet_);
+      if (n == 0) return false;
+      packet_.resize(n);
+      return true;
+    }
     version = c.version;
     community = &c.name;
-    names = {&kSysDescr, &kSysObjectId, &kHrDeviceType};
+    names = {&scan_name(0), &scan_name(1), &scan_name(2)};
   } else {
     auto it = describing_.find(p.address);
     if (it == describing_.end()) return false;
@@ -165,7 +133,7 @@ bool SnmpSearch::encode(std::uint32_t reqid, const Pending &p) {
     community = &it->second.community;
     if (p.purpose == Purpose::kPrinterCheck) {
       command = SNMP_MSG_GETNEXT;
-      names = {&kPrinterMib};
+      names = {&printer_mib()};
     } else {
       for (const auto &n : it->second.names) names.push_back(&n);
     }
@@ -193,7 +161,7 @@ SnmpSearch::Sent SnmpSearch::transmit(std::uint32_t reqid, Pending &p, TimePoint
   if (!encode(reqid, p)) return Sent::kFailed;
   sockaddr_in to{};
   to.sin_family = AF_INET;
-  to.sin_port = htons(kSnmpPort);
+  to.sin_port = htons(port_);
   to.sin_addr = net(p.address);
   ssize_t n = ::sendto(sock_.get(), packet_.data(), packet_.size(), 0,
                        reinterpret_cast<const sockaddr *>(&to), sizeof to);
@@ -206,6 +174,7 @@ SnmpSearch::Sent SnmpSearch::transmit(std::uint32_t reqid, Pending &p, TimePoint
     }
     if (e == ENOBUFS || e == ENOMEM) {
       ++deferred_;
+      context_.pacer->note_loss(now);
       blocked_until_ = now + kNoBufferRest;
       return Sent::kLater;
     }
@@ -245,7 +214,7 @@ void SnmpSearch::send_some(TimePoint now) {
     }
     if (sweep_blocked()) return;
     const SnmpTarget &target = targets_[sweep_target_];
-    std::uint32_t reqid = snmp_get_next_reqid();
+    std::uint32_t reqid = new_reqid();
     if (target.on_link) ++on_link_in_flight_;
     auto address = static_cast<std::uint32_t>(sweep_next_);
     auto &p = pending_[reqid];
@@ -329,14 +298,18 @@ void SnmpSearch::expire(TimePoint now) {
     if (p.tries_left > 0) {
       --p.tries_left;
       p.sent = false;
+      p.retried = true;
       urgent_.push_back(reqid);
       continue;
     }
     Pending done = p;
     retire(it);
     if (done.purpose == Purpose::kScan && done.community == 0) context_.book->note_address_done();
-    if (done.purpose == Purpose::kDescribe || done.purpose == Purpose::kPrinterCheck)
+    if (done.purpose == Purpose::kDescribe || done.purpose == Purpose::kPrinterCheck) {
+      // A device that answered and then stayed silent: its answers are being lost.
+      context_.pacer->note_loss(now);
       finish_describe(done.address);
+    }
   }
 }
 
@@ -353,6 +326,11 @@ void SnmpSearch::receive(TimePoint now) {
     // Longer than any datagram can be: cut short, so not decodable.
     if (static_cast<std::size_t>(n) > receive_buffer_.size() || from.sin_family != AF_INET) {
       context_.book->note_dropped();
+      continue;
+    }
+    const std::span<const std::uint8_t> datagram(receive_buffer_.data(), static_cast<std::size_t>(n));
+    if (snmp_parse_version(datagram.data(), static_cast<std::uint32_t>(n)) == SNMP_VERSION_3) {
+      engine_report(datagram, ntohl(from.sin_addr.s_addr), ntohs(from.sin_port));
       continue;
     }
     PduPtr pdu(_snmp_create_pdu(0));
@@ -378,7 +356,7 @@ void SnmpSearch::handle(const snmp_pdu &pdu, std::uint32_t source, std::uint16_t
   bool from_right_place =
       p.purpose == Purpose::kBroadcast
           ? (source & p.mask) == (p.address & p.mask)
-          : source == p.address && port == kSnmpPort;
+          : source == p.address && port == port_;
   std::int32_t version = -1;
   if (p.purpose == Purpose::kScan || p.purpose == Purpose::kBroadcast) {
     version = targets_[p.target].communities[p.community].version;
@@ -390,6 +368,8 @@ void SnmpSearch::handle(const snmp_pdu &pdu, std::uint32_t source, std::uint16_t
     return;
   }
   context_.book->note_answer();
+  // An answer that came only to a retry: the first request or its answer was lost.
+  if (p.retried) context_.pacer->note_loss(now);
   switch (p.purpose) {
     case Purpose::kBroadcast:
       answered_scan(p, pdu, source);  // the request stays open for more devices
@@ -410,6 +390,46 @@ void SnmpSearch::handle(const snmp_pdu &pdu, std::uint32_t source, std::uint16_t
   }
 }
 
+void SnmpSearch::engine_report(std::span<const std::uint8_t> datagram, std::uint32_t source,
+                               std::uint16_t port) {
+  kivo8::v3::Envelope env;
+  if (kivo8::v3::parse_envelope(datagram, env) != kivo8::v3::CodecError::none || env.msg_id <= 0) {
+    context_.book->note_dropped();
+    return;
+  }
+  auto it = pending_.find(static_cast<std::uint32_t>(env.msg_id));
+  if (it == pending_.end() || !it->second.sent ||
+      (it->second.purpose != Purpose::kScan && it->second.purpose != Purpose::kBroadcast) ||
+      targets_[it->second.target].communities[it->second.community].version != SNMP_VERSION_3) {
+    context_.book->note_dropped();
+    return;
+  }
+  Pending p = it->second;
+  const bool from_right_place = p.purpose == Purpose::kBroadcast
+                                    ? (source & p.mask) == (p.address & p.mask)
+                                    : source == p.address && port == port_;
+  auto report = from_right_place ? snmpv3_parse_engine_report(datagram, env.msg_id) : std::nullopt;
+  if (!report) {
+    context_.book->note_dropped();
+    return;
+  }
+  context_.book->note_answer();
+  if (p.retried) context_.pacer->note_loss(Clock::now());
+  if (p.purpose == Purpose::kScan) {
+    retire(it);
+    if (p.community == 0) context_.book->note_address_done();
+  }
+  Device *d = context_.book->find_or_add(net(source), kFoundSnmpv3);
+  if (d == nullptr) return;
+  if (d->engine_id.empty()) {
+    d->engine_id = std::move(report->engine_id);
+    d->engine_boots = report->boots;
+    d->engine_time = report->time;
+  }
+  if (d->target == nullptr) d->target = targets_[p.target].entry;
+  context_.book->changed(*d);
+}
+
 void SnmpSearch::answered_scan(const Pending &p, const snmp_pdu &, std::uint32_t source) {
   const SnmpTarget &target = targets_[p.target];
   Device *d = context_.book->find_or_add(
@@ -418,7 +438,7 @@ void SnmpSearch::answered_scan(const Pending &p, const snmp_pdu &, std::uint32_t
   if (d->snmp_version < 0) {
     d->snmp_version = target.communities[p.community].version;
     d->community = target.communities[p.community].name;
-    d->target = target.entry;
+    if (d->target == nullptr || (d->found_by & kFoundSnmpv3) != 0) d->target = target.entry;
   }
   context_.book->changed(*d);
 }
@@ -429,14 +449,19 @@ void SnmpSearch::describe(in_addr address, std::int32_t version, const std::stri
   auto &d = describing_[a];
   d.version = version;
   d.community = community;
-  d.names = {kSysDescr,    kSysObjectId,  kSysName,          kHrDeviceType,
-             kHrDeviceDescr, kPrinterName, kDeviceIdStandard, kDeviceIdPrivate};
+  d.names = describe_names();
   d.tries_left = static_cast<std::uint8_t>(std::max(retries_, 1));
   send_describe(a, Clock::now());
 }
 
+bool SnmpSearch::follow_up(const Device &device, TimePoint) {
+  if (device.snmp_version != SNMP_VERSION_1 && device.snmp_version != SNMP_VERSION_2c) return false;
+  describe(device.address, device.snmp_version, device.community);
+  return true;
+}
+
 void SnmpSearch::send_describe(std::uint32_t address, TimePoint) {
-  std::uint32_t reqid = snmp_get_next_reqid();
+  std::uint32_t reqid = new_reqid();
   auto &d = describing_[address];
   Purpose purpose = d.names.empty() ? Purpose::kPrinterCheck : Purpose::kDescribe;
   pending_[reqid] = Pending{address, 0xFFFFFFFFu, purpose, d.tries_left, 0, 0, {},
@@ -469,30 +494,8 @@ void SnmpSearch::describe_reply(std::uint32_t address, const snmp_pdu &pdu, Time
     return;
   }
   bool printer = false;
-  for (const snmp_var *v = pdu.variables; v != nullptr; v = v->next) {
-    if (!is_value(*v)) continue;
-    if (same(*v, kSysDescr)) {
-      d->sys_descr = text_of(*v);
-    } else if (same(*v, kSysObjectId)) {
-      d->sys_object_id_raw = oid_of(*v);
-      d->sys_object_id = dotted(d->sys_object_id_raw.data(), d->sys_object_id_raw.size());
-    } else if (same(*v, kSysName)) {
-      d->sys_name = text_of(*v);
-    } else if (same(*v, kHrDeviceType)) {
-      Name t = oid_of(*v);
-      d->hr_device_type = dotted(t.data(), t.size());
-      printer = printer || t == kHrDevicePrinter;
-    } else if (same(*v, kHrDeviceDescr)) {
-      d->hr_device_descr = text_of(*v);
-    } else if (same(*v, kPrinterName)) {
-      d->printer_name = text_of(*v);
-      printer = true;
-    } else if (same(*v, kDeviceIdStandard)) {
-      d->device_id_standard = text_of(*v);
-    } else if (same(*v, kDeviceIdPrivate)) {
-      d->device_id_private = text_of(*v);
-    }
-  }
+  for (const snmp_var *v = pdu.variables; v != nullptr; v = v->next)
+    printer = apply_binding(*d, *v) || printer;
   if (printer) {
     d->kind = Kind::kPrinter;
     context_.book->changed(*d);
@@ -507,9 +510,9 @@ void SnmpSearch::describe_reply(std::uint32_t address, const snmp_pdu &pdu, Time
 void SnmpSearch::printer_check_reply(std::uint32_t address, const snmp_pdu &pdu) {
   // The Printer-MIB without a printer name (older agents): any variable below it.
   const snmp_var *v = pdu.variables;
+  const Name &mib = printer_mib();
   bool printer = pdu.errstat == 0 && v != nullptr && v->name != nullptr &&
-                 v->name_length > kPrinterMib.size() &&
-                 std::equal(kPrinterMib.begin(), kPrinterMib.end(), v->name) &&
+                 v->name_length > mib.size() && std::equal(mib.begin(), mib.end(), v->name) &&
                  v->type != SNMP_ENDOFMIBVIEW;
   if (printer) {
     if (Device *d = context_.book->find(net(address))) {

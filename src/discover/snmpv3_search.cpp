@@ -1,4 +1,5 @@
-// SNMPv3 engine-id discovery, and description with credentials, as a discovery search.
+// The SNMPv3 engine-id probe's codec, and description with credentials as a follow-up
+// search of the discovery engine.
 
 #include "discover/snmpv3_search.h"
 
@@ -12,51 +13,11 @@
 #include <string>
 
 #include "core/guard.h"
+#include "discover/describe.h"
 
 namespace kivo::discover {
 
 namespace v3 = kivo8::v3;
-
-namespace {
-
-// What a description asks for: sysDescr, sysObjectID, sysName, hrDeviceType.1,
-// hrDeviceDescr.1, prtGeneralPrinterName.1, the standard IEEE 1284 device id and the
-// private one that many print servers answer.
-const std::vector<std::vector<std::uint32_t>> &describe_names() {
-  static const std::vector<std::vector<std::uint32_t>> names = {
-      {1, 3, 6, 1, 2, 1, 1, 1, 0},
-      {1, 3, 6, 1, 2, 1, 1, 2, 0},
-      {1, 3, 6, 1, 2, 1, 1, 5, 0},
-      {1, 3, 6, 1, 2, 1, 25, 3, 2, 1, 2, 1},
-      {1, 3, 6, 1, 2, 1, 25, 3, 2, 1, 3, 1},
-      {1, 3, 6, 1, 2, 1, 43, 5, 1, 1, 16, 1},
-      {1, 3, 6, 1, 4, 1, 2699, 1, 2, 1, 2, 1, 1, 3, 1},
-      {1, 3, 6, 1, 4, 1, 11, 2, 3, 9, 1, 1, 7, 0},
-  };
-  return names;
-}
-
-std::string bounded_text(const snmp_var *v) {
-  if (v->type != SNMP_TYPE_OCTET_STR || v->value == nullptr) return {};
-  return std::string(reinterpret_cast<const char *>(v->value),
-                     std::min<std::size_t>(v->value_length, kMaxText));
-}
-
-std::string dotted(const std::uint32_t *sub, std::size_t n) {
-  std::string s;
-  for (std::size_t i = 0; i < n; ++i) {
-    s += '.';
-    s += std::to_string(sub[i]);
-  }
-  return s;
-}
-
-bool same_name(const snmp_var *v, const std::vector<std::uint32_t> &name) {
-  return v->name != nullptr && v->name_length == name.size() &&
-         std::equal(name.begin(), name.end(), v->name);
-}
-
-}  // namespace
 
 std::size_t snmpv3_discovery_request(std::int32_t msg_id, std::span<std::uint8_t> out) noexcept {
   snmp_pdu pdu{};
@@ -104,12 +65,6 @@ Snmpv3Search::Snmpv3Search(const Snmpv3SearchOptions &options) : options_(option
                             static_cast<std::uint32_t>(name.size())) == nullptr)
         throw std::bad_alloc();
   }
-  for (const Snmpv3Target &t : options_.targets) {
-    Probe p;
-    p.target = t;
-    p.transmissions_left = std::max(options_.retries, 0) + 1;
-    probes_.push_back(p);
-  }
 }
 
 std::int32_t Snmpv3Search::next_msg_id() {
@@ -127,7 +82,6 @@ bool Snmpv3Search::start(const SearchContext &context, TimePoint now) {
   (void)setsockopt(fd_.get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
   // A start that differs per run, so that a late reply to an earlier run is not taken.
   msg_counter_ = static_cast<std::uint32_t>(now.time_since_epoch().count()) & 0x3FFFFFFFu;
-  for (Probe &p : probes_) p.due = now;
   on_timer(now);
   return true;
 }
@@ -136,37 +90,12 @@ void Snmpv3Search::watched(std::vector<pollfd> &fds) {
   if (fd_) fds.push_back({fd_.get(), POLLIN, 0});
 }
 
-void Snmpv3Search::send_probe(Probe &p, TimePoint now) {
-  std::uint8_t packet[128];
-  p.msg_id = next_msg_id();
-  const std::size_t n = snmpv3_discovery_request(p.msg_id, packet);
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_addr = p.target.address;
-  to.sin_port = htons(options_.port);
-  --p.transmissions_left;
-  if (n != 0 && ::sendto(fd_.get(), packet, n, 0, reinterpret_cast<sockaddr *>(&to), sizeof to) ==
-                    static_cast<ssize_t>(n)) {
-    sent_any_ = true;
-    if (context_.book != nullptr) context_.book->note_sent();
-  } else if (errno == ENOBUFS || errno == EAGAIN) {
-    // The kernel's queue (or its neighbour table) is full: this transmission is tried
-    // again rather than lost.
-    ++p.transmissions_left;
-    p.due = now + std::chrono::milliseconds(10);
-    return;
-  }
-  probe_by_id_[p.msg_id] = static_cast<std::size_t>(&p - probes_.data());
-  p.waiting = true;
-  p.due = now + options_.timeout;
-}
-
 void Snmpv3Search::send_describe(Describe &d, TimePoint now) {
   const v3::LocalKeys *keys = user_.level == KIVO_SNMPV3_NOAUTH_NOPRIV
                                   ? nullptr
                                   : keys_.get(user_, d.engine.id());
   if (user_.level != KIVO_SNMPV3_NOAUTH_NOPRIV && keys == nullptr) {
-    d.finished = true;
+    finish(d);
     return;
   }
   d.msg_id = next_msg_id();
@@ -200,42 +129,31 @@ void Snmpv3Search::send_describe(Describe &d, TimePoint now) {
   d.due = now + options_.timeout;
 }
 
-void Snmpv3Search::found(in_addr from, const EngineReport &report) {
-  if (context_.book == nullptr) return;
-  Device *device = context_.book->find_or_add(from, kFoundSnmpv3);
-  if (device == nullptr) return;  // past the cap: counted by the book
-  const bool first = device->engine_id.empty();
-  device->engine_id = report.engine_id;
-  context_.book->changed(*device);
-  if (!first || !describe_pdu_) return;
+bool Snmpv3Search::describe(in_addr address, std::span<const std::uint8_t> engine_id,
+                            std::uint32_t boots, std::uint32_t time) {
+  if (!describe_pdu_ || engine_id.empty() || engine_id.size() > v3::kMaxEngineId) return false;
   auto d = std::make_unique<Describe>();
-  d->address = from;
-  d->engine.learn(report.engine_id, report.boots, report.time);
+  d->address = address;
+  d->engine.learn(engine_id, boots, time);
   d->transmissions_left = std::max(options_.retries, 0) + 1;
   d->due = TimePoint{};
   describes_.push_back(std::move(d));
+  return true;
+}
+
+void Snmpv3Search::finish(Describe &d) {
+  if (d.finished) return;
+  d.finished = true;
+  if (follow_ups_ != nullptr) follow_ups_->follow_up_done(d.address);
 }
 
 void Snmpv3Search::described(Describe &d, const snmp_pdu &pdu) {
   Device *device = context_.book != nullptr ? context_.book->find(d.address) : nullptr;
   if (device == nullptr) return;
-  const auto &names = describe_names();
-  for (const snmp_var *v = pdu.variables; v != nullptr; v = v->next) {
-    if (same_name(v, names[0])) device->sys_descr = bounded_text(v);
-    if (same_name(v, names[1]) && v->type == SNMP_TYPE_OBJECT_ID && v->value != nullptr) {
-      const auto *sub = reinterpret_cast<const std::uint32_t *>(v->value);
-      device->sys_object_id_raw.assign(sub, sub + v->value_length / 4);
-      device->sys_object_id = dotted(sub, v->value_length / 4);
-    }
-    if (same_name(v, names[2])) device->sys_name = bounded_text(v);
-    if (same_name(v, names[3]) && v->type == SNMP_TYPE_OBJECT_ID && v->value != nullptr)
-      device->hr_device_type =
-          dotted(reinterpret_cast<const std::uint32_t *>(v->value), v->value_length / 4);
-    if (same_name(v, names[4])) device->hr_device_descr = bounded_text(v);
-    if (same_name(v, names[5])) device->printer_name = bounded_text(v);
-    if (same_name(v, names[6])) device->device_id_standard = bounded_text(v);
-    if (same_name(v, names[7])) device->device_id_private = bounded_text(v);
-  }
+  bool printer = false;
+  for (const snmp_var *v = pdu.variables; v != nullptr; v = v->next)
+    printer = apply_binding(*device, *v) || printer;
+  if (printer) device->kind = Kind::kPrinter;
   // A device that answered v1/v2c as well keeps the version and community it answered
   // with; the names are the same.
   if (device->snmp_version < 0) device->snmp_version = SNMP_VERSION_3;
@@ -259,27 +177,6 @@ void Snmpv3Search::receive(TimePoint now) {
       if (context_.book != nullptr) context_.book->note_dropped();
       continue;
     }
-    if (auto it = probe_by_id_.find(env.msg_id); it != probe_by_id_.end()) {
-      Probe &p = probes_[it->second];
-      const bool from_target = from.sin_addr.s_addr == p.target.address.s_addr;
-      auto report = (p.target.broadcast || from_target)
-                        ? snmpv3_parse_engine_report(datagram, env.msg_id)
-                        : std::nullopt;
-      if (!report) {
-        if (context_.book != nullptr) context_.book->note_dropped();
-        continue;
-      }
-      if (context_.book != nullptr) context_.book->note_answer();
-      found(from.sin_addr, *report);
-      // A unicast probe is answered; a broadcast one keeps its window open for others.
-      if (!p.target.broadcast && !p.finished) {
-        p.finished = true;
-        p.waiting = false;
-        probe_by_id_.erase(it);
-        if (context_.book != nullptr) context_.book->note_address_done();
-      }
-      continue;
-    }
     auto dit = describe_by_id_.find(env.msg_id);
     if (dit == describe_by_id_.end() || from.sin_addr.s_addr != dit->second->address.s_addr) {
       if (context_.book != nullptr) context_.book->note_dropped();
@@ -300,8 +197,8 @@ void Snmpv3Search::receive(TimePoint now) {
       d.due = now;
       continue;
     }
-    d.finished = true;
     if (pdu && j.report == v3::ReportKind::none) described(d, *pdu);
+    finish(d);
   }
 }
 
@@ -311,23 +208,6 @@ void Snmpv3Search::on_ready(int fd, short revents, TimePoint now) {
 
 void Snmpv3Search::on_timer(TimePoint now) {
   if (!fd_) return;
-  for (Probe &p : probes_) {
-    if (p.finished || p.due > now) continue;
-    if (p.waiting) {
-      p.waiting = false;
-      probe_by_id_.erase(p.msg_id);
-      if (p.transmissions_left <= 0) {
-        p.finished = true;
-        if (context_.book != nullptr) context_.book->note_address_done();
-        continue;
-      }
-    }
-    if (context_.pacer != nullptr && !context_.pacer->take_send(now)) {
-      p.due = context_.pacer->next_send(now);
-      continue;
-    }
-    send_probe(p, now);
-  }
   std::size_t in_flight = 0;
   for (const auto &d : describes_) in_flight += d->waiting ? 1 : 0;
   for (auto &dp : describes_) {
@@ -338,7 +218,7 @@ void Snmpv3Search::on_timer(TimePoint now) {
       describe_by_id_.erase(d.msg_id);
       --in_flight;
       if (d.transmissions_left <= 0) {
-        d.finished = true;
+        finish(d);
         continue;
       }
     }
@@ -357,17 +237,13 @@ std::optional<TimePoint> Snmpv3Search::next_wakeup() const {
   auto consider = [&](TimePoint t) {
     if (!next || t < *next) next = t;
   };
-  for (const Probe &p : probes_)
-    if (!p.finished) consider(p.due);
   for (const auto &d : describes_)
     if (!d->finished) consider(d->due);
   return next;
 }
 
 bool Snmpv3Search::done() const {
-  return std::all_of(probes_.begin(), probes_.end(), [](const Probe &p) { return p.finished; }) &&
-         std::all_of(describes_.begin(), describes_.end(),
-                     [](const auto &d) { return d->finished; });
+  return std::all_of(describes_.begin(), describes_.end(), [](const auto &d) { return d->finished; });
 }
 
 }  // namespace kivo::discover

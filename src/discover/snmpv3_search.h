@@ -1,9 +1,10 @@
-// SNMPv3 engine-id discovery as a search of the discovery engine. Every SNMPv3 agent
-// answers a request with an empty engine id (and no user) with a Report that carries its
-// engine id, whatever users it has: v3-only devices are found without credentials
-// ("snmpv3" in found_by, the engine id in the record). With credentials, each device
-// found is then asked for its description with an authenticated (and, for authPriv,
-// encrypted) GET, and described like the devices that answer v1/v2c.
+// SNMPv3 in the discovery engine. Every SNMPv3 agent answers a request with an empty
+// engine id (and no user) with a Report that carries its engine id, whatever users it
+// has: the SNMP sweep sends that probe beside its v1/v2c requests (the codec is here), so
+// v3-only devices are found without credentials ("snmpv3" in found_by, the engine id in
+// the record). With credentials, this follow-up search then asks each of them for its
+// description with an authenticated (and, for authPriv, encrypted) GET, read through the
+// same describe table as a v1/v2c answer.
 #pragma once
 
 #include <netinet/in.h>
@@ -17,6 +18,7 @@
 
 #include "core/unique_fd.h"
 #include "discover/search.h"
+#include "discover/searches.h"
 #include "kivo8/snmpv3.h"
 #include "snmp/pdu.h"
 #include "snmpv3/message.h"
@@ -39,13 +41,7 @@ struct EngineReport {
 std::optional<EngineReport> snmpv3_parse_engine_report(std::span<const std::uint8_t> datagram,
                                                        std::int32_t msg_id);
 
-struct Snmpv3Target {
-  in_addr address{};
-  bool broadcast = false;  // any sender may answer; otherwise only `address`
-};
-
 struct Snmpv3SearchOptions {
-  std::vector<Snmpv3Target> targets;
   std::uint16_t port = 161;
   std::chrono::milliseconds timeout{2000};
   int retries = 1;
@@ -58,7 +54,7 @@ struct Snmpv3SearchOptions {
   std::size_t max_describing = 64;
 };
 
-class Snmpv3Search final : public Search {
+class Snmpv3Search final : public Search, public FollowUpSearch {
  public:
   explicit Snmpv3Search(const Snmpv3SearchOptions &options);
   // Options refused (bad credentials), with the library's code; the search then does
@@ -72,17 +68,23 @@ class Snmpv3Search final : public Search {
   void on_timer(TimePoint now) override;
   bool done() const override;
   const char *name() const override { return "snmpv3"; }
+  bool finds_devices() const override { return false; }
   bool sent_any() const override { return sent_any_; }
 
+  // Describes the device at `address` with the credentials, the engine id, boots and time
+  // coming from its engine-id Report (found by this search or by the SNMP sweep). False
+  // when there are no credentials or the engine id is unusable: nothing was started.
+  bool describe(in_addr address, std::span<const std::uint8_t> engine_id, std::uint32_t boots,
+                std::uint32_t time);
+  // Where the end of each description is told.
+  void set_follow_ups(FollowUps *follow_ups) { follow_ups_ = follow_ups; }
+  // Describes a device whose engine id is known, when there are credentials.
+  bool follow_up(const Device &device, TimePoint now) override {
+    (void)now;
+    return describe(device.address, device.engine_id, device.engine_boots, device.engine_time);
+  }
+
  private:
-  struct Probe {
-    Snmpv3Target target;
-    int transmissions_left = 0;
-    std::int32_t msg_id = 0;
-    TimePoint due{};  // next send, or the end of the current wait
-    bool waiting = false;
-    bool finished = false;
-  };
   struct Describe {
     in_addr address{};
     kivo8::v3::EngineState engine;
@@ -95,11 +97,10 @@ class Snmpv3Search final : public Search {
     bool finished = false;
   };
 
-  void send_probe(Probe &p, TimePoint now);
   void send_describe(Describe &d, TimePoint now);
   void receive(TimePoint now);
-  void found(in_addr from, const EngineReport &report);
   void described(Describe &d, const snmp_pdu &pdu);
+  void finish(Describe &d);
   std::int32_t next_msg_id();
 
   Snmpv3SearchOptions options_;
@@ -108,12 +109,11 @@ class Snmpv3Search final : public Search {
   kivo8::v3::KeyCache keys_;
   kivo8::UniqueFd fd_;
   SearchContext context_{};
-  std::vector<Probe> probes_;
   std::vector<std::unique_ptr<Describe>> describes_;
-  std::unordered_map<std::int32_t, std::size_t> probe_by_id_;
   std::unordered_map<std::int32_t, Describe *> describe_by_id_;
   std::uint32_t msg_counter_ = 0;
   bool sent_any_ = false;
+  FollowUps *follow_ups_ = nullptr;
   std::unique_ptr<snmp_pdu, void (*)(snmp_pdu *)> describe_pdu_{nullptr, snmp_free_pdu};
 };
 

@@ -23,14 +23,16 @@ constexpr const char *kPrivPass = "toner-secret";
 constexpr const char *kSysDescr = "Kestrel LX-410 Series";
 
 // The JSON reduced by Debian's python (not the program under test) to one line per
-// device: address|product|found_by|engine_id|sys_descr|snmp_version|snmpv3_user.
+// device: address|product|found_by|engine_id|sys_descr|snmp_version|snmpv3_user|kind|
+// sys_object_id.
 std::string summary(const TempDir &home, const std::string &json) {
   std::ofstream(home.file("d.json")) << json;
   std::ofstream(home.file("s.py"))
       << "import json,sys\n"
          "for d in json.load(open(sys.argv[1])):\n"
          "  print('|'.join([d['address'],d['product'] or '',','.join(d['found_by']),d['engine_id'] or '-',"
-         "d['sys_descr'] or '',d['snmp_version'] or '-',d.get('snmpv3_user') or '-']))\n";
+         "d['sys_descr'] or '',d['snmp_version'] or '-',d.get('snmpv3_user') or '-',d['kind'],"
+         "d['sys_object_id'] or '-']))\n";
   int status = 0;
   std::string text = sh_output("/usr/bin/python3 " + home.file("s.py") + " " + home.file("d.json"), &status);
   EXPECT_EQ(status, 0) << json;
@@ -57,8 +59,11 @@ TEST(DiscoverV3, FindsV3OnlyAgentAndDescribesItWithCredentials) {
   config.v3_only = true;
   config.sys_descr = kSysDescr;
   config.view_lines.push_back("view kv included .1.3.6.1.6.3.10.2.1");
+  // The Printer-MIB's printer name makes the agent a printer, whichever version reads it.
+  config.view_lines.push_back("view kv included .1.3.6.1.2.1.43");
   config.extra_lines = {std::string("createUser ") + kUser + " SHA-256 " + kAuthPass + " AES " + kPrivPass,
-                        std::string("rouser ") + kUser + " priv -V kv"};
+                        std::string("rouser ") + kUser + " priv -V kv",
+                        std::string("override .1.3.6.1.2.1.43.5.1.1.16.1 octet_str \"") + kSysDescr + "\""};
   Snmpd agent(config);
   ASSERT_TRUE(agent.ok());
   const std::string ip = net.agent_ip(0);
@@ -75,6 +80,7 @@ TEST(DiscoverV3, FindsV3OnlyAgentAndDescribesItWithCredentials) {
   // The name the library's naming rule gives what the agent tells.
   kivo::discover::NamingInput in;
   in.sys_descr = kSysDescr;
+  in.printer_name = kSysDescr;
   std::vector<std::uint32_t> oid;
   for (std::size_t p = 1; p < sys_object_id.size();) {
     std::size_t dot = sys_object_id.find('.', p);
@@ -94,7 +100,14 @@ TEST(DiscoverV3, FindsV3OnlyAgentAndDescribesItWithCredentials) {
                                          "--range", ip};
   const std::vector<std::string> creds = {"--v3-user", kUser, "-l", "authPriv", "-a", "SHA-256",
                                           "-A", kAuthPass, "-x", "AES", "-X", kPrivPass};
-  const std::string described = ip + "|" + name + "|snmpv3|" + engine_hex + "|" + kSysDescr + "|3|" + kUser;
+  ASSERT_EQ(value_of(agent, ".1.3.6.1.2.1.43.5.1.1.16.1"), std::string("\"") + kSysDescr + "\"");
+  // Described with credentials: a printer as v1/v2c answers would make it, its object id
+  // in the one dotted form (the table's leading dot once, never "..").
+  const std::string described =
+      ip + "|" + name + "|snmpv3|" + engine_hex + "|" + kSysDescr + "|3|" + kUser + "|printer|" + sys_object_id;
+  // Found by the engine-id probe alone: an SNMPv3 agent of unknown kind, never a printer
+  // without SNMP.
+  const std::string found_only = ip + "||snmpv3|" + engine_hex + "||-|-|unknown|-";
   struct Case {
     const char *what;
     std::vector<std::string> args;
@@ -105,10 +118,10 @@ TEST(DiscoverV3, FindsV3OnlyAgentAndDescribesItWithCredentials) {
   wrong[7] = "not-the-pass-phrase";
   std::vector<std::string> saved_user = {"--v3-user", kUser};
   const Case cases[] = {
-      {"no credentials: found by its engine-id Report", {}, ip + "||snmpv3|" + engine_hex + "||-|-"},
+      {"no credentials: found by its engine-id Report", {}, found_only},
       {"with the user: described and named", creds, described},
       {"a saved user by name", saved_user, described, true},
-      {"a wrong pass phrase: found, not described", wrong, ip + "||snmpv3|" + engine_hex + "||-|-"},
+      {"a wrong pass phrase: found, not described", wrong, found_only},
       {"--no-snmpv3: not found", {"--no-snmpv3"}, ""},
   };
   for (const Case &c : cases) {
@@ -131,6 +144,10 @@ TEST(DiscoverV3, FindsV3OnlyAgentAndDescribesItWithCredentials) {
     } else {
       EXPECT_NE(s.find(c.expect + "\n"), std::string::npos) << "expected " << c.expect << "\n" << s;
       EXPECT_NE(table.out.find("snmpv3"), std::string::npos) << table.out;
+      EXPECT_EQ(table.out.find("without SNMP"), std::string::npos) << table.out;
+      if (c.expect == found_only) {
+        EXPECT_NE(table.out.find("SNMPv3 agent"), std::string::npos) << table.out;
+      }
     }
     for (const std::string &text : {table.out, table.err, json.out, json.err}) {
       EXPECT_EQ(text.find(kAuthPass), std::string::npos) << text;

@@ -8,7 +8,7 @@
 
 #include <map>
 
-#include "mdns/discover_search.h"
+#include "discover/mdns_search.h"
 #include "support/mdns_lan.h"
 
 namespace kivo8::mdns {

@@ -1,15 +1,18 @@
-// The SNMPv3 discovery search, driven by a small loop of the test's own over the search
-// contract: snmpd on loopback is found without credentials (engine id kept) and described
+// SNMPv3 in the discovery engine, driven by a small loop of the test's own over the search
+// contract: the SNMP sweep's engine-id probe finds snmpd on loopback (on its own port)
+// without credentials and keeps its engine id; the SNMPv3 follow-up search describes it
 // with them; a silent address ends by its time-out; the pure request builder and Report
 // parser on their own.
 #include <gtest/gtest.h>
 #include <poll.h>
 
 #include <map>
+#include <set>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "discover/searches.h"
 #include "discover/snmpv3_search.h"
 #include "kivo8/mt_support.h"
 #include "kivo8/snmpv3.h"
@@ -20,7 +23,8 @@ namespace {
 
 using namespace kivo::discover;
 
-class Book : public DeviceBook {
+// The engine in miniature: the book, and the follow-ups it starts when a device changes.
+class Book : public DeviceBook, public FollowUps {
  public:
   Device *find_or_add(in_addr a, std::uint32_t how) override {
     Device &d = devices[a.s_addr];
@@ -32,7 +36,15 @@ class Book : public DeviceBook {
     auto it = devices.find(a.s_addr);
     return it == devices.end() ? nullptr : &it->second;
   }
-  void changed(Device &) override { ++changes; }
+  void changed(Device &d) override {
+    ++changes;
+    if (describer != nullptr && !d.engine_id.empty() && asked.insert(d.address.s_addr).second)
+      (void)describer->follow_up(d, Clock::now());
+  }
+  void follow_up_done(in_addr) override { ++follow_ups_done; }
+  FollowUpSearch *describer = nullptr;
+  std::set<std::uint32_t> asked;
+  std::uint64_t follow_ups_done = 0;
   void note_dropped(std::uint64_t n) override { dropped += n; }
   void note_sent(std::uint64_t n) override { sent += n; }
   void note_answer(std::uint64_t n) override { answers += n; }
@@ -41,25 +53,36 @@ class Book : public DeviceBook {
   std::uint64_t changes = 0, dropped = 0, sent = 0, answers = 0, done = 0;
 };
 
-// The engine's loop in miniature: poll the search's descriptors until its next wake-up.
-void run(Search &search, Book &book, double limit_seconds) {
+// The engine's loop in miniature: poll the searches' descriptors until their next wake-up.
+void run(const std::vector<Search *> &searches, Book &book, double limit_seconds) {
   Pacer pacer(1000, 50);
   SearchContext ctx{&book, &pacer};
-  ASSERT_TRUE(search.start(ctx, Clock::now()));
+  for (Search *s : searches) ASSERT_TRUE(s->start(ctx, Clock::now()));
   const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                       std::chrono::duration<double>(limit_seconds));
-  while (!search.done()) {
+  auto all_done = [&] {
+    return std::all_of(searches.begin(), searches.end(), [](Search *s) { return s->done(); });
+  };
+  while (!all_done()) {
     ASSERT_LT(Clock::now(), end) << "the search did not end";
     std::vector<pollfd> fds;
-    search.watched(fds);
     int wait_ms = 100;
-    if (auto next = search.next_wakeup())
-      wait_ms = static_cast<int>(std::clamp<long long>(
-          std::chrono::duration_cast<std::chrono::milliseconds>(*next - Clock::now()).count(), 0, 100));
+    for (Search *s : searches) {
+      s->watched(fds);
+      if (auto next = s->next_wakeup())
+        wait_ms = std::min(wait_ms, static_cast<int>(std::clamp<long long>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(*next - Clock::now()).count(), 0, 100)));
+    }
     ::poll(fds.data(), fds.size(), wait_ms);
     for (const pollfd &p : fds)
-      if (p.revents != 0) search.on_ready(p.fd, p.revents, Clock::now());
-    search.on_timer(Clock::now());
+      if (p.revents != 0)
+        for (Search *s : searches) {
+          std::vector<pollfd> own;
+          s->watched(own);
+          for (const pollfd &o : own)
+            if (o.fd == p.fd) s->on_ready(p.fd, p.revents, Clock::now());
+        }
+    for (Search *s : searches) s->on_timer(Clock::now());
   }
 }
 
@@ -103,9 +126,19 @@ class SearchSnmpd : public ::testing::Test {
     engine_.assign(id, id + len);
     kivo_snmpv3_free(s);
   }
+  // The agent and a silent address, each a one-address range with the engine-id probe
+  // alone, swept with one retry.
+  std::unique_ptr<SnmpSearch> sweep(Book &book) {
+    std::vector<SnmpTarget> targets;
+    for (in_addr a : {agent_->address(), kivo8::test::ipv4("127.0.0.9")}) {
+      const std::uint32_t h = ntohl(a.s_addr);
+      targets.push_back({nullptr, h, h, 0xFFFFFFFFu, false, false, 400, {{SNMP_VERSION_3, {}}}});
+    }
+    return std::make_unique<SnmpSearch>(std::move(targets), 1, 400, book,
+                                        static_cast<std::uint16_t>(agent_->port()));
+  }
   Snmpv3SearchOptions options() {
     Snmpv3SearchOptions o;
-    o.targets = {{agent_->address(), false}, {kivo8::test::ipv4("127.0.0.9"), false}};
     o.port = static_cast<std::uint16_t>(agent_->port());
     o.timeout = std::chrono::milliseconds(400);
     o.retries = 1;
@@ -117,8 +150,8 @@ class SearchSnmpd : public ::testing::Test {
 
 TEST_F(SearchSnmpd, FindsTheAgentWithoutCredentialsAndKeepsItsEngineId) {
   Book book;
-  Snmpv3Search search(options());
-  run(search, book, 10);
+  auto search = sweep(book);
+  run({search.get()}, book, 10);
   ASSERT_EQ(book.devices.size(), 1u);
   const Device &d = book.devices.begin()->second;
   EXPECT_EQ(d.address.s_addr, agent_->address().s_addr);
@@ -141,16 +174,21 @@ TEST_F(SearchSnmpd, DescribesTheAgentWithCredentials) {
   creds.priv_protocol = KIVO_SNMPV3_PRIV_AES;
   creds.priv_password = "toner-secret";
   o.credentials = creds;
-  Snmpv3Search search(o);
-  ASSERT_EQ(search.setup_code(), 0);
-  run(search, book, 10);
+  Snmpv3Search describer(o);
+  ASSERT_EQ(describer.setup_code(), 0);
+  describer.set_follow_ups(&book);
+  book.describer = &describer;
+  auto search = sweep(book);
+  run({search.get(), &describer}, book, 10);
+  EXPECT_EQ(book.follow_ups_done, 1u);
   ASSERT_EQ(book.devices.size(), 1u);
   const Device &d = book.devices.begin()->second;
   EXPECT_EQ(d.engine_id, engine_);
   EXPECT_EQ(d.snmp_version, SNMP_VERSION_3);
   EXPECT_EQ(d.sys_descr, "Kivo test agent");
   EXPECT_EQ(d.sys_name, "kv-agent");
-  EXPECT_EQ(d.sys_object_id, ".1.3.6.1.4.1.8072.3.2.10");
+  // One dotted form for every version: no leading dot.
+  EXPECT_EQ(d.sys_object_id, "1.3.6.1.4.1.8072.3.2.10");
 }
 
 }  // namespace

@@ -233,6 +233,14 @@ DiscoveredDevice view_of(const kivo_discover_device &d, const std::string &v3_us
   // not answer SNMP; one found only by SLP keeps the word for a printer without SNMP.
   if (device_isNoSNMP(r) && d.product_name[0] != '\0') v.shown_name = v.name = d.product_name;
   v.kind = kind_of(r);
+  // An SNMPv3 agent that only answered the engine-id probe told nothing of what it is.
+  if (d.kind == KIVO_DISCOVER_KIND_UNKNOWN) {
+    v.kind = "unknown";
+    if (d.product_name[0] == '\0' && (d.found_by & KIVO_DISCOVER_FOUND_SNMPV3) != 0) {
+      v.name = d.make[0] != '\0' ? std::string(d.make) + " SNMPv3 agent" : "SNMPv3 agent";
+      v.shown_name = d.make[0] != '\0' ? std::string(d.make) + " " + tr("SNMPv3 agent") : tr("SNMPv3 agent");
+    }
+  }
   v.type = r->info != nullptr ? r->info->type : -1;
   v.web = d.web_server == KIVO_DISCOVER_WEB_YES;
   v.web_probed = d.web_server != KIVO_DISCOVER_WEB_NOT_PROBED;
@@ -247,7 +255,8 @@ DiscoveredDevice view_of(const kivo_discover_device &d, const std::string &v3_us
   v.model = d.model;
   v.sys_descr = d.sys_descr;
   // Dotted with a leading dot, as the other commands print object identifiers.
-  if (d.sys_object_id[0] != '\0') v.sys_object_id = std::string(".") + d.sys_object_id;
+  if (d.sys_object_id[0] != '\0')
+    v.sys_object_id = (d.sys_object_id[0] == '.' ? "" : ".") + std::string(d.sys_object_id);
   v.sys_name = d.sys_name;
   v.hr_device_descr = d.hr_device_descr;
   v.printer_name = d.printer_name;

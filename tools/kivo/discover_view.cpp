@@ -15,6 +15,7 @@ const char *kind_heading(const std::string &kind) {
   if (kind == "printer") return "printer";
   if (kind == "no-snmp") return "printer without SNMP";
   if (kind == "adapter") return "network adapter";
+  if (kind == "unknown") return "unknown";
   return "other device";
 }
 

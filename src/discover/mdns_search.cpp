@@ -1,11 +1,12 @@
 // The multicast DNS search inside the discovery engine: its loop calls, its device book.
-#include "mdns/discover_search.h"
+#include "discover/mdns_search.h"
 
 #include <arpa/inet.h>
 
 #include <algorithm>
 #include <unordered_set>
 
+#include "discover/classify.h"
 #include "discover/naming.h"
 
 namespace kivo8::mdns {
@@ -184,29 +185,10 @@ bool merge_into(kivo::discover::Device &device, const Device &found) {
     device.services = std::move(services);
     changed = true;
   }
-  // A device that announces a printer service is a printer, whatever else it answered.
-  using kivo::discover::Kind;
-  const Kind kind = device.snmp_version >= 0 ? Kind::kPrinter : Kind::kPrinterNoSnmp;
-  if (device.kind != kind && device.kind != Kind::kPrinter) {
-    device.kind = kind;
-    changed = true;
-  }
-  kivo::discover::NamingInput in;
-  in.sys_descr = device.sys_descr;
-  in.hr_device_descr = device.hr_device_descr;
-  in.printer_name = device.printer_name;
-  in.sys_object_id = device.sys_object_id_raw;
-  in.device_id_standard = device.device_id_standard;
-  in.device_id_private = device.device_id_private;
-  in.answered_snmp = device.snmp_version >= 0;
-  add_mdns_naming(device.services, in);
-  kivo::discover::Naming naming = kivo::discover::choose_name(in);
-  if (!naming.product_name.empty() && naming.product_name != device.product_name) {
-    device.make = std::move(naming.make);
-    device.model = std::move(naming.model);
-    device.product_name = std::move(naming.product_name);
-    changed = true;
-  }
+  const auto kind = device.kind;
+  const std::string product = device.product_name;
+  kivo::discover::classify(device);
+  changed = changed || device.kind != kind || device.product_name != product;
   return changed;
 }
 
