@@ -76,8 +76,16 @@ std::optional<Uri> parse_uri(std::string_view text) {
 }
 
 std::string Uri::host_header() const {
-  std::string h = ipv6 ? "[" + host + "]" : host;
-  if (port_given) h += ":" + std::to_string(port);
+  // Appended piecewise: g++ 12 at -O2 reports a false -Wrestrict overlap for
+  // "literal" + std::string&&.
+  std::string h;
+  if (ipv6) h += '[';
+  h += host;
+  if (ipv6) h += ']';
+  if (port_given) {
+    h += ':';
+    h += std::to_string(port);
+  }
   return h;
 }
 
