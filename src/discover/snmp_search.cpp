@@ -335,8 +335,9 @@ void SnmpSearch::receive(TimePoint now) {
     }
     PduPtr pdu(_snmp_create_pdu(0));
     if (!pdu) return;
-    snmp_session session{nullptr, -1, nullptr, 0};
-    if (snmp_parse(&session, pdu.get(), receive_buffer_.data(), static_cast<std::uint32_t>(n)) < 0 ||
+    // The internal decoder: it takes the message's own version and never prints, where
+    // the documented adapter would write a line for every value type it does not know.
+    if (kivo8::snmp::decode_message(datagram, -1, pdu.get()).error != kivo8::snmp::CodecError::none ||
         pdu->command != SNMP_MSG_RESPONSE) {
       context_.book->note_dropped();
       continue;

@@ -305,12 +305,16 @@ Decoded decode_pdu(ByteReader &r, snmp_pdu *pdu) noexcept {
       case ValueOutcome::no_memory:
         return {CodecError::no_memory};
       case ValueOutcome::unknown_type:
-        (void)std::fputs("badtype\n", stdout);
         d.unknown_type = true;
+        ++d.unknown_types;
         break;
     }
   }
   return d;
+}
+
+void print_unknown_types(const Decoded &d) noexcept {
+  for (std::uint32_t i = 0; i < d.unknown_types; ++i) (void)std::fputs("badtype\n", stdout);
 }
 
 Decoded decode_message(std::span<const std::uint8_t> bytes, std::int32_t fixed_version,
@@ -469,6 +473,7 @@ extern "C" KIVO8_API std::int32_t snmp_pdu_parse(snmp_pdu *pdu, const std::uint8
   if (pdu == nullptr || data == nullptr || length == nullptr) return -1;
   ByteReader r(data, *length);
   const snmp::Decoded d = snmp::decode_pdu(r, pdu);
+  snmp::print_unknown_types(d);
   if (d.error != snmp::CodecError::none) return -1;
   *length -= static_cast<std::uint32_t>(r.pos());
   return d.unknown_type ? 1 : 0;
@@ -502,6 +507,7 @@ std::int32_t snmp_parse(snmp_session *session, snmp_pdu *pdu, const std::uint8_t
                         std::uint32_t length) noexcept {
   if (session == nullptr || pdu == nullptr || data == nullptr) return -1;
   const snmp::Decoded d = snmp::decode_message(std::span(data, length), session->version, pdu);
+  snmp::print_unknown_types(d);
   const snmp::Codes codes = snmp::codes_of(d, session->version != -1, pdu->variables != nullptr);
   session->error = codes.error;
   return codes.result;

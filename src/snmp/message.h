@@ -38,10 +38,19 @@ enum class CodecError {
   no_memory,
 };
 
+// The decoder itself never writes anywhere: a value type it does not handle is counted
+// here, and only the adapters of the documented interface print their "badtype" lines
+// (print_unknown_types). The discovery engine and the SNMPv3 layer decode through the
+// functions below and stay silent.
 struct Decoded {
   CodecError error = CodecError::none;
   bool unknown_type = false;  // a binding's value type is not handled; decoding went on
+  std::uint32_t unknown_types = 0;  // how many bindings had such a type
 };
+
+// The "badtype" line, once for each binding of a type the decoder does not handle, on
+// standard output: what the documented decoders print.
+void print_unknown_types(const Decoded &d) noexcept;
 
 // The whole received message into `pdu` (created empty by the caller). `fixed_version`
 // is the session's version, or -1 to take 0 or 1 from the message. Bindings read before a

@@ -167,9 +167,11 @@ CodecError open_scoped(const Envelope &env, const LocalKeys *keys, std::span<std
   scoped.context_name = *name;
   const auto rest = seq->rest();
   if (rest.empty() || rest.size() > kMaxMessage) return CodecError::pdu;
-  std::uint32_t left = static_cast<std::uint32_t>(rest.size());
-  const std::int32_t parsed = snmp_pdu_parse(pdu, rest.data(), &left);
-  return parsed < 0 ? CodecError::pdu : CodecError::none;
+  // The internal decoder, not the documented adapter: the SNMPv3 layer never prints.
+  ByteReader inner(rest);
+  return kivo8::snmp::decode_pdu(inner, pdu).error == kivo8::snmp::CodecError::none
+             ? CodecError::none
+             : CodecError::pdu;
 }
 
 std::size_t encode(const Outgoing &m, std::span<std::uint8_t> out) noexcept {

@@ -467,6 +467,30 @@ TEST_F(Message, UnknownValueTagPrintsBadtypeAndKeepsGoing) {
   EXPECT_STREQ(reinterpret_cast<const char *>(snmp_get_octet_str(v[2])), "ok");
 }
 
+// Every discovery datagram reaches the internal decoder: a value type it does not know is
+// counted for the documented adapters to print, and the decoder writes nothing itself;
+// the SNMPv3 layer decodes its scoped PDUs the same silent way.
+TEST_F(Message, InternalDecoderCountsUnknownTypesAndPrintsNothing) {
+  const Bytes list = cat({binding({0x30, 0x03, 0x02, 0x01, 0x01}), binding({0x04, 0x02, 'o', 'k'}),
+                          binding({0x31, 0x00})});
+  const Bytes message = response(1, "public", list);
+  PduPtr pdu(_snmp_create_pdu(0));
+  testing::internal::CaptureStdout();
+  const kivo8::snmp::Decoded d = kivo8::snmp::decode_message(message, -1, pdu.get());
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(d.error, kivo8::snmp::CodecError::none);
+  EXPECT_TRUE(d.unknown_type);
+  EXPECT_EQ(d.unknown_types, 2u);
+  EXPECT_EQ(bindings(pdu.get()).size(), 3u);
+
+  // The documented decoder prints one line for each such binding, as before.
+  testing::internal::CaptureStdout();
+  std::int32_t r;
+  PduPtr again = decode(session, message, &r);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "badtype\nbadtype\n");
+  EXPECT_EQ(r, 1);
+}
+
 // The session codes of every refusal.
 TEST_F(Message, SessionCodes) {
   const Bytes good = binding({0x04, 0x01, 'x'});
