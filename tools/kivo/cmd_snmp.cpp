@@ -1,5 +1,7 @@
 // kivo get / kivo walk: one SNMP request (or walk) to one agent, printed as snmpget -On
 // and snmpwalk -On print it.
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -14,6 +16,13 @@
 namespace kivo {
 
 namespace {
+
+// Decided once: whether values are shown to a person (escaped) or handed to a program
+// (exact).
+bool stdout_is_terminal() {
+  static const bool terminal = ::isatty(STDOUT_FILENO) == 1;
+  return terminal;
+}
 
 const char kGetHelp[] =
     "Usage: kivo get [OPTIONS] HOST[:PORT] OID...\n"
@@ -100,7 +109,7 @@ void get_and_print(const Agent &session, std::vector<std::uint32_t> name) {
   std::unique_ptr<snmp_pdu, PduDeleter> response(raw);
   if (rc != 0 || !response || response->errstat != 0) return;
   for (const snmp_var *v = response->variables; v != nullptr; v = v->next)
-    std::printf("%s\n", binding_line(v).c_str());
+    std::printf("%s\n", binding_line(v, stdout_is_terminal()).c_str());
 }
 
 bool in_subtree(const snmp_var *v, const std::vector<std::uint32_t> &root) {
@@ -143,7 +152,7 @@ int walk_subtree(const Agent &session, const std::vector<std::uint32_t> &root,
     }
     const snmp_var *v = response->variables;
     if (v == nullptr || !in_subtree(v, root)) break;
-    std::printf("%s\n", binding_line(v).c_str());
+    std::printf("%s\n", binding_line(v, stdout_is_terminal()).c_str());
     std::fflush(stdout);
     ++printed;
     if (v->type == SNMP_ENDOFMIBVIEW || v->type == SNMP_NOSUCHOBJECT ||
@@ -289,7 +298,7 @@ int run(const std::string &name, const Agent &agent,
       continue;
     }
     for (const snmp_var *v = response->variables; v != nullptr; v = v->next)
-      std::printf("%s\n", binding_line(v).c_str());
+      std::printf("%s\n", binding_line(v, stdout_is_terminal()).c_str());
     break;
   }
   return status;

@@ -57,7 +57,7 @@ std::string uptime(std::uint32_t ticks) {
 
 }  // namespace
 
-std::string value_text(const snmp_var *var) {
+std::string value_text(const snmp_var *var, bool for_terminal) {
   const std::uint8_t *p = var->value;
   const std::uint32_t n = p != nullptr ? var->value_length : 0;
   switch (var->type) {
@@ -72,14 +72,14 @@ std::string value_text(const snmp_var *var) {
       std::string out = "STRING: \"";
       for (std::uint32_t i = 0; i < n; ++i) {
         char c = static_cast<char>(p[i]);
-        // Unlike net-snmp, line ends and the other cursor movers are written as escapes:
-        // one binding is one line, and no agent can overwrite or fake a line.
-        switch (c) {
-          case '\n': out += "\\n"; continue;
-          case '\r': out += "\\r"; continue;
-          case '\v': out += "\\v"; continue;
-          case '\f': out += "\\f"; continue;
-          default: break;
+        if (for_terminal) {
+          switch (c) {
+            case '\n': out += "\\n"; continue;
+            case '\r': out += "\\r"; continue;
+            case '\v': out += "\\v"; continue;
+            case '\f': out += "\\f"; continue;
+            default: break;
+          }
         }
         if (c == '"' || c == '\\') out += '\\';
         out += c;
@@ -126,9 +126,9 @@ std::string value_text(const snmp_var *var) {
   }
 }
 
-std::string binding_line(const snmp_var *var) {
+std::string binding_line(const snmp_var *var, bool for_terminal) {
   return oid_text(var->name, var->name != nullptr ? var->name_length : 0) + " = " +
-         value_text(var);
+         value_text(var, for_terminal);
 }
 
 std::string session_error_text(int code, const std::string &host) {
