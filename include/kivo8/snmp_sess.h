@@ -181,8 +181,11 @@ KIVO8_API const uint8_t *snmp_parse_var_op(const uint8_t *data, uint32_t *name,
 #define SNMP_ERR_OTHER (-10)   /* stored by snmp_send when a request cannot be encoded;
                                   any other failure */
 
-/* The most variables that snmp_walk gathers before it gives up with SNMP_ERR_OTHER. */
-#define KIVO_WALK_MAX_VARIABLES 1000000u
+/* The most variables, and the most bytes of decoded bindings, that snmp_walk gathers
+ * before it gives up with SNMP_ERR_OTHER, whichever comes first (kivo_snmp_walk_limits
+ * changes them). */
+#define KIVO_WALK_MAX_VARIABLES 100000u
+#define KIVO_WALK_MAX_BYTES (64ull * 1024u * 1024u)
 
 /* One element of a name list; the list ends with an element whose name_length is 0. */
 typedef struct snmp_oid {
@@ -218,12 +221,18 @@ KIVO8_API int32_t snmp_getnext(snmp_session *session, const snmp_oid *oids,
  * empty name list gives SNMP_ERR_NOPDU; a root of more than 128 sub-identifiers, an agent
  * whose next name does not follow the one asked for, or an error status other than
  * noSuchName gives SNMP_ERR_OTHER. So does a walk that would gather more than
- * KIVO_WALK_MAX_VARIABLES variables (counting one per root and iteration; about 600 bytes
- * of memory each): no real agent's tree is that large, and an agent whose names keep
+ * KIVO_WALK_MAX_VARIABLES variables (counting one per root and iteration) or more than
+ * KIVO_WALK_MAX_BYTES bytes of bindings: no real agent's tree is that large, and an agent whose names keep
  * increasing must not keep a walk, and its memory, growing for ever. A caller that wants
  * the variables as they come, or a limit of its own, walks with snmp_getnext. */
 KIVO8_API int32_t snmp_walk(snmp_session *session, const snmp_oid *oids,
                             snmp_pdu_list **list_ref) KIVO8_NOEXCEPT;
+/* Sets, for every later snmp_walk of the process, the most variables and the most bytes
+ * of decoded bindings (their records and values, counted as they are kept) that a walk
+ * may gather; 0 for either keeps its default (KIVO_WALK_MAX_VARIABLES,
+ * KIVO_WALK_MAX_BYTES). Safe from any thread; a walk already running keeps the limits it
+ * started with. Returns 0. */
+KIVO8_API int32_t kivo_snmp_walk_limits(uint32_t max_variables, uint64_t max_bytes) KIVO8_NOEXCEPT;
 
 /* Read callbacks handed to the UDP transport by the two response functions: arg1 is the
  * session, arg2 the response PDU (synch) or the response list (asynch). */

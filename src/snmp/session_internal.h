@@ -11,10 +11,6 @@ bool _snmp_send(snmp_session *session, snmp_pdu *pdu) noexcept;
 // whose name_length is 0. Null when memory runs out (nothing is left behind then).
 snmp_pdu *_snmp_request_pdu(int32_t command, const snmp_oid *oids) noexcept;
 
-// Test hook: the most variables a walk gathers before it fails (0 restores
-// KIVO_WALK_MAX_VARIABLES). Not locked: set it before any walk runs.
-void _snmp_set_walk_cap(uint32_t variables) noexcept;
-
 // How a walk sends one GETNEXT and learns where the answer came from, so that the SNMPv3
 // sessions walk by the same rules as the v1/v2c ones.
 struct SnmpExchange {

@@ -1,5 +1,6 @@
 // Walks of one or more subtrees by repeated GETNEXT requests.
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -13,9 +14,20 @@ namespace {
 
 constexpr uint32_t kSlot = SNMP_VAR_NAME_STORAGE;
 
-// No real agent's tree comes near a million variables; an agent whose names keep
-// increasing would otherwise keep a walk going, and its memory growing, for ever.
-uint32_t g_walk_cap = KIVO_WALK_MAX_VARIABLES;
+// No real agent's tree comes near these; an agent whose names keep increasing would
+// otherwise keep a walk going, and its memory growing, for ever. Counted in variables and
+// in the bytes their records take, since a few long values weigh as much as many short
+// ones. Atomic: a caller may raise them while another thread walks.
+std::atomic<uint32_t> g_walk_cap{KIVO_WALK_MAX_VARIABLES};
+std::atomic<uint64_t> g_walk_bytes{KIVO_WALK_MAX_BYTES};
+
+// What one response keeps in memory once it is linked into the walk's list.
+uint64_t held_bytes(const snmp_pdu *response) noexcept {
+  uint64_t bytes = sizeof(snmp_pdu) + sizeof(snmp_pdu_list) + response->community_len;
+  for (const snmp_var *var = response->variables; var != nullptr; var = var->next)
+    bytes += sizeof(snmp_var) + var->value_length;
+  return bytes;
+}
 
 struct MemFree {
   void operator()(void *p) const noexcept { kivo8::mem_free(p); }
@@ -97,7 +109,9 @@ int32_t walk(const SnmpExchange &link, const snmp_oid *oids, snmp_pdu_list **lis
   }
 
   snmp_pdu_list *tail = list.get();
-  uint64_t variables = 0;
+  uint64_t variables = 0, bytes = 0;
+  const uint64_t max_variables = g_walk_cap.load(std::memory_order_relaxed);
+  const uint64_t max_bytes = g_walk_bytes.load(std::memory_order_relaxed);
   for (;;) {
     std::unique_ptr<snmp_pdu, PduFree> request(snmp_create_pdu(SNMP_MSG_GETNEXT));
     if (!request) return SNMP_ERR_NOMEM;
@@ -120,7 +134,8 @@ int32_t walk(const SnmpExchange &link, const snmp_oid *oids, snmp_pdu_list **lis
     if (step == Step::failed) return SNMP_ERR_OTHER;
 
     variables += work.count;
-    if (variables > g_walk_cap) return SNMP_ERR_OTHER;
+    bytes += held_bytes(response.get());
+    if (variables > max_variables || bytes > max_bytes) return SNMP_ERR_OTHER;
     uint32_t i = 0;
     for (const snmp_var *var = response->variables; i < work.count; var = var->next, ++i) {
       std::memcpy(work.name(i), var->name, std::size_t(var->name_length) * 4);
@@ -150,8 +165,11 @@ in_addr address_v1(void *session) noexcept {
 
 }  // namespace
 
-void _snmp_set_walk_cap(uint32_t variables) noexcept {
-  g_walk_cap = variables == 0 ? KIVO_WALK_MAX_VARIABLES : variables;
+extern "C" KIVO8_API int32_t kivo_snmp_walk_limits(uint32_t max_variables,
+                                                   uint64_t max_bytes) noexcept {
+  g_walk_cap = max_variables == 0 ? KIVO_WALK_MAX_VARIABLES : max_variables;
+  g_walk_bytes = max_bytes == 0 ? KIVO_WALK_MAX_BYTES : max_bytes;
+  return 0;
 }
 
 int32_t _snmp_walk_with(const SnmpExchange &link, const snmp_oid *oids,
