@@ -27,6 +27,9 @@ TEST(IppAgainstLibcups, ValidMessagesAreReadAlike) {
       // libcups reads the bytes of a known out-of-band type as text: names compared only.
       {"unassigned out-of-band tag with bytes", cat({header(), {0x04}, item(0x1E, "a", "x"), {0x03}})},
       {"known out-of-band tag with bytes", cat({header(), {0x04}, item(0x12, "a", "x"), {0x03}})},
+      // Bytes that, unescaped, would read as a second attribute line in the dumps.
+      {"out-of-band bytes with a newline and a group mark",
+       cat({header(), {0x04}, item(0x12, "a", "x\nfake g4: t65=y"), {0x03}})},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);

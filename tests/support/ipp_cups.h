@@ -38,8 +38,26 @@ inline ssize_t read_memory(void *ctx, ipp_uchar_t *buf, size_t n) {
   return static_cast<ssize_t>(n);
 }
 
+// A text as it appears in a dump: every control byte, byte above 0x7E and backslash
+// written as \xNN, so that one attribute is one line whatever its values hold (a value
+// with a newline and " g" in it would otherwise look like another attribute).
+inline std::string dump_text(const char *s) {
+  std::string out;
+  char b[8];
+  for (; s != nullptr && *s != '\0'; ++s) {
+    const auto c = static_cast<unsigned char>(*s);
+    if (c < 0x20 || c > 0x7E || c == '\\') {
+      (void)std::snprintf(b, sizeof b, "\\x%02x", unsigned(c));
+      out += b;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
 // Strings as libcups keeps them: up to the first zero byte.
-inline std::string c_string(const std::string &s) { return std::string(s.c_str()); }
+inline std::string c_string(const std::string &s) { return dump_text(s.c_str()); }
 
 inline std::string hex(const void *data, std::size_t n) {
   std::string out;
@@ -112,7 +130,7 @@ inline void dump_cups(ipp_t *ipp, std::string &out, int depth) {
     if (name == nullptr) continue;  // libcups's mark between two groups
     out += std::string(static_cast<std::size_t>(depth) * 2, ' ');
     const int group = depth == 0 ? ippGetGroupTag(a) : 0;
-    out += std::string(name) + " g" + std::to_string(group) + ":";
+    out += dump_text(name) + " g" + std::to_string(group) + ":";
     const int tag = ippGetValueTag(a);
     char b[96];
     for (int i = 0; i < ippGetCount(a); ++i) {
@@ -155,7 +173,7 @@ inline void dump_cups(ipp_t *ipp, std::string &out, int depth) {
         case kivo8::ipp::Kind::WithLanguage: {
           const char *lang = nullptr;
           const char *s = ippGetString(a, i, &lang);
-          out += std::string(lang == nullptr ? "" : lang) + ":" + (s == nullptr ? "" : s);
+          out += dump_text(lang) + ":" + dump_text(s);
           break;
         }
         case kivo8::ipp::Kind::String:
@@ -165,7 +183,7 @@ inline void dump_cups(ipp_t *ipp, std::string &out, int depth) {
             out += hex(p, p == nullptr ? 0 : static_cast<std::size_t>(len));
           } else {
             const char *s = ippGetString(a, i, nullptr);
-            out += s == nullptr ? "" : s;
+            out += dump_text(s);
           }
           break;
         case kivo8::ipp::Kind::Opaque:
