@@ -24,14 +24,6 @@
 namespace kivo8::test {
 namespace {
 
-#define REQUIRE_SNMPSIM()                                                      \
-  do {                                                                         \
-    if (snmpsim_program().empty()) {                                           \
-      if (in_ci()) FAIL() << "required peer program missing: snmpsim";         \
-      GTEST_SKIP() << "snmpsim is not installed";                              \
-    }                                                                          \
-  } while (0)
-
 struct ListFree {
   void operator()(ifinfo *t) const { ifinfo_free_list(t); }
 };
@@ -120,7 +112,7 @@ std::vector<SnmprecLine> router_data() {
 
 TEST(DiscoverNamespace, EverySearchKindInOneCallGivesOneRecordPerDevice) {
   KIVO8_REQUIRE_NETNS();
-  REQUIRE_SNMPSIM();
+  KIVO8_REQUIRE_SNMPSIM();
   ASSERT_EQ(mt_res_init(), 0);
   HubNetwork net(4);
   net.hub().must("ip link set br0 type bridge mcast_snooping 0");

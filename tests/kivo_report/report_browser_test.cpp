@@ -152,16 +152,8 @@ TEST_F(ReportBrowser, PrintsOnA4) {
 }
 
 TEST_F(ReportBrowser, FourThousandDevicesRender) {
-  std::vector<Device> base = report_devices({"site-a.json"});
-  std::vector<Device> fleet;
-  for (int i = 0; i < 4096; ++i) {
-    Device d = base[static_cast<std::size_t>(i) % base.size()];
-    d.address = d.name = "10." + std::to_string(i / 256) + "." + std::to_string(i % 256) + ".9";
-    d.addresses = {d.address};
-    d.serial = "S" + std::to_string(i);
-    d.kind = "printer";
-    fleet.push_back(std::move(d));
-  }
+  std::vector<Device> fleet = kivo8::test::large_fleet(4096);
+  for (Device &d : fleet) d.kind = "printer";
   const std::string page = scratch_.file("fleet.html");
   write_text(page, kivo::report::render_page(fleet, {"2026-12-10 21:00 UTC", "hub", {}}));
   const std::string dom = scratch_.file("dom.html");

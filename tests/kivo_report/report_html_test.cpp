@@ -358,16 +358,8 @@ TEST(ReportPage, EmptyDiscoverySaysSo) {
 // bench/report_page.cpp measures it.
 TEST(ReportPage, FourThousandDevicesMakeOneWellFormedPage) {
   TempDir scratch;
-  std::vector<Device> base = report_devices({"site-a.json"});
-  std::vector<Device> fleet;
-  for (int i = 0; i < 4096; ++i) {
-    Device d = base[static_cast<std::size_t>(i) % base.size()];
-    d.address = d.name = "10." + std::to_string(i / 256) + "." + std::to_string(i % 256) + ".9";
-    d.addresses = {d.address};
-    d.serial = "S" + std::to_string(i);
-    d.uuid.clear();
-    fleet.push_back(std::move(d));
-  }
+  std::vector<Device> fleet = kivo8::test::large_fleet(4096);
+  for (Device &d : fleet) d.uuid.clear();
   const auto start = std::chrono::steady_clock::now();
   const std::string page = kivo::report::render_page(fleet, test_summary());
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

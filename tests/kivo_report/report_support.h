@@ -38,6 +38,21 @@ inline std::vector<kivo::report::Device> report_devices(std::initializer_list<co
   return devices;
 }
 
+// A fleet of `count` devices made from the first site's fixture, each at an address and
+// with a serial number of its own (10.X.Y.9, S<n>).
+inline std::vector<kivo::report::Device> large_fleet(int count) {
+  std::vector<kivo::report::Device> base = report_devices({"site-a.json"});
+  std::vector<kivo::report::Device> fleet;
+  for (int i = 0; i < count; ++i) {
+    kivo::report::Device d = base[static_cast<std::size_t>(i) % base.size()];
+    d.address = d.name = "10." + std::to_string(i / 256) + "." + std::to_string(i % 256) + ".9";
+    d.addresses = {d.address};
+    d.serial = "S" + std::to_string(i);
+    fleet.push_back(std::move(d));
+  }
+  return fleet;
+}
+
 inline void write_text(const std::string &path, const std::string &text) {
   std::ofstream(path, std::ios::binary) << text;
 }

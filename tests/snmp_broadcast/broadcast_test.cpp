@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "support/session_helpers.h"
+#include "support/snmpsim.h"
 #include "kivo8/ifinfo.h"
 
 namespace kivo8::test {
@@ -12,14 +13,6 @@ namespace {
 
 using craft::Bytes;
 using Reply = UdpResponder::Reply;
-
-#define REQUIRE_SNMPSIM()                                                      \
-  do {                                                                         \
-    if (snmpsim_program().empty()) {                                           \
-      if (in_ci()) FAIL() << "required peer program missing: snmpsim";         \
-      GTEST_SKIP() << "snmpsim is not installed";                              \
-    }                                                                          \
-  } while (0)
 
 struct TargetFree {
   void operator()(ifinfo *t) const { ifinfo_free(t); }
@@ -58,7 +51,7 @@ PduPtr get_pdu(const std::vector<std::string> &names) {
 
 TEST(SnmpBroadcast, ThreeAgentsAnswerNewestFirstAndABrokenDeviceHidesNone) {
   KIVO8_REQUIRE_NETNS();
-  REQUIRE_SNMPSIM();
+  KIVO8_REQUIRE_SNMPSIM();
   ASSERT_EQ(mt_res_init(), 0);
   {
     HubNetwork net(4);

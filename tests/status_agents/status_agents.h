@@ -14,14 +14,6 @@
 
 namespace kivo8::test {
 
-#define KIVO8_REQUIRE_SNMPSIM()                                             \
-  do {                                                                      \
-    if (snmpsim_program().empty()) {                                        \
-      if (in_ci()) FAIL() << "required peer program missing: snmpsim";      \
-      GTEST_SKIP() << "snmpsim is not installed";                           \
-    }                                                                       \
-  } while (0)
-
 inline std::vector<SnmprecLine> recording(const std::string &name) {
   std::ifstream in(source_dir() + "/tests/status/recordings/" + name + ".snmprec");
   EXPECT_TRUE(in.good()) << "no recording " << name;

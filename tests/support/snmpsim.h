@@ -47,4 +47,14 @@ class Snmpsim {
 // Name of the installed snmpsim responder program (empty when none is installed).
 std::string snmpsim_program();
 
+// Skips the test (or fails it in CI) when snmpsim is not installed, under whichever of
+// its program names. Use at the top of a test, like KIVO8_REQUIRE_PROGRAM.
+#define KIVO8_REQUIRE_SNMPSIM()                                                \
+  do {                                                                         \
+    if (::kivo8::test::snmpsim_program().empty()) {                            \
+      if (::kivo8::test::in_ci()) FAIL() << "required peer program missing: snmpsim"; \
+      GTEST_SKIP() << "snmpsim is not installed";                              \
+    }                                                                          \
+  } while (0)
+
 }  // namespace kivo8::test
