@@ -40,6 +40,7 @@
 #include "ifinfo.h"
 #include "kivo8_export.h"
 #include "snmpv3.h"
+#include "status.h"
 
 #define KIVO_DISCOVER_OK 0
 #define KIVO_DISCOVER_EINVAL (-1)    /* null handle, bad options, run while running */
@@ -54,6 +55,9 @@
 #define KIVO_DISCOVER_WEB 0x08u
 #define KIVO_DISCOVER_MDNS 0x10u
 #define KIVO_DISCOVER_SNMPV3 0x20u
+/* Not a search: reads the state and supplies of every device described as a printer
+ * (kivo_discover_device.status). */
+#define KIVO_DISCOVER_STATUS 0x80u
 
 /* SNMP versions to try (options.versions; 0 means SNMPv1). */
 #define KIVO_DISCOVER_V1 0x01u
@@ -132,6 +136,9 @@ typedef struct kivo_discover_device {
   const kivo_discover_service *services;
   uint32_t service_count;
   device_record *record;      /* the device_record of the device; owned by the handle */
+  /* null unless KIVO_DISCOVER_STATUS and the device is a printer that answered; owned by
+   * the handle (never kivo_status_free it) */
+  const kivo_status *status;
 } kivo_discover_device;
 
 typedef struct kivo_discover_progress {

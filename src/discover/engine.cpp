@@ -15,6 +15,8 @@
 #include "discover/naming.h"
 #include "discover/plan.h"
 #include "discover/snmpv3_search.h"
+#include "discover/status_search.h"
+#include "status/record.h"
 #include "kivo8/dev_group.h"
 
 namespace kivo::discover {
@@ -25,6 +27,10 @@ namespace {
 constexpr auto kProgressEvery = std::chrono::milliseconds(100);
 // The longest a poll sleeps, so that a cancel is seen even if its wake-up were lost.
 constexpr auto kLongestSleep = std::chrono::milliseconds(250);
+
+struct StatusFree {
+  void operator()(kivo_status *s) const noexcept { kivo_status_free(s); }
+};
 
 }  // namespace
 
@@ -37,6 +43,7 @@ struct Engine::Entry {
   std::vector<kivo_discover_service> services;
   std::vector<std::vector<const char *>> service_addresses;
   std::vector<std::vector<kivo_discover_txt>> service_txt;
+  std::unique_ptr<kivo_status, StatusFree> status;
   int outstanding = 0;
   bool announced = false;
   // Which of the engine's follow-up searches (by index) have started one for it.
@@ -130,6 +137,11 @@ void Engine::complete(Entry &e) {
 void Engine::finalize(Entry &e) {
   Device &d = e.device;
   classify(d);
+  if (d.status && !e.status) {
+    e.status.reset(kivo8::status::make_record(*d.status));
+    if (!e.status) throw std::bad_alloc();
+    d.status.reset();  // the record holds it all now
+  }
 
   // The record wants the caller's (mutable) entry: found in the caller's list rather than
   // cast from the searches' read-only view of it.
@@ -201,6 +213,7 @@ void Engine::refresh_view(Entry &e) const {
   v.services = e.services.empty() ? nullptr : e.services.data();
   v.service_count = static_cast<std::uint32_t>(e.services.size());
   v.record = &e.record;
+  v.status = e.status.get();
 }
 
 void Engine::deliver_events() {
@@ -266,6 +279,18 @@ void Engine::build_searches(Plan &plan) {
     auto w = std::make_unique<WebSearch>(options_.web_timeout_ms, options_.web_in_flight, *this);
     follow_ups_.push_back(w.get());
     searches_.push_back(std::move(w));
+  }
+  // Last of the follow-ups: a device is offered to them in order, and the status read
+  // starts on the change that made it a printer, over what described it.
+  if (plan.status) {
+    StatusSearchOptions st;
+    st.port = options_.snmp_port;
+    st.timeout = std::chrono::milliseconds(plan.describe_timeout_ms);
+    st.transmissions = std::max(options_.retries, 1) + 1;
+    if ((options_.searches & KIVO_DISCOVER_SNMPV3) != 0) st.user = options_.snmpv3_user;
+    auto s = std::make_unique<StatusSearch>(st, *this);
+    follow_ups_.push_back(s.get());
+    searches_.push_back(std::move(s));
   }
 }
 

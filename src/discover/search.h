@@ -21,6 +21,8 @@
 #include <utility>
 #include <vector>
 
+#include "status/model.h"
+
 struct ifinfo;
 
 namespace kivo::discover {
@@ -80,6 +82,8 @@ struct Device {
   std::uint32_t engine_boots = 0, engine_time = 0;
   // Reserved for the DNS-SD search: the services the device announced.
   std::vector<Service> services;
+  // The printer's state and supplies, when the status search read them whole.
+  std::optional<kivo8::status::Status> status;
   // Set by the engine once every follow-up for this device has ended.
   bool complete = false;
 };
