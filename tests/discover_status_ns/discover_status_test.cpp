@@ -14,6 +14,7 @@
 #include "kivo8/kivo8.h"
 #include "support/hub_network.h"
 #include "support/net_util.h"
+#include "support/snmpd.h"
 #include "support/snmpsim.h"
 
 namespace kivo8::test {
@@ -295,6 +296,78 @@ TEST(DiscoverStatus, PrinterSilentForItsStatusDoesNotHoldTheRunPastItsDeadline) 
   ASSERT_NE(r, nullptr);
   ASSERT_NE(r->status, nullptr);
   EXPECT_EQ(r->status->errors_given, 1);
+  mt_res_free();
+}
+
+TEST(DiscoverStatus, PrinterDescribedBySnmpv3IsReadWithItsUser) {
+  KIVO8_REQUIRE_NETNS();
+  KIVO8_REQUIRE_PROGRAM("snmpd");
+  ASSERT_EQ(mt_res_init(), 0);
+  HubNetwork net(1, "10.70.0");
+  SnmpdConfig c;
+  c.netns = net.agent(0).name();
+  c.address = "0.0.0.0";
+  c.v3_only = true;
+  c.view_lines.push_back("view kv included .1.3.6.1.2.1.25.3.2.1.5");
+  c.view_lines.push_back("view kv included .1.3.6.1.2.1.25.3.5.1");
+  c.view_lines.push_back("view kv included .1.3.6.1.2.1.43");
+  c.extra_lines = {
+      "createUser scout SHA-256 ink-and-paper AES toner-secret",
+      "rouser scout priv -V kv",
+      // The printer name makes the agent a printer in its SNMPv3 description.
+      "override .1.3.6.1.2.1.43.5.1.1.16.1 octet_str \"Scout\"",
+      "override .1.3.6.1.2.1.25.3.2.1.5.1 integer 3",
+      "override .1.3.6.1.2.1.25.3.5.1.1.1 integer 4",
+      "override .1.3.6.1.2.1.43.5.1.1.17.1 octet_str \"V3-SERIAL\"",
+      "override .1.3.6.1.2.1.43.11.1.1.5.1.1 integer 3",
+      "override .1.3.6.1.2.1.43.11.1.1.6.1.1 octet_str \"Black Toner\"",
+      "override .1.3.6.1.2.1.43.11.1.1.7.1.1 integer 19",
+      "override .1.3.6.1.2.1.43.11.1.1.9.1.1 integer 42",
+      "override .1.3.6.1.2.1.43.18.1.1.7.1.1 integer 1104",
+  };
+  Snmpd agent(c);
+  ASSERT_TRUE(agent.ok());
+
+  kivo_snmpv3_options v3{};
+  v3.size = sizeof v3;
+  v3.user = "scout";
+  v3.level = KIVO_SNMPV3_AUTH_PRIV;
+  v3.auth_protocol = KIVO_SNMPV3_AUTH_SHA256;
+  v3.auth_password = "ink-and-paper";
+  v3.priv_protocol = KIVO_SNMPV3_PRIV_AES;
+  v3.priv_password = "toner-secret";
+  v3.timeout_ms = 2000;
+  ifinfo *head = nullptr;
+  add_range(&head, net.agent_ip(0), net.agent_ip(0), 2);
+  List list(head);
+  kivo_discover_options o;
+  kivo_discover_options_init(&o);
+  o.searches = KIVO_DISCOVER_RANGES | KIVO_DISCOVER_SNMPV3 | KIVO_DISCOVER_STATUS;
+  o.snmpv3 = &v3;
+  net.hub().enter();
+  Handle h(kivo_discover_new(list.get(), &o));
+  ASSERT_TRUE(h);
+  EXPECT_EQ(kivo_discover_run(h.get()), KIVO_DISCOVER_OK);
+  const kivo_discover_device *d = device_at(h.get(), net.agent_ip(0));
+  ASSERT_NE(d, nullptr);
+  EXPECT_EQ(d->snmp_version, 3);
+  EXPECT_EQ(d->kind, KIVO_DISCOVER_KIND_PRINTER);
+  ASSERT_NE(d->status, nullptr);
+  EXPECT_EQ(d->status->printer_status, 4);
+  ASSERT_EQ(d->status->supply_count, 1u);
+  EXPECT_EQ(d->status->supplies[0].percent, 42);
+
+  in_addr a = d->address;
+  std::int32_t code = 0;
+  kivo_snmpv3_session *session = kivo_snmpv3_create(&a, &v3, &code);
+  ASSERT_NE(session, nullptr) << code;
+  kivo_status *raw = nullptr;
+  EXPECT_EQ(kivo_status_read_v3(session, &a, &raw), SNMP_ERR_NONE);
+  kivo_snmpv3_free(session);
+  net.hub().leave();
+  Record alone(raw);
+  ASSERT_NE(alone, nullptr);
+  EXPECT_EQ(dump(*d->status), dump(*alone));
   mt_res_free();
 }
 
