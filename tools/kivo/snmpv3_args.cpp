@@ -91,12 +91,12 @@ bool save(const std::vector<Entry> &entries) {
   return ok;
 }
 
-void check_text(const Args &args, const std::string &what, const std::string &text) {
+void check_text(const CommandErrors &args, const std::string &what, const std::string &text) {
   if (text.find_first_of("\t\r\n") != std::string::npos)
     args.fail(what + " must not hold tabs or line ends");
 }
 
-void upsert(const Args &args, const V3Args &v3) {
+void upsert(const CommandErrors &args, const V3Args &v3) {
   for (const std::string *s : {&v3.user, &v3.auth_pass, &v3.priv_pass})
     check_text(args, "the credentials", *s);
   auto entries = load();
@@ -112,6 +112,28 @@ void upsert(const Args &args, const V3Args &v3) {
 }
 
 }  // namespace
+
+std::vector<Option> v3_option_list(bool get_walk) {
+  std::vector<Option> out = {{"l", 'l', true}, {"a", 'a', true}, {"A", 'A', true},
+                             {"x", 'x', true}, {"X", 'X', true}};
+  if (get_walk) {
+    out.push_back({"u", 'u', true});
+    out.push_back({"n", 'n', true});
+    out.push_back({"save-credentials", 0, false});
+  }
+  return out;
+}
+
+V3Args v3_args(const Parsed &p) {
+  V3Args v3;
+  for (auto [name, field] : {std::pair{"u", &v3.user}, std::pair{"l", &v3.level},
+                             std::pair{"a", &v3.auth}, std::pair{"A", &v3.auth_pass},
+                             std::pair{"x", &v3.priv}, std::pair{"X", &v3.priv_pass},
+                             std::pair{"n", &v3.context}})
+    if (auto v = p.last(name)) *field = *v;
+  v3.save = p.has("save-credentials");
+  return v3;
+}
 
 bool take_v3_option(Args &args, const std::string &opt, V3Args &v3) {
   if (opt == "u") v3.user = args.value();
@@ -129,7 +151,7 @@ bool take_v3_option(Args &args, const std::string &opt, V3Args &v3) {
   return true;
 }
 
-kivo_snmpv3_options v3_options(Args &args, V3Args &v3) {
+kivo_snmpv3_options v3_options(const CommandErrors &args, V3Args &v3) {
   if (v3.user.empty()) args.fail("SNMPv3 needs a user name (-u USER)");
   if (!v3.save) {
     for (const Entry &e : load()) {
@@ -180,21 +202,13 @@ kivo_snmpv3_options v3_options(Args &args, V3Args &v3) {
 }
 
 int cmd_credentials(int argc, char **argv, int first) {
-  Args args("credentials", argc, argv, first);
-  V3Args v3;
-  std::vector<std::string> operands;
-  std::string opt, operand;
-  while (args.next(opt, operand)) {
-    if (opt.empty()) {
-      operands.push_back(operand);
-    } else if (opt == "h" || opt == "help") {
-      args.no_value();
-      put(stdout, tr(kCredentialsHelp));
-      return kExitOk;
-    } else if (opt == "save-credentials" || !take_v3_option(args, opt, v3)) {
-      args.unknown();
-    }
+  const Parsed args = parse_command_line("credentials", v3_option_list(false), argc, argv, first);
+  if (args.help) {
+    put(stdout, tr(kCredentialsHelp));
+    return kExitOk;
   }
+  V3Args v3 = v3_args(args);
+  const std::vector<std::string> &operands = args.operands;
   const std::string action = operands.empty() ? "list" : operands[0];
   if (action == "list") {
     if (operands.size() > 1) args.fail("list takes no operands");
@@ -227,7 +241,8 @@ int cmd_credentials(int argc, char **argv, int first) {
     }
     return kExitOk;
   }
-  args.fail("unknown action '" + action + "' (list, add or remove)");
+  args.fail(subst(tr("unknown action '{1}'"), {action}) +
+            did_you_mean(action, {"list", "add", "remove"}) + " (list, add, remove)");
 }
 
 }  // namespace kivo

@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "common.h"
 #include "kivo8/snmpv3.h"
@@ -17,14 +18,19 @@ struct V3Args {
   bool save = false;
 };
 
+// The SNMPv3 options: -u -l -a -A -x -X -n --save-credentials for get and walk
+// (`get_walk`), -l -a -A -x -X for discover (beside its --v3-user) and credentials add.
+std::vector<Option> v3_option_list(bool get_walk);
+// What of them was given.
+V3Args v3_args(const Parsed &parsed);
 // Takes the option just read by `args` when it is one of the SNMPv3 options; false when
-// it is not.
+// it is not (for a command that reads its options one by one).
 bool take_v3_option(Args &args, const std::string &option, V3Args &v3);
 
 // The options as the library takes them, with what was not given filled in from the
 // saved credentials of the same user; saves them first when asked to. Usage errors are
 // thrown through `args`. The strings stay owned by `v3`.
-kivo_snmpv3_options v3_options(Args &args, V3Args &v3);
+kivo_snmpv3_options v3_options(const CommandErrors &args, V3Args &v3);
 
 struct V3SessionFree {
   void operator()(kivo_snmpv3_session *s) const noexcept { kivo_snmpv3_free(s); }
