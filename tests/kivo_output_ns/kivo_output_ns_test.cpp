@@ -120,6 +120,12 @@ TEST_F(KivoHostileDevices, JsonIsValidUtf8UntranslatedAndWhole) {
               "[\"B\\u00fcro 2\", \"Unknown\"]")
         << "a name the library translates for the table stays English in JSON";
     EXPECT_EQ(r.out.find("Unbekannt"), std::string::npos);
+    // The texts that are not UTF-8 are also there exactly, byte for byte; the others are
+    // exact as they stand.
+    EXPECT_EQ(json_query(home_, r.out, "[d[0]['exact_bytes']['sys_descr'], "
+                                       "d[3]['exact_bytes']['sys_descr'], "
+                                       "'exact_bytes' in d[4], 'name' in d[3]['exact_bytes']]"),
+              "[\"" + hex(kHostile) + "\", \"" + hex("B\xfcro printer") + "\", false, false]");
   }
 }
 

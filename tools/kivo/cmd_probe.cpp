@@ -43,9 +43,11 @@ int cmd_probe(int argc, char **argv, int first) {
   Session lib(setup);
   bool answers = tcp_check_http(address, static_cast<std::uint16_t>(port)) == 0;
   std::string where = ipv4_text(*address) + ":" + std::to_string(port);
-  if (json)
-    std::printf("{\"address\": %s, \"port\": %ld, \"web_server\": %s}\n",
-                json_string(ipv4_text(*address)).c_str(), port, answers ? "true" : "false");
+  if (json) {
+    const std::string line =
+        json_dump(Json{{"address", ipv4_text(*address)}, {"port", port}, {"web_server", answers}}) + "\n";
+    std::fwrite(line.data(), 1, line.size(), stdout);
+  }
   else
     put(stdout, subst(tr(answers ? "{1}: a web server answers" : "{1}: no web server answers"),
                       {where}) + "\n");

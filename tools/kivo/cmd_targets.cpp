@@ -71,47 +71,52 @@ std::string join(const std::vector<std::string> &items, const char *sep) {
   return out;
 }
 
+std::vector<std::string> split_scopes(const std::string &scopes) {
+  std::vector<std::string> parts;
+  std::size_t i = 0;
+  while (i <= scopes.size() && !scopes.empty()) {
+    std::size_t c = scopes.find(',', i);
+    if (c == std::string::npos) c = scopes.size();
+    parts.push_back(scopes.substr(i, c - i));
+    i = c + 1;
+  }
+  return parts;
+}
+
+Json target_json(const ifinfo *e) {
+  Json item = {{"id", e->id}, {"kind", kind_word(e)}};
+  switch (ifinfo_get_type(e)) {
+    case IFINFO_LOCAL:
+      item["interface"] = json_text(e->name);
+      item["address"] = ipv4_text(e->addr);
+      [[fallthrough]];
+    case IFINFO_BCAST:
+      item["broadcast"] = ipv4_text(e->addr1);
+      item["netmask"] = ipv4_text(e->addr2);
+      break;
+    case IFINFO_RANGE:
+      item["first"] = ipv4_text(e->addr1);
+      item["last"] = ipv4_text(e->addr2);
+      break;
+    default: {
+      Json scopes = Json::array();
+      for (const auto &s : split_scopes(e->scopes != nullptr ? e->scopes : "")) scopes.push_back(json_text(s));
+      item["scopes"] = std::move(scopes);
+    }
+  }
+  item["timeout"] = e->count;
+  item["hops"] = e->flag;
+  Json comms = Json::array();
+  for (const auto &c : communities(e)) comms.push_back(json_text(c));
+  item["communities"] = std::move(comms);
+  return item;
+}
+
 void list_targets(std::FILE *out, ifinfo *head, bool json, bool wide) {
   if (json) {
-    std::fprintf(out, "[");
-    bool first = true;
-    for (const ifinfo *e = head; e != nullptr; e = e->next) {
-      std::string item = "{\"id\": " + std::to_string(e->id) + ", \"kind\": " +
-                         json_string(kind_word(e));
-      switch (ifinfo_get_type(e)) {
-        case IFINFO_LOCAL:
-          item += ", \"interface\": " + json_string(e->name) +
-                  ", \"address\": " + json_string(ipv4_text(e->addr));
-          [[fallthrough]];
-        case IFINFO_BCAST:
-          item += ", \"broadcast\": " + json_string(ipv4_text(e->addr1)) +
-                  ", \"netmask\": " + json_string(ipv4_text(e->addr2));
-          break;
-        case IFINFO_RANGE:
-          item += ", \"first\": " + json_string(ipv4_text(e->addr1)) +
-                  ", \"last\": " + json_string(ipv4_text(e->addr2));
-          break;
-        default: {
-          std::string scopes = e->scopes != nullptr ? e->scopes : "";
-          std::vector<std::string> parts;
-          std::size_t i = 0;
-          while (i <= scopes.size() && !scopes.empty()) {
-            std::size_t c = scopes.find(',', i);
-            if (c == std::string::npos) c = scopes.size();
-            parts.push_back(json_string(scopes.substr(i, c - i)));
-            i = c + 1;
-          }
-          item += ", \"scopes\": [" + join(parts, ", ") + "]";
-        }
-      }
-      std::vector<std::string> comms;
-      for (const auto &c : communities(e)) comms.push_back(json_string(c));
-      item += ", \"timeout\": " + std::to_string(e->count) + ", \"hops\": " +
-              std::to_string(e->flag) + ", \"communities\": [" + join(comms, ", ") + "]}";
-      std::fprintf(out, "%s\n  %s", first ? "" : ",", item.c_str());
-      first = false;
-    }
-    std::fprintf(out, "%s]\n", first ? "" : "\n");
+    std::vector<Json> items;
+    for (const ifinfo *e = head; e != nullptr; e = e->next) items.push_back(target_json(e));
+    write_json_lines_array(out, items);
     return;
   }
   std::vector<std::vector<std::string>> rows;

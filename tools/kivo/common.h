@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "args.h"
+#include "json_out.h"
 #include "kivo8/kivo8.h"
 #include "text_out.h"
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "common.h"
+#include "json_out.h"
 #include "text_out.h"
 
 namespace kivo {
@@ -18,10 +19,27 @@ const char *kind_heading(const std::string &kind) {
   return "other device";
 }
 
-std::string json_list(const std::vector<std::string> &v) {
-  std::string s;
-  for (const auto &x : v) s += (s.empty() ? "" : ", ") + json_string(x);
-  return "[" + s + "]";
+Json text_list(const std::vector<std::string> &v) {
+  Json out = Json::array();
+  for (const auto &x : v) out.push_back(json_text(x));
+  return out;
+}
+
+Json service_json(const DiscoveredService &svc) {
+  Json txt = Json::object();
+  for (const auto &[k, v] : svc.txt) txt[to_utf8(k)] = json_text(v);
+  return Json{{"instance", json_text(svc.instance)}, {"type", json_text(svc.type)},
+              {"host", json_text(svc.host)},         {"port", svc.port},
+              {"addresses", text_list(svc.addresses)}, {"txt", std::move(txt)}};
+}
+
+Json version_json(int version) {
+  switch (version) {
+    case 0: return "1";
+    case 1: return "2c";
+    case 3: return "3";
+    default: return nullptr;
+  }
 }
 
 }  // namespace
@@ -36,52 +54,43 @@ std::string untranslated_name(const char *name) {
   return name;
 }
 
+Json device_json(const DiscoveredDevice &d) {
+  Json item = {{"address", d.address}, {"name", json_text(d.name)}, {"kind", d.kind}};
+  item["type"] = d.type >= 0 ? Json(d.type) : Json(nullptr);
+  item["web_server"] = d.web_probed ? Json(d.web) : Json(nullptr);
+  item["found_by"] = text_list(d.found_by);
+  // The texts as the device sent them; where they are not UTF-8, their bytes as well.
+  const std::pair<const char *, const std::string *> texts[] = {
+      {"product", &d.product},           {"make", &d.make},
+      {"model", &d.model},               {"sys_descr", &d.sys_descr},
+      {"sys_object_id", &d.sys_object_id}, {"sys_name", &d.sys_name},
+      {"hr_device_descr", &d.hr_device_descr}, {"printer_name", &d.printer_name},
+      {"device_id", &d.device_id}};
+  Json exact = Json::object();
+  if (auto hex = exact_bytes(d.name)) exact["name"] = *hex;
+  for (const auto &[key, text] : texts) {
+    item[key] = json_text(*text);
+    if (auto hex = exact_bytes(*text)) exact[key] = *hex;
+  }
+  item["snmp_version"] = version_json(d.snmp_version);
+  item["community"] = d.community.empty() ? Json(nullptr) : json_text(d.community);
+  item["slp_urls"] = text_list(d.slp_urls);
+  item["engine_id"] = d.engine_id.empty() ? Json(nullptr) : Json(d.engine_id);
+  if (!d.snmpv3_user.empty()) item["snmpv3_user"] = json_text(d.snmpv3_user);
+  Json services = Json::array();
+  for (const DiscoveredService &svc : d.services) services.push_back(service_json(svc));
+  item["services"] = std::move(services);
+  if (!exact.empty()) item["exact_bytes"] = std::move(exact);
+  return item;
+}
+
 void print_devices(std::FILE *out, const std::vector<DiscoveredDevice> &devices, bool json,
                    bool wide) {
   if (json) {
-    std::string text = "[";
-    bool first = true;
-    for (const DiscoveredDevice &d : devices) {
-      std::string services;
-      for (const DiscoveredService &svc : d.services) {
-        std::string txt;
-        for (const auto &[k, v] : svc.txt)
-          txt += (txt.empty() ? "" : ", ") + json_string(k) + ": " + json_string(v);
-        services += std::string(services.empty() ? "" : ", ") + "{\"instance\": " +
-                    json_string(svc.instance) + ", \"type\": " + json_string(svc.type) +
-                    ", \"host\": " + json_string(svc.host) +
-                    ", \"port\": " + std::to_string(svc.port) +
-                    ", \"addresses\": " + json_list(svc.addresses) + ", \"txt\": {" + txt + "}}";
-      }
-      const char *version = d.snmp_version == 0   ? "\"1\""
-                            : d.snmp_version == 1 ? "\"2c\""
-                            : d.snmp_version == 3 ? "\"3\""
-                                                  : "null";
-      std::string item =
-          "{\"address\": " + json_string(d.address) + ", \"name\": " + json_string(d.name) +
-          ", \"kind\": " + json_string(d.kind) +
-          ", \"type\": " + (d.type >= 0 ? std::to_string(d.type) : "null") +
-          ", \"web_server\": " + (!d.web_probed ? "null" : d.web ? "true" : "false") +
-          ", \"found_by\": " + json_list(d.found_by) +
-          ", \"product\": " + json_string(d.product) +
-          ", \"make\": " + json_string(d.make) + ", \"model\": " + json_string(d.model) +
-          ", \"sys_descr\": " + json_string(d.sys_descr) +
-          ", \"sys_object_id\": " + json_string(d.sys_object_id) +
-          ", \"sys_name\": " + json_string(d.sys_name) +
-          ", \"hr_device_descr\": " + json_string(d.hr_device_descr) +
-          ", \"printer_name\": " + json_string(d.printer_name) +
-          ", \"device_id\": " + json_string(d.device_id) + ", \"snmp_version\": " + version +
-          ", \"community\": " + (d.community.empty() ? "null" : json_string(d.community)) +
-          ", \"slp_urls\": " + json_list(d.slp_urls) +
-          ", \"engine_id\": " + (d.engine_id.empty() ? "null" : json_string(d.engine_id)) +
-          (d.snmpv3_user.empty() ? std::string() : ", \"snmpv3_user\": " + json_string(d.snmpv3_user)) +
-          ", \"services\": [" + services + "]}";
-      text += (first ? "\n  " : ",\n  ") + item;
-      first = false;
-    }
-    text += first ? "]\n" : "\n]\n";
-    // JSON is UTF-8 whatever the terminal: written as it stands, never converted.
-    std::fwrite(text.data(), 1, text.size(), out);
+    std::vector<Json> items;
+    items.reserve(devices.size());
+    for (const DiscoveredDevice &d : devices) items.push_back(device_json(d));
+    write_json_lines_array(out, items);
     return;
   }
   if (devices.empty()) {

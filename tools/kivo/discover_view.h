@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "json_out.h"
+
 namespace kivo {
 
 // A DNS-SD service a device announced.
@@ -41,6 +43,9 @@ struct DiscoveredDevice {
   std::string snmpv3_user;         // the SNMPv3 user that described it; empty when none
   std::vector<DiscoveredService> services;
 };
+
+// One device as JSON (see json_out.h for how its texts are written).
+Json device_json(const DiscoveredDevice &device);
 
 // The table (or "No devices found.") or a JSON array, in the order given.
 void print_devices(std::FILE *out, const std::vector<DiscoveredDevice> &devices, bool json,
