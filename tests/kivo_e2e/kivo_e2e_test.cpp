@@ -448,3 +448,77 @@ TEST(KivoSnmpd, GetAndWalkPrintWhatNetSnmpPrints) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string hex_of(const std::string &bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : bytes) {
+    out += digits[c >> 4];
+    out += digits[c & 15];
+  }
+  return out;
+}
+
+// A value with line ends, as an agent may hold one (here set through snmpd's own
+// configuration): to a pipe or a file kivo writes it byte for byte as snmpwalk and
+// snmpget do, so that the two can be compared or the value read back whole; on a
+// terminal every binding stays one line, the line ends shown as escapes. The fault this
+// guards against: kivo always escaped, so its piped output differed from net-snmp's.
+TEST(KivoSnmpd, LineEndsReachAPipeAsNetSnmpWritesThemAndATerminalAsEscapes) {
+  KIVO8_REQUIRE_PROGRAM("snmpd");
+  KIVO8_REQUIRE_PROGRAM("snmpwalk");
+  const std::string location = "Shelf 3\r\nRoom 12";
+  const std::string contact = "ops\tdesk\v\"night\" \\ \fshift\n";
+  kivo8::test::SnmpdConfig config;
+  config.extra_lines = {"override .1.3.6.1.2.1.1.6.0 octet_str 0x" + hex_of(location),
+                        "override .1.3.6.1.2.1.1.4.0 octet_str 0x" + hex_of(contact)};
+  kivo8::test::Snmpd agent(config);
+  ASSERT_TRUE(agent.ok());
+  TempDir home;
+  for (const char *version : {"1", "2c"}) {
+    SCOPED_TRACE(std::string("SNMP version ") + version);
+    const std::string theirs = agent.snmpwalk(".1.3.6.1.2.1.1", std::string("-v") + version);
+    ASSERT_NE(theirs.find(location), std::string::npos) << "snmpd holds the value: " << theirs;
+    Result piped = run_in(nullptr, home,
+                          quote(kivo_program()) + " walk -v " + version + " " + agent.endpoint() +
+                              " .1.3.6.1.2.1.1 | cat");
+    EXPECT_EQ(piped.out, theirs);
+    Result get = kivo(nullptr, home, {"get", "-v", version, agent.endpoint(), ".1.3.6.1.2.1.1.4.0",
+                                      ".1.3.6.1.2.1.1.6.0"});
+    EXPECT_EQ(get.out, agent.tool("snmpget", std::string("-v") + version + " -c vellum " +
+                                                 agent.endpoint() + " .1.3.6.1.2.1.1.4.0 .1.3.6.1.2.1.1.6.0"));
+  }
+  // On a terminal (a pseudo-terminal made by Debian's python): escapes, one line each.
+  const std::string script = home.file("on_a_terminal.py");
+  std::ofstream(script) << "import os, pty, sys\n"
+                           "out = b''\n"
+                           "def read(fd):\n"
+                           "    global out\n"
+                           "    data = os.read(fd, 4096)\n"
+                           "    out += data\n"
+                           "    return data\n"
+                           "pid, fd = pty.fork()\n"
+                           "if pid == 0:\n"
+                           "    os.execv(sys.argv[1], sys.argv[1:])\n"
+                           "while True:\n"
+                           "    try:\n"
+                           "        if not read(fd): break\n"
+                           "    except OSError:\n"
+                           "        break\n"
+                           "os.waitpid(pid, 0)\n"
+                           "sys.stdout.buffer.write(out)\n";
+  Result tty = run_in(nullptr, home,
+                      "/usr/bin/python3 " + quote(script) + " " + quote(kivo_program()) +
+                          " walk " + agent.endpoint() + " .1.3.6.1.2.1.1.4");
+  // The terminal turns each line end kivo writes into CR LF; none is left inside a value.
+  EXPECT_EQ(tty.out, ".1.3.6.1.2.1.1.4.0 = STRING: \"ops\tdesk\\v\\\"night\\\" \\\\ \\fshift\\n\"\r\n")
+      << tty.err;
+  Result tty_get = run_in(nullptr, home,
+                          "/usr/bin/python3 " + quote(script) + " " + quote(kivo_program()) +
+                              " get " + agent.endpoint() + " .1.3.6.1.2.1.1.6.0");
+  EXPECT_EQ(tty_get.out, ".1.3.6.1.2.1.1.6.0 = STRING: \"Shelf 3\\r\\nRoom 12\"\r\n") << tty_get.err;
+}
+
+}  // namespace

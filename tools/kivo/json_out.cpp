@@ -34,7 +34,7 @@ std::string escape_controls(const std::string &dumped) {
     } else if (c == 0xC2 && i + 1 < dumped.size() &&
                static_cast<unsigned char>(dumped[i + 1]) >= 0x80 &&
                static_cast<unsigned char>(dumped[i + 1]) <= 0x9F) {
-      std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned char>(dumped[i + 1]));
+      (void)std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned char>(dumped[i + 1]));
       out += buf;
       ++i;
     } else {
@@ -88,7 +88,7 @@ void write_json_lines_array(std::FILE *out, const std::vector<Json> &items) {
   for (std::size_t i = 0; i < items.size(); ++i) text += (i == 0 ? "\n  " : ",\n  ") + json_dump(items[i]);
   text += items.empty() ? "]\n" : "\n]\n";
   // JSON is UTF-8 whatever the terminal: written as it stands, never converted.
-  std::fwrite(text.data(), 1, text.size(), out);
+  (void)std::fwrite(text.data(), 1, text.size(), out);
 }
 
 }  // namespace kivo
