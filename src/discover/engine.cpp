@@ -40,6 +40,7 @@ struct Engine::Entry {
   bool describe_asked = false;
   bool web_asked = false;
   bool v3_named = false;
+  bool v3_failed = false;
 };
 
 Engine::Engine(ifinfo *targets, Options options)
@@ -116,6 +117,11 @@ void Engine::changed(Device &device) {
   // may have completed it already: it is named again from what the description told.
   if (device.snmp_version == SNMP_VERSION_3 && !e->v3_named) {
     e->v3_named = true;
+    if (e->device.complete && e->outstanding == 0) complete(*e);
+  }
+  // So is a device whose SNMPv3 user was refused: the front end hears why.
+  if (device.snmpv3_error != 0 && !e->v3_failed) {
+    e->v3_failed = true;
     if (e->device.complete && e->outstanding == 0) complete(*e);
   }
 }
@@ -198,6 +204,7 @@ void Engine::refresh_view(Entry &e) const {
   v.sys_descr = d.sys_descr.c_str();
   v.sys_object_id = d.sys_object_id.c_str();
   v.sys_name = d.sys_name.c_str();
+  v.snmpv3_error = d.snmpv3_error;
   v.hr_device_type = d.hr_device_type.c_str();
   v.hr_device_descr = d.hr_device_descr.c_str();
   v.printer_name = d.printer_name.c_str();

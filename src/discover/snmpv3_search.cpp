@@ -242,6 +242,13 @@ void Snmpv3Search::described(Describe &d, const snmp_pdu &pdu) {
   context_.book->changed(*device);
 }
 
+void Snmpv3Search::refused(Describe &d, std::int32_t code) {
+  Device *device = context_.book != nullptr ? context_.book->find(d.address) : nullptr;
+  if (device == nullptr || device->snmpv3_error != 0) return;
+  device->snmpv3_error = code;
+  context_.book->changed(*device);
+}
+
 void Snmpv3Search::receive(TimePoint now) {
   std::uint8_t packet[v3::kMaxMessage];
   std::uint8_t scratch[v3::kMaxMessage];
@@ -289,6 +296,8 @@ void Snmpv3Search::receive(TimePoint now) {
     v3::Judged j = v3::judge_reply(user_, d.engine, keys_, false, datagram, env, scratch, d.reqid);
     std::unique_ptr<snmp_pdu, void (*)(snmp_pdu *)> pdu(j.pdu, snmp_free_pdu);
     if (j.drop) {
+      // Reported should nothing better come before the describe gives up.
+      if (j.code != SNMP_ERR_NONE) d.dropped_code = j.code;
       if (context_.book != nullptr) context_.book->note_dropped();
       continue;
     }
@@ -301,7 +310,10 @@ void Snmpv3Search::receive(TimePoint now) {
       continue;
     }
     d.finished = true;
-    if (pdu && j.report == v3::ReportKind::none) described(d, *pdu);
+    if (j.report != v3::ReportKind::none)
+      refused(d, v3::code_of_report(j.report));
+    else if (pdu)
+      described(d, *pdu);
   }
 }
 
@@ -339,6 +351,7 @@ void Snmpv3Search::on_timer(TimePoint now) {
       --in_flight;
       if (d.transmissions_left <= 0) {
         d.finished = true;
+        refused(d, d.dropped_code != SNMP_ERR_NONE ? d.dropped_code : SNMP_ERR_TIMEOUT);
         continue;
       }
     }

@@ -88,6 +88,7 @@ class Snmpv3Search final : public Search {
     kivo8::v3::EngineState engine;
     int transmissions_left = 0;
     bool resynced = false;
+    std::int32_t dropped_code = 0;  // why the last reply was not taken, if one was not
     std::int32_t msg_id = 0;
     std::uint32_t reqid = 0;
     TimePoint due{};
@@ -98,6 +99,8 @@ class Snmpv3Search final : public Search {
   void send_probe(Probe &p, TimePoint now);
   void send_describe(Describe &d, TimePoint now);
   void receive(TimePoint now);
+  // The describe ended without a description: the device learns why.
+  void refused(Describe &d, std::int32_t code);
   void found(in_addr from, const EngineReport &report);
   void described(Describe &d, const snmp_pdu &pdu);
   std::int32_t next_msg_id();
