@@ -27,10 +27,16 @@ bool digits_only(const std::string &s) {
 // line of a hosts file that is none is said to be malformed rather than not found.
 bool looks_like_host_name(const std::string &text) {
   if (text.empty() || text.size() > 253) return false;
-  return std::all_of(text.begin(), text.end(), [](char c) {
+  const bool name_chars = std::all_of(text.begin(), text.end(), [](char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
            c == '-' || c == '.' || c == '_';
-  }) && !digits_only(std::string(1, text.back()));
+  });
+  // A name has a letter somewhere and does not end in a digit (no top-level domain
+  // does): "10.0.0" or "10.0.0.1-10.0.0" are malformed addresses, not names.
+  const bool letter = std::any_of(text.begin(), text.end(), [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+  });
+  return name_chars && letter && !digits_only(std::string(1, text.back()));
 }
 
 // Every IPv4 address of a host name, in host order, without repeats.
@@ -123,7 +129,7 @@ std::vector<Range> read_hosts_file(const CommandErrors &errors, const std::strin
     const std::string where = path + ":" + std::to_string(number) + ": ";
     std::string error;
     auto r = parse_range(item, true, error);
-    if (!r && item.find_first_of("-/") == std::string::npos && looks_like_host_name(item)) {
+    if (!r && looks_like_host_name(item)) {
       const auto addresses = addresses_of(item);
       if (addresses.empty())
         errors.fail(where + subst(tr("cannot find the host '{1}' (no IPv4 address)"), {item}));

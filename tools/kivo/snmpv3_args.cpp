@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -199,6 +200,13 @@ kivo_snmpv3_options v3_options(const CommandErrors &args, V3Args &v3) {
     upsert(args, v3);
   }
   return o;
+}
+
+void v3_forget_pass_phrases(V3Args &v3) {
+  for (std::string *s : {&v3.auth_pass, &v3.priv_pass}) {
+    std::fill(s->begin(), s->end(), '\0');
+    s->clear();
+  }
 }
 
 int cmd_credentials(int argc, char **argv, int first) {

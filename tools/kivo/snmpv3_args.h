@@ -32,6 +32,9 @@ bool take_v3_option(Args &args, const std::string &option, V3Args &v3);
 // thrown through `args`. The strings stay owned by `v3`.
 kivo_snmpv3_options v3_options(const CommandErrors &args, V3Args &v3);
 
+// Wipes the pass phrases (once the library has derived its keys from them).
+void v3_forget_pass_phrases(V3Args &v3);
+
 struct V3SessionFree {
   void operator()(kivo_snmpv3_session *s) const noexcept { kivo_snmpv3_free(s); }
 };
