@@ -522,3 +522,62 @@ TEST(KivoSnmpd, LineEndsReachAPipeAsNetSnmpWritesThemAndATerminalAsEscapes) {
 }
 
 }  // namespace
+
+namespace {
+
+// Saved SNMPv3 credentials hold the master keys (RFC 3414 Ku, computed here by Debian's
+// python from the pass phrases), never the pass phrases; they still open the account.
+// A file of an older kivo, with pass phrases, is rewritten with keys when it is read.
+TEST(KivoSnmpd, SavedCredentialsHoldMasterKeysNotPassPhrases) {
+  KIVO8_REQUIRE_PROGRAM("snmpd");
+  KIVO8_REQUIRE_PROGRAM("/usr/bin/python3");
+  const std::string auth_pass = "ink-and-paper", priv_pass = "toner-secret";
+  kivo8::test::SnmpdConfig config;
+  config.extra_lines = {"createUser ops SHA-256 " + auth_pass + " AES " + priv_pass, "rouser ops priv -V kv"};
+  kivo8::test::Snmpd agent(config);
+  ASSERT_TRUE(agent.ok());
+  TempDir home;
+  const std::string file = home.file(".kivo/snmpv3-users");
+  const std::string ku_script = home.file("ku.py");
+  std::ofstream(ku_script) << "import hashlib, sys\n"
+                              "p = sys.argv[2].encode()\n"
+                              "print(hashlib.new(sys.argv[1], (p * (1048576 // len(p) + 1))[:1048576]).hexdigest())\n";
+  auto ku = [&](const std::string &pass) {
+    std::string out = kivo8::test::sh_output("/usr/bin/python3 " + quote(ku_script) + " sha256 " + quote(pass));
+    return out.substr(0, out.find('\n'));
+  };
+  const std::string line = "ops\tauthPriv\tSHA-256\t" + ku(auth_pass) + "\tAES\t" + ku(priv_pass) + "\n";
+  const std::vector<std::string> get = {"get", "-v", "3", "-u", "ops", agent.endpoint(), ".1.3.6.1.2.1.1.5.0"};
+  const std::string answer = ".1.3.6.1.2.1.1.5.0 = STRING: \"kv-agent\"\n";
+  auto check_file = [&](const char *when) {
+    SCOPED_TRACE(when);
+    const std::string saved = read_file(file);
+    EXPECT_EQ(saved.find(auth_pass), std::string::npos) << saved;
+    EXPECT_EQ(saved.find(priv_pass), std::string::npos) << saved;
+    EXPECT_NE(saved.find(line), std::string::npos) << saved;
+    struct stat st {};
+    ASSERT_EQ(stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    Result r = kivo(nullptr, home, get);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, answer);
+  };
+  Result add = kivo(nullptr, home, {"credentials", "add", "ops", "-l", "authPriv", "-a", "SHA-256", "-A",
+                                    auth_pass, "-x", "AES", "-X", priv_pass});
+  ASSERT_EQ(add.status, 0) << add.err;
+  check_file("added");
+  Result list = kivo(nullptr, home, {"credentials", "list"});
+  EXPECT_EQ(list.out, "ops\tauthPriv\tSHA-256\tAES\n");
+
+  // As an older kivo left it: pass phrases in clear.
+  std::ofstream(file, std::ios::trunc) << "ops\tauthPriv\tSHA-256\t" << auth_pass << "\tAES\t" << priv_pass << "\n";
+  chmod(file.c_str(), 0600);
+  Result listed = kivo(nullptr, home, {"credentials", "list"});
+  EXPECT_EQ(listed.out, "ops\tauthPriv\tSHA-256\tAES\n");
+  check_file("rewritten");
+  // A key belongs to its protocol: another -a with no pass phrase cannot use it.
+  Result other = kivo(nullptr, home, {"get", "-v", "3", "-u", "ops", "-a", "MD5", agent.endpoint(), ".1.3.6.1.2.1.1.5.0"});
+  EXPECT_EQ(other.status, 2) << other.out;
+}
+
+}  // namespace

@@ -302,6 +302,7 @@ int snmp_command(int argc, char **argv, int first, bool walk) {
     }
     int32_t code = 0;
     V3Session v3_session(kivo_snmpv3_create(&target.address, &o, &code));
+    v3_forget_pass_phrases(request.v3);
     if (!v3_session) {
       put(stderr, "kivo " + name + ": " + kivo_snmpv3_strerror(code) + "\n");
       return kExitFailed;

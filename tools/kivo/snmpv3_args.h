@@ -4,6 +4,7 @@
 
 #include <netinet/in.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,6 +17,8 @@ namespace kivo {
 struct V3Args {
   std::string user, level, auth, auth_pass, priv, priv_pass, context;
   bool save = false;
+  // Master keys taken from the saved credentials when no pass phrase is given.
+  std::vector<std::uint8_t> auth_key, priv_key;
 };
 
 // The SNMPv3 options: -u -l -a -A -x -X -n --save-credentials for get and walk
@@ -32,7 +35,7 @@ bool take_v3_option(Args &args, const std::string &option, V3Args &v3);
 // thrown through `args`. The strings stay owned by `v3`.
 kivo_snmpv3_options v3_options(const CommandErrors &args, V3Args &v3);
 
-// Wipes the pass phrases (once the library has derived its keys from them).
+// Wipes the pass phrases and keys (once the library has derived its own from them).
 void v3_forget_pass_phrases(V3Args &v3);
 
 struct V3SessionFree {
