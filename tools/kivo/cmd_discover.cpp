@@ -246,6 +246,73 @@ void notes(const DiscoverOptions &opt, const Plan &plan, const std::vector<Disco
   }
 }
 
+// The targets of this run: communities given, ranges added; false (said why) when there
+// is nothing to search.
+bool prepare_targets(Session &lib, const DiscoverOptions &opt) {
+  give_communities(lib, opt);
+  if (!add_ranges(lib, opt)) {
+    note(tr("out of memory"));
+    return false;
+  }
+  if (!something_to_search(lib)) {
+    note(tr("this host has no network interface but the loopback: there is nothing to search "
+            "(give an address range with --range to scan one)"));
+    return false;
+  }
+  return true;
+}
+
+// Prints what was found (NDJSON: what was not written yet) and what could not be done.
+int report(kivo_discover *search, const DiscoverOptions &opt, const Plan &plan, const Run &run,
+           std::FILE *out, bool interrupted) {
+  kivo_discover_stats stats{};
+  (void)kivo_discover_get_stats(search, &stats);
+  const std::vector<DiscoveredDevice> devices = collect(search, opt.v3.user);
+  // NDJSON has written each device already as it completed; what is left are those an
+  // interrupt or the deadline caught before their description was complete.
+  std::vector<DiscoveredDevice> rest = devices;
+  if (opt.format == OutputFormat::ndjson)
+    std::erase_if(rest, [&](const DiscoveredDevice &d) { return run.streamed.count(d.ip) != 0; });
+  print_devices(out, rest, opt.format, opt.wide);
+  (void)std::fflush(out);
+  notes(opt, plan, devices, stats, interrupted);
+  if (!interrupted) return kExitOk;
+  note(subst(tr("interrupted: the {1} devices found so far are shown"), {std::to_string(devices.size())}));
+  return kExitInterrupted;
+}
+
+// The search itself, Ctrl-C and progress watched.
+int search(Session &lib, DiscoverOptions &opt, const std::optional<kivo_snmpv3_options> &v3,
+           std::FILE *out) {
+  const Plan plan = plan_of(lib, opt);
+  state_large_sweep(opt, plan);
+  Run run{Progress(isatty(STDERR_FILENO) == 1, opt.quiet), &opt, out, {}};
+  kivo_discover_options options = engine_options(opt, plan, v3);
+  options.progress = &Run::on_progress;
+  options.on_device = &Run::on_device;
+  options.user = &run;
+  std::unique_ptr<kivo_discover, HandleFree> handle(kivo_discover_new(lib.targets(), &options));
+  v3_forget_pass_phrases(opt.v3);
+  if (!handle) {
+    note(tr("cannot set up the search"));
+    return kExitFailed;
+  }
+  // Watched until the results are printed: a second Ctrl-C then ends kivo at once.
+  InterruptWatch watch(handle.get());
+  const int32_t rc = kivo_discover_run(handle.get());
+  const bool interrupted = watch.finish() || rc == KIVO_DISCOVER_CANCELLED;
+  run.progress.finish();
+  if (rc == KIVO_DISCOVER_ENOSEND) {
+    note(tr("no search request could be sent"));
+    return kExitFailed;
+  }
+  if (rc != KIVO_DISCOVER_OK && !interrupted) {
+    note(subst(tr("the search failed ({1})"), {std::to_string(rc)}));
+    return kExitFailed;
+  }
+  return report(handle.get(), opt, plan, run, out, interrupted);
+}
+
 }  // namespace
 
 int cmd_discover(int argc, char **argv, int first) {
@@ -265,58 +332,8 @@ int cmd_discover(int argc, char **argv, int first) {
   if (!opt.only && !lib.have_preferences())
     note(tr("the preference directory ~/.kivo cannot be used; saved targets are not searched"));
   QuietLibrary quiet;
-  give_communities(lib, opt);
-  if (!add_ranges(lib, opt)) {
-    note(tr("out of memory"));
-    return kExitFailed;
-  }
-  if (!something_to_search(lib)) {
-    note(tr("this host has no network interface but the loopback: there is nothing to search "
-            "(give an address range with --range to scan one)"));
-    return kExitFailed;
-  }
-  const Plan plan = plan_of(lib, opt);
-  state_large_sweep(opt, plan);
-
-  Run run{Progress(isatty(STDERR_FILENO) == 1, opt.quiet), &opt, quiet.out(), {}};
-  kivo_discover_options options = engine_options(opt, plan, v3);
-  options.progress = &Run::on_progress;
-  options.on_device = &Run::on_device;
-  options.user = &run;
-  std::unique_ptr<kivo_discover, HandleFree> search(kivo_discover_new(lib.targets(), &options));
-  v3_forget_pass_phrases(opt.v3);
-  if (!search) {
-    note(tr("cannot set up the search"));
-    return kExitFailed;
-  }
-  InterruptWatch watch(search.get());
-  const int32_t rc = kivo_discover_run(search.get());
-  const bool interrupted = watch.finish() || rc == KIVO_DISCOVER_CANCELLED;
-  run.progress.finish();
-  if (rc == KIVO_DISCOVER_ENOSEND) {
-    note(tr("no search request could be sent"));
-    return kExitFailed;
-  }
-  if (rc != KIVO_DISCOVER_OK && !interrupted) {
-    note(subst(tr("the search failed ({1})"), {std::to_string(rc)}));
-    return kExitFailed;
-  }
-  kivo_discover_stats stats{};
-  (void)kivo_discover_get_stats(search.get(), &stats);
-  const std::vector<DiscoveredDevice> devices = collect(search.get(), opt.v3.user);
-  // NDJSON has written each device already as it completed; what is left are those an
-  // interrupt or the deadline caught before their description was complete.
-  std::vector<DiscoveredDevice> rest = devices;
-  if (opt.format == OutputFormat::ndjson)
-    std::erase_if(rest, [&](const DiscoveredDevice &d) { return run.streamed.count(d.ip) != 0; });
-  print_devices(quiet.out(), rest, opt.format, opt.wide);
-  (void)std::fflush(quiet.out());
-  notes(opt, plan, devices, stats, interrupted);
-  if (interrupted) {
-    note(subst(tr("interrupted: the {1} devices found so far are shown"), {std::to_string(devices.size())}));
-    return kExitInterrupted;
-  }
-  return kExitOk;
+  if (!prepare_targets(lib, opt)) return kExitFailed;
+  return search(lib, opt, v3, quiet.out());
 }
 
 }  // namespace kivo
