@@ -49,10 +49,16 @@ struct DiscoveredDevice {
   std::int32_t snmpv3_error = 0;   // why that user could not (kivo_discover_device)
   std::string mac;                 // "aa:bb:cc:dd:ee:ff" from the neighbour table; or empty
   std::vector<DiscoveredService> services;
+  // --status: asked for it; the printer's state and supplies (owned by the search
+  // handle, which must outlive the view), null when it has none.
+  bool status_asked = false;
+  const kivo_status *status = nullptr;
 };
 
-// The device as kivo shows it, from the library's record.
-DiscoveredDevice view_of(const kivo_discover_device &device, const std::string &v3_user);
+// The device as kivo shows it, from the library's record; with `status` the state and
+// supplies the search read (--status).
+DiscoveredDevice view_of(const kivo_discover_device &device, const std::string &v3_user,
+                         bool status = false);
 
 // One device as JSON (see json_out.h for how its texts are written).
 Json device_json(const DiscoveredDevice &device);
