@@ -57,7 +57,9 @@ struct StatusSearch::Read {
   v3::EngineState engine;
   bool resynced = false;
   Reader reader;
-  std::uint32_t id = 0;         // of the request out
+  // The ids of every transmission of the request out: an answer to an earlier one that
+  // comes late still counts, as it does for a session that waits on.
+  std::vector<std::uint32_t> ids;
   int transmissions_left = 0;   // of the request the reader names now
   TimePoint due{};              // its time-out while `waiting`, else when it may go out
   bool waiting = false;
@@ -130,7 +132,6 @@ void StatusSearch::on_timer(TimePoint now) {
     Read &r = *reading_[i];
     if (r.finished || r.due > now) continue;
     if (r.waiting) {
-      by_id_.erase(r.id);
       r.waiting = false;
       if (r.transmissions_left <= 0) {
         answered(r, SNMP_ERR_TIMEOUT, nullptr, now);
@@ -208,7 +209,7 @@ void StatusSearch::send(Read &r, TimePoint now) {
   else if (errno == ENOBUFS || errno == EAGAIN)
     context_.pacer->note_loss(now);
   --r.transmissions_left;
-  r.id = id;
+  r.ids.push_back(id);
   r.waiting = true;
   r.due = now + options_.timeout;
   by_id_[id] = &r;
@@ -265,8 +266,6 @@ void StatusSearch::take(std::span<const std::uint8_t> datagram, const sockaddr_i
       }
       rc = code_of_reply(datagram.size(), d, pdu->variables != nullptr);
     }
-    by_id_.erase(it);
-    r.waiting = false;
     context_.book->note_answer();
     answered(r, rc, rc == SNMP_ERR_NONE ? std::move(pdu) : nullptr, now);
     return;
@@ -275,7 +274,7 @@ void StatusSearch::take(std::span<const std::uint8_t> datagram, const sockaddr_i
   std::int32_t rc = SNMP_ERR_DECODE;
   Pdu pdu;
   if (datagram.size() <= v3::kMaxMessage) {
-    v3::Judged j = v3::judge_reply(*user_, r.engine, keys_, false, datagram, env, scratch_, r.id);
+    v3::Judged j = v3::judge_reply(*user_, r.engine, keys_, false, datagram, env, scratch_, id);
     pdu.reset(j.pdu);
     if (j.drop) {
       context_.book->note_dropped();
@@ -283,8 +282,7 @@ void StatusSearch::take(std::span<const std::uint8_t> datagram, const sockaddr_i
     }
     if (j.report == v3::ReportKind::not_in_time_window && !r.resynced) {
       // The engine's clock is learnt from the Report: the same request once more.
-      by_id_.erase(it);
-      r.waiting = false;
+      forget(r);
       r.resynced = true;
       ++r.transmissions_left;
       r.due = now;
@@ -293,13 +291,18 @@ void StatusSearch::take(std::span<const std::uint8_t> datagram, const sockaddr_i
     if (j.report != v3::ReportKind::none) rc = KIVO_SNMPV3_ERR_REPORT;
     else if (pdu) rc = pdu->variables != nullptr ? SNMP_ERR_NONE : SNMP_ERR_DECODE;
   }
-  by_id_.erase(it);
-  r.waiting = false;
   context_.book->note_answer();
   answered(r, rc, rc == SNMP_ERR_NONE ? std::move(pdu) : nullptr, now);
 }
 
+void StatusSearch::forget(Read &r) {
+  for (std::uint32_t id : r.ids) by_id_.erase(id);
+  r.ids.clear();
+  r.waiting = false;
+}
+
 void StatusSearch::answered(Read &r, std::int32_t rc, Pdu response, TimePoint now) {
+  forget(r);
   r.reader.answer(rc, std::move(response));
   if (r.reader.finished()) {
     finish(r);
@@ -311,8 +314,7 @@ void StatusSearch::answered(Read &r, std::int32_t rc, Pdu response, TimePoint no
 
 void StatusSearch::finish(Read &r) {
   r.finished = true;
-  if (r.waiting) by_id_.erase(r.id);
-  r.waiting = false;
+  forget(r);
   if (r.reader.result() == SNMP_ERR_NONE)
     if (Device *d = context_.book->find(r.address)) d->status = r.reader.status();
   follow_ups_.follow_up_done(r.address);

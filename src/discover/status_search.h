@@ -58,6 +58,8 @@ class StatusSearch final : public Search, public FollowUpSearch {
   void take(std::span<const std::uint8_t> datagram, const sockaddr_in &from, TimePoint now);
   void answered(Read &r, std::int32_t rc, kivo8::status::Pdu response, TimePoint now);
   void finish(Read &r);
+  // Stops matching answers to the read's request out.
+  void forget(Read &r);
 
   StatusSearchOptions options_;
   FollowUps &follow_ups_;
