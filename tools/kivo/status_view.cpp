@@ -227,7 +227,10 @@ std::string status_brief(const kivo_status &s) {
     } else {
       level = "?";
     }
-    supplies += (supplies.empty() ? "" : ", ") + name + " " + level;
+    if (!supplies.empty()) supplies += ", ";
+    supplies += name;
+    supplies += ' ';
+    supplies += level;
   }
   if (s.supply_count > kShown)
     supplies += ", " + subst(tr("{1} more"), {std::to_string(s.supply_count - kShown)});
