@@ -136,7 +136,6 @@ int cmd_status(int argc, char **argv, int first) {
     v3_options_given = std::make_unique<kivo_snmpv3_options>(v3_options(p, v3));
     v3_options_given->timeout_ms = static_cast<std::uint32_t>(settings.timeout_ms);
     v3_options_given->retries = settings.retries;
-    v3_forget_pass_phrases(v3);
   }
   Session::Options setup;
   setup.load_targets = false;
@@ -161,6 +160,8 @@ int cmd_status(int argc, char **argv, int first) {
     if (device.status == nullptr) status = kExitFailed;
     view.push_back(std::move(device));
   }
+  // The sessions are made: the pass phrases the options pointed at are no longer needed.
+  v3_forget_pass_phrases(v3);
   if (json || openmetrics) {
     // Written whole: a label value may hold a NUL byte the device sent.
     const std::string text = json ? status_json(view) : status_openmetrics(view);
