@@ -1,11 +1,12 @@
 // kivo status's three outputs. Every device text goes through exactly one escaping
-// function of its output: safe_text for the terminal, the JSON writer (after to_utf8) for
-// JSON, openmetrics_label for OpenMetrics.
+// function of its output: safe_text for the terminal, kivo's one JSON writer (json_out.h)
+// for JSON, openmetrics_label for OpenMetrics.
 #include "status_view.h"
 
 #include <charconv>
 
 #include "common.h"
+#include "json_out.h"
 #include "text_out.h"
 
 namespace kivo {
@@ -42,7 +43,7 @@ Json int_json(std::int32_t value) {
 }
 Json text_json(const kivo_status_text &t) {
   if (!given(t)) return nullptr;
-  return to_utf8(bytes(t));
+  return json_text(bytes(t));
 }
 
 std::vector<std::string> error_names(const kivo_status &s) {
@@ -242,21 +243,19 @@ std::string status_brief(const kivo_status &s) {
 }
 
 std::string status_json(const std::vector<DeviceStatus> &devices) {
-  Json all = Json::array();
+  std::vector<Json> all;
   for (const DeviceStatus &device : devices) {
     Json d;
-    d["address"] = to_utf8(device.address);
+    d["address"] = json_text(device.address);
     if (device.status == nullptr) {
-      d["error"] = to_utf8(device.error);
+      d["error"] = json_text(device.error);
       all.push_back(std::move(d));
       continue;
     }
     d.update(status_fields_json(*device.status));
     all.push_back(std::move(d));
   }
-  // Every text went through to_utf8, so the writer never meets invalid UTF-8; replacing
-  // stays as the rule should that ever change.
-  return all.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+  return json_lines_array(all);
 }
 
 namespace {
