@@ -80,6 +80,14 @@ TEST_F(KivoDiscoverStatus, JsonStatusIsWhatKivoStatusPrints) {
                        "d[0]['status']['supplies'][0]['percent'], d[1]['status']['errors']]"),
             "[\"idle\", \"00:1b:a9:3c:4d:5e\", 75, [\"doorOpen\", \"jammed\", \"inputTrayEmpty\"]]");
 
+  // kivo report reads the list as written: the serial number and the supplies are on its
+  // page.
+  std::ofstream(home_.file("found.json"), std::ios::binary) << found.out;
+  KivoResult page = run_kivo(nullptr, home_, {"report", "--from", home_.file("found.json"), "-o", "-"});
+  ASSERT_EQ(page.status, 0) << page.err;
+  EXPECT_NE(page.out.find("CLX-0042"), std::string::npos);
+  EXPECT_NE(page.out.find("Black Toner Cartridge"), std::string::npos);
+
   // Without --status no record carries the field.
   KivoResult plain = run_kivo(&net_->hub(), home_,
                               {"discover", "--only", "--range", net_->agent_ip(0), "--community",
