@@ -33,6 +33,12 @@ std::vector<SnmprecLine> printer(const std::string &model, const std::string &qu
       {"1.3.6.1.2.1.25.3.2.1.3.1", "4", "Acme " + model},
       {"1.3.6.1.2.1.25.3.2.1.5.1", "2", "2"},
       {"1.3.6.1.2.1.43.5.1.1.16.1", "4", queue},
+      // One toner at 42 %: read by the search's status reads, shown on the page.
+      {"1.3.6.1.2.1.43.11.1.1.4.1.1", "2", "3"},
+      {"1.3.6.1.2.1.43.11.1.1.5.1.1", "2", "3"},
+      {"1.3.6.1.2.1.43.11.1.1.6.1.1", "4", "Black Toner " + model},
+      {"1.3.6.1.2.1.43.11.1.1.8.1.1", "2", "100"},
+      {"1.3.6.1.2.1.43.11.1.1.9.1.1", "2", "42"},
       {"1.3.6.1.4.1.2699.1.2.1.2.1.1.3.1", "4", "MFG:Acme;MDL:" + model + ";"},
   };
 }
@@ -86,6 +92,9 @@ TEST_F(KivoReportNetwork, PageListsThePrintersOfTheNetwork) {
   const std::string text = kivo8::test::read_bytes(page);
   EXPECT_NE(text.find("3 printers found, 0 need attention</strong>; 1 other device."), std::string::npos);
   EXPECT_NE(text.find("10.78.0.1/24"), std::string::npos) << "the network searched is named";
+  for (const char *model : {"Jet 100", "Jet 200", "Jet 300"})
+    EXPECT_NE(text.find(std::string("Black Toner ") + model), std::string::npos)
+        << "the search reads each printer's supplies";
 
   // The same search saved by kivo discover and made into a page later: the same rows.
   auto saved = run_kivo(&net_->hub(), home_, {"discover", "--json", "--timeout", "2", "--no-slp", "--no-mdns", "--no-web"});
