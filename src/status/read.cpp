@@ -1,8 +1,9 @@
-// Reading one device: one GET for the scalars, GETNEXT walks of the tables (all columns
-// of a table in step), then the decoder over everything gathered.
+// Reading one device: one GET for the scalars, walks of the tables (all columns of a table
+// in step; GETBULK on SNMPv2c and SNMPv3, GETNEXT on SNMPv1) through the library's one
+// walk engine, then the decoder over everything gathered.
 //
-// Every table goes through read_table() alone, so that it can move to GETBULK by changing
-// that one function; nothing else here knows how a table is walked.
+// Every table goes through read_table() alone; nothing else here knows how a table is
+// walked.
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -13,6 +14,8 @@
 #include "kivo8/snmpv3.h"
 #include "kivo8/status.h"
 #include "kivo8/udp_sess.h"
+#include "snmp/session_internal.h"
+#include "snmp/walk.h"
 #include "status/model.h"
 #include "status/record.h"
 
@@ -24,40 +27,10 @@ using Oid = std::vector<std::uint32_t>;
 
 Oid copy(oid::Name name) { return {name.begin(), name.end()}; }
 
-// The two kinds of session behind one face.
-class Transport {
- public:
-  virtual ~Transport() = default;
-  virtual std::int32_t get(const snmp_oid *oids, snmp_pdu **out) = 0;
-  virtual std::int32_t getnext(const snmp_oid *oids, snmp_pdu **out) = 0;
-};
-
-class CommunityTransport final : public Transport {
- public:
-  explicit CommunityTransport(snmp_session *s) : session_(s) {}
-  std::int32_t get(const snmp_oid *oids, snmp_pdu **out) override {
-    return snmp_get(session_, oids, out);
-  }
-  std::int32_t getnext(const snmp_oid *oids, snmp_pdu **out) override {
-    return snmp_getnext(session_, oids, out);
-  }
-
- private:
-  snmp_session *session_;
-};
-
-class UserTransport final : public Transport {
- public:
-  explicit UserTransport(kivo_snmpv3_session *s) : session_(s) {}
-  std::int32_t get(const snmp_oid *oids, snmp_pdu **out) override {
-    return kivo_snmpv3_get(session_, oids, out);
-  }
-  std::int32_t getnext(const snmp_oid *oids, snmp_pdu **out) override {
-    return kivo_snmpv3_getnext(session_, oids, out);
-  }
-
- private:
-  kivo_snmpv3_session *session_;
+// The session behind a read: its exchange, and whether its version has GetBulkRequest.
+struct Link {
+  SnmpExchange exchange;
+  bool bulk;
 };
 
 struct PduFree {
@@ -89,16 +62,6 @@ std::vector<snmp_oid> oid_list(std::vector<Oid> &names) {
   return out;
 }
 
-bool is_exception(const snmp_var *v) {
-  return v->type == SNMP_NOSUCHOBJECT || v->type == SNMP_NOSUCHINSTANCE ||
-         v->type == SNMP_ENDOFMIBVIEW;
-}
-
-bool inside(const snmp_var *v, const Oid &root) {
-  return v->name != nullptr && v->name_length > root.size() &&
-         std::equal(root.begin(), root.end(), v->name);
-}
-
 // Transport failures end the whole read; a device's refusal (an error status, a reply
 // that does not decode, such as one too big for our buffer) ends only what was asked.
 bool transport_failed(std::int32_t rc) {
@@ -111,12 +74,14 @@ bool transport_failed(std::int32_t rc) {
 // lacks one of them: that name is dropped and the rest asked again. For the `first`
 // request of a read every failure counts: a device none of whose replies decode has not
 // answered, and must not be reported as a printer with nothing to say.
-std::int32_t get_scalars(Transport &t, std::vector<Oid> names, Gathered &out,
+std::int32_t get_scalars(const Link &t, std::vector<Oid> names, Gathered &out,
                          bool first = false) {
   while (!names.empty()) {
     auto oids = oid_list(names);
+    Pdu request(_snmp_request_pdu(SNMP_MSG_GET, oids.data()));
+    if (!request) return SNMP_ERR_NOMEM;
     snmp_pdu *raw = nullptr;
-    std::int32_t rc = t.get(oids.data(), &raw);
+    std::int32_t rc = t.exchange.exchange(t.exchange.context, request.get(), &raw);
     Pdu response(raw);
     if (rc == SNMP_ERR_NONE && !response) rc = SNMP_ERR_OTHER;
     if (rc != SNMP_ERR_NONE) return first || transport_failed(rc) ? rc : SNMP_ERR_NONE;
@@ -133,160 +98,109 @@ std::int32_t get_scalars(Transport &t, std::vector<Oid> names, Gathered &out,
   return SNMP_ERR_NONE;
 }
 
-constexpr std::int32_t kTooBig = 1;
+// Hands the bindings the walk took to the decoder's list, keeping their response.
+std::int32_t keep_response(void *context, snmp_pdu *response) noexcept {
+  Pdu owned(response);
+  return guarded<std::int32_t>(SNMP_ERR_NOMEM, [&] {
+    auto &out = *static_cast<Gathered *>(context);
+    for (const snmp_var *v = owned->variables; v != nullptr; v = v->next) out.add(v);
+    out.keep(std::move(owned));
+    return 0;
+  });
+}
 
 // One table walk, column by column in step.
 class TableWalk {
  public:
-  TableWalk(Transport &t, oid::Name entry, std::span<const std::uint32_t> columns,
-            Gathered &out)
-      : t_(t), out_(out) {
+  TableWalk(const Link &t, oid::Name entry, std::span<const std::uint32_t> columns,
+            std::size_t max_rows, Gathered &out)
+      : t_(t), out_(out), walker_(t.exchange, rules(t, max_rows)) {
     if (columns.empty()) {
-      roots_.emplace_back(entry.begin(), entry.end());
+      walker_.add_root(entry.data(), static_cast<std::uint32_t>(entry.size()));
     } else {
-      roots_.reserve(columns.size());
       for (std::uint32_t c : columns) {
-        roots_.emplace_back(entry.begin(), entry.end());
-        roots_.back().push_back(c);
+        Oid root = copy(entry);
+        root.push_back(c);
+        walker_.add_root(root.data(), static_cast<std::uint32_t>(root.size()));
       }
     }
-    current_ = roots_;
-    active_.resize(roots_.size());
-    for (std::size_t i = 0; i < active_.size(); ++i) active_[i] = i;
   }
 
-  std::int32_t run(std::size_t max_rows) {
-    // Each noSuchName or too-big answer ends or narrows a request without giving a row.
-    std::size_t requests_left = 2 * max_rows + roots_.size();
-    std::size_t rows = 0;
-    while (!active_.empty() && rows < max_rows && requests_left-- > 0) {
-      std::vector<std::size_t> still;
-      Outcome o = ask(active_, still);
-      if (o.failed) return o.rc;
-      if (o.no_such_name != 0) {
-        active_.erase(active_.begin() + static_cast<std::ptrdiff_t>(o.no_such_name - 1));
-        continue;
-      }
-      if (o.too_big) {
-        // One value (a description of thousands of characters, say) makes the row too big
-        // for one reply: ask for the row a column at a time, and step over the columns
-        // whose value alone is too big, so that the rows after it are still read.
-        if (!row_by_column(still)) break;
-      } else if (o.refused) {
-        break;
-      }
-      active_ = std::move(still);
-      ++rows;
+  std::int32_t run() {
+    for (;;) {
+      snmp::WalkResult r = walker_.run({keep_response, &out_});
+      if (r.end == snmp::WalkEnd::failed)
+        return transport_failed(r.code) ? r.code : SNMP_ERR_NONE;
+      // An answer too big even for one row: one value (a description of thousands of
+      // characters, say) makes the row too big for one reply. Ask for the row a column at
+      // a time, step over the columns whose value alone is too big, so that the rows
+      // after it are still read. Each pass takes a row: the walk's row limit bounds it.
+      if (r.end != snmp::WalkEnd::too_big || !row_by_column()) return SNMP_ERR_NONE;
     }
-    return SNMP_ERR_NONE;
   }
 
  private:
-  struct Outcome {
-    bool failed = false;  // a transport failure: `rc`
-    std::int32_t rc = SNMP_ERR_NONE;
-    std::size_t no_such_name = 0;  // SNMPv1's end of a column: the position asked
-    bool too_big = false;
-    bool refused = false;  // any other error status or an undecodable reply
-  };
-
-  // One GETNEXT for the columns `asked`; the columns that gave a next value go to `still`.
-  Outcome ask(const std::vector<std::size_t> &asked, std::vector<std::size_t> &still) {
-    Outcome o;
-    std::vector<Oid> names;
-    names.reserve(asked.size());
-    for (std::size_t k : asked) names.push_back(current_[k]);
-    auto oids = oid_list(names);
-    snmp_pdu *raw = nullptr;
-    std::int32_t rc = t_.getnext(oids.data(), &raw);
-    Pdu response(raw);
-    if (rc == SNMP_ERR_NONE && !response) rc = SNMP_ERR_OTHER;
-    if (rc != SNMP_ERR_NONE) {
-      // A reply larger than the receive buffer arrives cut and does not decode.
-      if (rc == SNMP_ERR_DECODE) {
-        o.too_big = true;
-      } else if (transport_failed(rc)) {
-        o.failed = true;
-        o.rc = rc;
-      } else {
-        o.refused = true;
-      }
-      return o;
-    }
-    if (response->errstat == kNoSuchName && response->errindex >= 1 &&
-        response->errindex <= static_cast<std::int32_t>(asked.size())) {
-      o.no_such_name = static_cast<std::size_t>(response->errindex);
-      return o;
-    }
-    if (response->errstat == kTooBig) {
-      o.too_big = true;
-      return o;
-    }
-    if (response->errstat > 0) {
-      o.refused = true;
-      return o;
-    }
-    const snmp_var *v = response->variables;
-    for (std::size_t k : asked) {
-      if (v == nullptr) break;
-      const Oid &at = current_[k];
-      bool increases = v->name != nullptr &&
-                       std::lexicographical_compare(at.begin(), at.end(), v->name,
-                                                    v->name + v->name_length);
-      if (!is_exception(v) && inside(v, roots_[k]) && increases) {
-        out_.add(v);
-        current_[k].assign(v->name, v->name + v->name_length);
-        still.push_back(k);
-      }
-      v = v->next;
-    }
-    out_.keep(std::move(response));
-    return o;
+  static snmp::WalkRules rules(const Link &t, std::size_t max_rows) {
+    snmp::WalkRules r;
+    r.bulk = t.bulk;
+    r.roots_apart = true;
+    r.max_rows = max_rows;
+    return r;
   }
 
-  // The row asked a column at a time; false when no column gave its row (nothing tells
-  // where the row after it starts).
-  bool row_by_column(std::vector<std::size_t> &still) {
-    std::vector<std::size_t> skipped;
+  // The row asked a column at a time by GETNEXT; false when no column gave its row
+  // (nothing tells where the row after it starts).
+  bool row_by_column() {
+    std::vector<std::size_t> still, skipped;
     std::optional<Oid> row;  // the row's index, from a column that answered
-    for (std::size_t k : active_) {
-      std::vector<std::size_t> took;
-      Outcome o = ask({k}, took);
-      if (o.failed) return false;
-      if (o.too_big) {
+    snmp::WalkRules one_row;
+    one_row.roots_apart = true;
+    one_row.max_rows = 1;
+    for (std::size_t k : walker_.active()) {
+      snmp::SnmpWalker column(t_.exchange, one_row);
+      auto root = walker_.root(k), at = walker_.current(k);
+      column.add_root(root.data(), static_cast<std::uint32_t>(root.size()));
+      column.move_to(0, at);
+      snmp::WalkResult r = column.run({keep_response, &out_});
+      if (r.end == snmp::WalkEnd::failed && transport_failed(r.code)) return false;
+      if (r.end == snmp::WalkEnd::too_big) {
         skipped.push_back(k);
-      } else if (!took.empty()) {
+      } else if (!std::ranges::equal(column.current(0), at)) {
+        walker_.move_to(k, column.current(0));
         still.push_back(k);
-        row.emplace(current_[k].begin() + static_cast<std::ptrdiff_t>(roots_[k].size()),
-                    current_[k].end());
+        auto name = column.current(0);
+        row.emplace(name.begin() + static_cast<std::ptrdiff_t>(root.size()), name.end());
       }
     }
     if (!row) return false;
     for (std::size_t k : skipped) {
-      current_[k] = roots_[k];
-      current_[k].insert(current_[k].end(), row->begin(), row->end());
+      Oid name = copy(walker_.root(k));
+      name.insert(name.end(), row->begin(), row->end());
+      walker_.move_to(k, name);
       still.push_back(k);
     }
     // Bindings of a reply follow the order of the names asked: keep the columns in order.
     std::sort(still.begin(), still.end());
+    walker_.set_active(std::move(still));
+    walker_.count_row();
     return true;
   }
 
-  Transport &t_;
+  const Link &t_;
   Gathered &out_;
-  std::vector<Oid> roots_, current_;
-  std::vector<std::size_t> active_;
+  snmp::SnmpWalker walker_;
 };
 
 // Walks the columns below `entry` (or the one column `entry` when `columns` is empty) in
 // step, at most `max_rows` rows: each request asks, for every column not yet finished,
 // the name after the last one it gave. A column ends when its next name leaves it or
 // does not increase, at an exception value, or at an SNMPv1 noSuchName for it. This is
-// the one place that knows how a table is read (GETNEXT now; GETBULK can take its place).
-std::int32_t read_table(Transport &t, oid::Name entry, std::span<const std::uint32_t> columns,
+// the one place that knows how a table is read: GETBULK where the version has it, with
+// the library walk engine's halving of the rows asked for on tooBig.
+std::int32_t read_table(const Link &t, oid::Name entry, std::span<const std::uint32_t> columns,
                         std::size_t max_rows, Gathered &out) {
-  TableWalk walk(t, entry, columns, out);
-  return walk.run(max_rows);
+  TableWalk walk(t, entry, columns, max_rows, out);
+  return walk.run();
 }
 
 // The value of an INTEGER binding below `root` with one more sub-identifier, by index.
@@ -312,7 +226,7 @@ std::optional<std::int32_t> if_index_of(const Gathered &g, const Oid &name) {
   return std::nullopt;
 }
 
-std::int32_t read_device(Transport &t, in_addr address, kivo_status **status_ref) {
+std::int32_t read_device(const Link &t, in_addr address, kivo_status **status_ref) {
   Gathered g;
   std::uint8_t a[4];
   std::memcpy(a, &address.s_addr, 4);
@@ -365,7 +279,7 @@ extern "C" KIVO8_API int32_t kivo_status_read(snmp_session *session,
   *status_ref = nullptr;
   if (session == nullptr || session->udp == nullptr) return SNMP_ERR_OTHER;
   return kivo8::guarded<std::int32_t>(SNMP_ERR_NOMEM, [&] {
-    kivo8::status::CommunityTransport t(session);
+    const kivo8::status::Link t{_snmp_exchange_of(session), session->version == SNMP_VERSION_2c};
     return kivo8::status::read_device(t, session->udp->address, status_ref);
   });
 }
@@ -377,7 +291,7 @@ extern "C" KIVO8_API int32_t kivo_status_read_v3(kivo_snmpv3_session *session,
   *status_ref = nullptr;
   if (session == nullptr || address == nullptr) return SNMP_ERR_OTHER;
   return kivo8::guarded<std::int32_t>(SNMP_ERR_NOMEM, [&] {
-    kivo8::status::UserTransport t(session);
+    const kivo8::status::Link t{_snmpv3_exchange_of(session), true};
     return kivo8::status::read_device(t, *address, status_ref);
   });
 }
