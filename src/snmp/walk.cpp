@@ -203,8 +203,14 @@ WalkResult SnmpWalker::run(const WalkSink &sink) {
       }
       return {WalkEnd::too_big, code == SNMP_ERR_NONE ? SNMP_ERR_OTHER : code};
     }
+    if (code == SNMP_ERR_TIMEOUT && rules_.bulk && rules_.next_after_silence && !answered_) {
+      rules_.bulk = false;
+      fell_back_ = true;
+      continue;
+    }
     if (code != SNMP_ERR_NONE) return {WalkEnd::failed, code};
     if (!response) return {WalkEnd::failed, SNMP_ERR_OTHER};
+    answered_ = true;
     if (response->errstat != 0) {
       // noSuchName is how an SNMPv1 agent says that nothing follows a name.
       if (response->errstat == kNoSuchName) {

@@ -27,6 +27,9 @@ struct WalkRules {
   // noSuchName at its position) and the others go on (a table read column by column).
   bool roots_apart = false;
   std::uint64_t max_rows = 0;  // 0: only the process-wide limits
+  // Some agents leave every GetBulkRequest unanswered: when the first one draws no reply
+  // at all, ask the same names again by GETNEXT and go on that way (fell_back() tells).
+  bool next_after_silence = false;
 };
 
 enum class WalkEnd {
@@ -68,6 +71,8 @@ class SnmpWalker {
   void move_to(std::size_t k, std::span<const std::uint32_t> name) {
     current_[k].assign(name.begin(), name.end());
   }
+  // True once the walk went over to GETNEXT (next_after_silence).
+  bool fell_back() const { return fell_back_; }
   // A row the caller read by itself, counted against max_rows.
   void count_row() { ++rows_; }
 
@@ -87,6 +92,8 @@ class SnmpWalker {
   std::vector<std::vector<std::uint32_t>> roots_, current_;
   std::vector<std::size_t> active_;
   std::uint64_t rows_ = 0;  // rows taken so far, over every run
+  bool answered_ = false;   // a reply came to one of our requests
+  bool fell_back_ = false;
 };
 
 }  // namespace kivo8::snmp

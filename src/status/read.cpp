@@ -27,7 +27,8 @@ using Oid = std::vector<std::uint32_t>;
 
 Oid copy(oid::Name name) { return {name.begin(), name.end()}; }
 
-// The session behind a read: its exchange, and whether its version has GetBulkRequest.
+// The session behind a read: its exchange, and whether to ask by GetBulkRequest (its
+// version has it, and the device has not left one unanswered during this read).
 struct Link {
   SnmpExchange exchange;
   bool bulk;
@@ -112,7 +113,7 @@ std::int32_t keep_response(void *context, snmp_pdu *response) noexcept {
 // One table walk, column by column in step.
 class TableWalk {
  public:
-  TableWalk(const Link &t, oid::Name entry, std::span<const std::uint32_t> columns,
+  TableWalk(Link &t, oid::Name entry, std::span<const std::uint32_t> columns,
             std::size_t max_rows, Gathered &out)
       : t_(t), out_(out), walker_(t.exchange, rules(t, max_rows)) {
     if (columns.empty()) {
@@ -129,6 +130,8 @@ class TableWalk {
   std::int32_t run() {
     for (;;) {
       snmp::WalkResult r = walker_.run({keep_response, &out_});
+      // A device that ignores GETBULK costs one time-out per read, not one per table.
+      if (walker_.fell_back()) t_.bulk = false;
       if (r.end == snmp::WalkEnd::failed)
         return transport_failed(r.code) ? r.code : SNMP_ERR_NONE;
       // An answer too big even for one row: one value (a description of thousands of
@@ -145,6 +148,7 @@ class TableWalk {
     r.bulk = t.bulk;
     r.roots_apart = true;
     r.max_rows = max_rows;
+    r.next_after_silence = true;
     return r;
   }
 
@@ -186,7 +190,7 @@ class TableWalk {
     return true;
   }
 
-  const Link &t_;
+  Link &t_;
   Gathered &out_;
   snmp::SnmpWalker walker_;
 };
@@ -197,7 +201,7 @@ class TableWalk {
 // does not increase, at an exception value, or at an SNMPv1 noSuchName for it. This is
 // the one place that knows how a table is read: GETBULK where the version has it, with
 // the library walk engine's halving of the rows asked for on tooBig.
-std::int32_t read_table(const Link &t, oid::Name entry, std::span<const std::uint32_t> columns,
+std::int32_t read_table(Link &t, oid::Name entry, std::span<const std::uint32_t> columns,
                         std::size_t max_rows, Gathered &out) {
   TableWalk walk(t, entry, columns, max_rows, out);
   return walk.run();
@@ -226,7 +230,7 @@ std::optional<std::int32_t> if_index_of(const Gathered &g, const Oid &name) {
   return std::nullopt;
 }
 
-std::int32_t read_device(const Link &t, in_addr address, kivo_status **status_ref) {
+std::int32_t read_device(Link &t, in_addr address, kivo_status **status_ref) {
   Gathered g;
   std::uint8_t a[4];
   std::memcpy(a, &address.s_addr, 4);
@@ -279,7 +283,7 @@ extern "C" KIVO8_API int32_t kivo_status_read(snmp_session *session,
   *status_ref = nullptr;
   if (session == nullptr || session->udp == nullptr) return SNMP_ERR_OTHER;
   return kivo8::guarded<std::int32_t>(SNMP_ERR_NOMEM, [&] {
-    const kivo8::status::Link t{_snmp_exchange_of(session), session->version == SNMP_VERSION_2c};
+    kivo8::status::Link t{_snmp_exchange_of(session), session->version == SNMP_VERSION_2c};
     return kivo8::status::read_device(t, session->udp->address, status_ref);
   });
 }
@@ -291,7 +295,7 @@ extern "C" KIVO8_API int32_t kivo_status_read_v3(kivo_snmpv3_session *session,
   *status_ref = nullptr;
   if (session == nullptr || address == nullptr) return SNMP_ERR_OTHER;
   return kivo8::guarded<std::int32_t>(SNMP_ERR_NOMEM, [&] {
-    const kivo8::status::Link t{_snmpv3_exchange_of(session), true};
+    kivo8::status::Link t{_snmpv3_exchange_of(session), true};
     return kivo8::status::read_device(t, *address, status_ref);
   });
 }
