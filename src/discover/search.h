@@ -80,6 +80,9 @@ struct Device {
   std::uint32_t engine_boots = 0, engine_time = 0;
   // Reserved for the DNS-SD search: the services the device announced.
   std::vector<Service> services;
+  // Reserved for the SNMPv3 search: why its user could not describe the device (a
+  // KIVO_SNMPV3_ERR_* code or SNMP_ERR_TIMEOUT), 0 when it did or was not asked to.
+  std::int32_t snmpv3_error = 0;
   // Set by the engine once every follow-up for this device has ended.
   bool complete = false;
 };

@@ -1,19 +1,17 @@
 // kivo status's three outputs. Every device text goes through exactly one escaping
-// function of its output: safe_text for the terminal, the JSON writer (after to_utf8) for
-// JSON, openmetrics_label for OpenMetrics.
+// function of its output: safe_text for the terminal, kivo's one JSON writer (json_out.h)
+// for JSON, openmetrics_label for OpenMetrics.
 #include "status_view.h"
 
 #include <charconv>
-#include <nlohmann/json.hpp>
 
 #include "common.h"
+#include "json_out.h"
 #include "text_out.h"
 
 namespace kivo {
 
 namespace {
-
-using Json = nlohmann::ordered_json;
 
 constexpr int kBarCells = 20;
 constexpr std::size_t kDescriptionColumns = 40;
@@ -45,7 +43,7 @@ Json int_json(std::int32_t value) {
 }
 Json text_json(const kivo_status_text &t) {
   if (!given(t)) return nullptr;
-  return to_utf8(bytes(t));
+  return json_text(bytes(t));
 }
 
 std::vector<std::string> error_names(const kivo_status &s) {
@@ -157,12 +155,12 @@ void print_status_text(std::FILE *out, const std::vector<DeviceStatus> &devices)
 }
 
 std::string status_json(const std::vector<DeviceStatus> &devices) {
-  Json all = Json::array();
+  std::vector<Json> all;
   for (const DeviceStatus &device : devices) {
     Json d;
-    d["address"] = to_utf8(device.address);
+    d["address"] = json_text(device.address);
     if (device.status == nullptr) {
-      d["error"] = to_utf8(device.error);
+      d["error"] = json_text(device.error);
       all.push_back(std::move(d));
       continue;
     }
@@ -217,9 +215,7 @@ std::string status_json(const std::vector<DeviceStatus> &devices) {
     d["display"] = std::move(display);
     all.push_back(std::move(d));
   }
-  // Every text went through to_utf8, so the writer never meets invalid UTF-8; replacing
-  // stays as the rule should that ever change.
-  return all.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+  return json_lines_array(all);
 }
 
 namespace {
