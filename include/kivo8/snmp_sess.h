@@ -265,7 +265,13 @@ typedef struct kivo_walk_options {
   uint32_t max_repetitions;     /* rows per request; 0: GETNEXT (default: 10) */
   kivo_walk_callback callback;  /* null: responses gathered into *list_ref */
   void *context;                /* handed to the callback */
+  uint32_t flags;               /* KIVO_WALK_* flags below, or 0 */
 } kivo_walk_options;
+
+/* The exception value (endOfMibView, noSuchObject, noSuchInstance) that ends a walk of one
+ * root inside its subtree is handed over as the walk's last binding, as net-snmp's walk
+ * tools print it; without the flag the walk ends without it. */
+#define KIVO_WALK_KEEP_END 1u
 
 KIVO8_API int32_t kivo_snmp_bulkwalk(snmp_session *session, const snmp_oid *oids,
                                      const kivo_walk_options *options,

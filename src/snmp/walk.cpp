@@ -121,16 +121,32 @@ SnmpWalker::Judged SnmpWalker::judge(snmp_pdu *response, uint64_t rows_left) {
   Judged j;
 
   if (!rules_.roots_apart) {
-    // The first row decides, as a GETNEXT walk always did: an end for any root ends the
-    // walk; a row the agent left short gives nothing to ask for next.
-    for (std::size_t i = 0; i < std::min(usable, n); ++i)
-      if (!within(vars[i], roots_[active_[i]]) || ends_view(vars[i])) j.finished = true;
-    if (!j.finished && usable < n) return {WalkEnd::failed, true, SNMP_ERR_OTHER};
+    // As a GETNEXT walk always did: an end for any root (leaving its subtree, or an
+    // exception inside it, which the caller may want to see) ends the walk; a first row
+    // the agent left short gives nothing to ask for next.
+    auto end_row = [&](std::size_t row, std::size_t cells) {
+      bool ends = false;
+      for (std::size_t i = 0; i < cells; ++i) {
+        snmp_var *var = vars[row * n + i];
+        const bool inside = within(var, roots_[active_[i]]);
+        if (!inside || ends_view(var)) ends = true;
+        if (inside && ends_view(var) && rules_.keep_end) {
+          taken[row * n + i] = true;
+          ++j.taken;
+        }
+      }
+      return ends;
+    };
+    if (usable < n) {
+      if (!end_row(0, usable)) return {WalkEnd::failed, true, SNMP_ERR_OTHER};
+      j.finished = true;
+    }
     for (std::size_t row = 0; !j.finished && (row + 1) * n <= usable; ++row) {
       std::span<snmp_var *const> cells(vars.data() + row * n, n);
-      for (std::size_t i = 0; i < n; ++i)
-        if (!within(cells[i], roots_[active_[i]]) || ends_view(cells[i])) j.finished = true;
-      if (j.finished) break;
+      if (end_row(row, n)) {
+        j.finished = true;
+        break;
+      }
       // An agent that does not move forward would keep the walk going for ever.
       for (std::size_t i = 0; i < n; ++i)
         if (cells[i]->name_length > kSlot || !after(cells[i], current_[active_[i]]))
@@ -281,6 +297,7 @@ int32_t walk(const SnmpExchange &link, const snmp_oid *oids, const kivo_walk_opt
   kivo8::snmp::WalkRules rules;
   rules.bulk = can_bulk && options.max_repetitions != 0;
   rules.max_repetitions = options.max_repetitions;
+  rules.keep_end = (options.flags & KIVO_WALK_KEEP_END) != 0;
   kivo8::snmp::SnmpWalker walker(link, rules);
   std::size_t count = 0;
   for (; oids[count].name_length != 0; ++count)

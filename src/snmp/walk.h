@@ -30,6 +30,8 @@ struct WalkRules {
   // Some agents leave every GetBulkRequest unanswered: when the first one draws no reply
   // at all, ask the same names again by GETNEXT and go on that way (fell_back() tells).
   bool next_after_silence = false;
+  // The exception value that ends a walk (not roots_apart) inside its subtree is taken.
+  bool keep_end = false;
 };
 
 enum class WalkEnd {

@@ -70,7 +70,8 @@ cases=(
   "kivo discover --format |table json ndjson csv"
   "kivo --lang de targets |list add-range add-broadcast add-slp remove set"
   "kivo help w|walk"
-  "kivo walk --m|--max"
+  "kivo walk --m|--max --max-repetitions"
+  "kivo walk --no|--no-bulk"
   "kivo report --o|--output"
   "kivo --v|--version --v2c --v3-user"
 )
