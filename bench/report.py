@@ -279,6 +279,30 @@ w("")
 verdict("3. walk", None if walk_ratio is None else walk_ratio <= 1.0,
         f"no slower than net-snmp: kivo8 / net-snmp = {fmt(walk_ratio, 2)}")
 
+# ---- 3b walk by GETBULK -------------------------------------------------------------
+bulk_path = os.path.join(results, "bulkwalk.json")
+if os.path.exists(bulk_path):
+    with open(bulk_path) as f:
+        bw = json.load(f)
+    w("### 3b. `kivo walk` by GETBULK beside `snmpbulkwalk`")
+    w("")
+    w("The same snmpd tree from .1.3, SNMPv2c, 10 repetitions a request on both sides, each")
+    w("a process of its own (start-up, printing to a pipe included); the GETNEXT walks of")
+    w(f"both for scale. Median wall time of {bw.get('rounds')} rounds in which the commands take")
+    w("turns; instructions of one run under callgrind.")
+    w("")
+    for name, cmd in bw.get("commands", {}).items():
+        w(f"- {name}: `{cmd}`")
+    w("")
+    w("| command | wall ms | variables | instructions |")
+    w("|---|---:|---:|---:|")
+    for name, t in bw["tools"].items():
+        w(f"| {name} | {fmt(t.get('wall_ms'))} | {fmt(t.get('variables'), 0)} | {fmt(t.get('instructions'), 0)} |")
+    w("")
+    w(f"kivo walk / snmpbulkwalk, wall: {fmt(bw.get('ratio_wall'), 2)}; the same names printed: "
+      f"{'yes' if bw.get('same_names') else 'NO'}.")
+    w("")
+
 # ---- 4 address draws ----------------------------------------------------------------
 K = "bench_iplist_draw"
 w("## 4. Address draws")

@@ -234,6 +234,49 @@ KIVO8_API int32_t snmp_walk(snmp_session *session, const snmp_oid *oids,
  * started with. Returns 0. */
 KIVO8_API int32_t kivo_snmp_walk_limits(uint32_t max_variables, uint64_t max_bytes) KIVO8_NOEXCEPT;
 
+/* ---- walks by GETBULK -----------------------------------------------------------------
+ * kivo_snmp_bulkwalk walks like snmp_walk (the same roots in step, the same ends, errors
+ * and limits) but asks with GetBulkRequest on an SNMPv2c session: each request asks, for
+ * every root, up to `max_repetitions` names after the last one it gave, so that a walk
+ * takes a few requests instead of one per variable. An SNMPv1 session (or max_repetitions
+ * 0) walks by GETNEXT. Whatever count of rows the agent sends back (fewer or more than
+ * asked), the walk takes the rows that lie inside the subtrees, in order, and asks again
+ * after the last; a tooBig answer (or one too large to decode) halves max_repetitions and
+ * asks again, down to 1, after which the walk fails with SNMP_ERR_OTHER, or
+ * SNMP_ERR_DECODE for a reply that does not decode.
+ *
+ * On success without a callback, *list_ref holds one node per response, each holding only
+ * the bindings the walk took, one row after another (a row is one binding per root, in
+ * root order), or null when nothing lay inside. With a callback, nothing is gathered:
+ * each response is handed to the callback as it comes (the PDU stays the library's and
+ * lives until the callback returns), list_ref may be null, and a callback that returns
+ * non-zero ends the walk, which then succeeds. A failure after some responses went to
+ * the callback is still a failure. Blocks on the caller's thread, at most `retries`
+ * transmissions of `timeout` per request; the callback runs on that thread. */
+
+#define KIVO_WALK_DEFAULT_REPETITIONS 10u
+
+typedef int32_t (*kivo_walk_callback)(void *context, const snmp_pdu *response);
+
+/* `size` is sizeof(kivo_walk_options) as the caller knows it; fields past it take their
+ * defaults. A null options record means all defaults. */
+typedef struct kivo_walk_options {
+  uint32_t size;
+  uint32_t max_repetitions;     /* rows per request; 0: GETNEXT (default: 10) */
+  kivo_walk_callback callback;  /* null: responses gathered into *list_ref */
+  void *context;                /* handed to the callback */
+  uint32_t flags;               /* KIVO_WALK_* flags below, or 0 */
+} kivo_walk_options;
+
+/* The exception value (endOfMibView, noSuchObject, noSuchInstance) that ends a walk of one
+ * root inside its subtree is handed over as the walk's last binding, as net-snmp's walk
+ * tools print it; without the flag the walk ends without it. */
+#define KIVO_WALK_KEEP_END 1u
+
+KIVO8_API int32_t kivo_snmp_bulkwalk(snmp_session *session, const snmp_oid *oids,
+                                     const kivo_walk_options *options,
+                                     snmp_pdu_list **list_ref) KIVO8_NOEXCEPT;
+
 /* Read callbacks handed to the UDP transport by the two response functions: arg1 is the
  * session, arg2 the response PDU (synch) or the response list (asynch). */
 KIVO8_API int32_t snmp_synch_callback(struct udp_session *udp, uint8_t *data, int32_t length,

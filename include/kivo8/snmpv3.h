@@ -123,6 +123,11 @@ KIVO8_API int32_t kivo_snmpv3_getnext(kivo_snmpv3_session *session, const snmp_o
 /* Walks as snmp_walk does, with the same results and list. */
 KIVO8_API int32_t kivo_snmpv3_walk(kivo_snmpv3_session *session, const snmp_oid *oids,
                                    snmp_pdu_list **list_ref) KIVO8_NOEXCEPT;
+/* Walks as kivo_snmp_bulkwalk does (GETBULK unless max_repetitions is 0), with the same
+ * options, results and list. */
+KIVO8_API int32_t kivo_snmpv3_bulkwalk(kivo_snmpv3_session *session, const snmp_oid *oids,
+                                       const kivo_walk_options *options,
+                                       snmp_pdu_list **list_ref) KIVO8_NOEXCEPT;
 
 /* The agent's engine id as learnt by the last exchange: copies up to *length octets
  * (capacity on entry, the id's length on return; 32 is always enough). 0, or

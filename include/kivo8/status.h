@@ -19,8 +19,9 @@
  * session or result cell. On failure *status_ref is null.
  *
  * Blocking and threads: a read blocks on the caller's thread. It sends one GET for the
- * scalars and walks the tables with GETNEXT, all columns of a table in step, one request
- * per row; each request waits for at most the session's time-out times its
+ * scalars and walks the tables, all columns of a table in step, by GETBULK on SNMPv2c and
+ * SNMPv3 (a device that leaves it unanswered is read on by GETNEXT) and by GETNEXT, one
+ * request per row, on SNMPv1; each request waits for at most the session's time-out times its
  * transmissions. Tables are read up to KIVO_STATUS_MAX_SUPPLIES and KIVO_STATUS_MAX_ALERTS
  * rows (a device that lists more has `supplies_truncated` / `alerts_truncated` set), so a
  * read of the slowest device sends at most about 600 requests. A session belongs to one

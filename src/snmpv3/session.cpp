@@ -248,6 +248,10 @@ int32_t create(const in_addr &address, const kivo_snmpv3_options &o, kivo_snmpv3
 
 }  // namespace
 
+SnmpExchange _snmpv3_exchange_of(kivo_snmpv3_session *session) noexcept {
+  return {exchange_v3, address_v3, session};
+}
+
 extern "C" KIVO8_API kivo_snmpv3_session *kivo_snmpv3_create(const struct in_addr *address,
                                                               const kivo_snmpv3_options *options,
                                                               int32_t *code) noexcept {
@@ -297,7 +301,20 @@ extern "C" KIVO8_API int32_t kivo_snmpv3_getnext(kivo_snmpv3_session *session,
 extern "C" KIVO8_API int32_t kivo_snmpv3_walk(kivo_snmpv3_session *session, const snmp_oid *oids,
                                               snmp_pdu_list **list_ref) noexcept {
   if (session == nullptr || list_ref == nullptr) return SNMP_ERR_OTHER;
-  return _snmp_walk_with({exchange_v3, address_v3, session}, oids, list_ref);
+  return _snmp_walk_with({exchange_v3, address_v3, session}, oids, nullptr, false, list_ref);
+}
+
+extern "C" KIVO8_API int32_t kivo_snmpv3_bulkwalk(kivo_snmpv3_session *session,
+                                                  const snmp_oid *oids,
+                                                  const kivo_walk_options *options,
+                                                  snmp_pdu_list **list_ref) noexcept {
+  if (session == nullptr) {
+    if (list_ref != nullptr) *list_ref = nullptr;
+    return SNMP_ERR_OTHER;
+  }
+  kivo_walk_options defaults;
+  return _snmp_walk_with({exchange_v3, address_v3, session}, oids,
+                         _snmp_bulk_defaults(options, defaults), true, list_ref);
 }
 
 extern "C" KIVO8_API int32_t kivo_snmpv3_engine_id(const kivo_snmpv3_session *session,

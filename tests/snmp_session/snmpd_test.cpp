@@ -228,6 +228,46 @@ TEST_F(SnmpdSession, WalksMatchNetSnmpsOwnWalk) {
   }
 }
 
+TEST_F(SnmpdSession, BulkWalksMatchNetSnmpsBulkWalk) {
+  KIVO8_REQUIRE_PROGRAM("snmpbulkwalk");
+  struct {
+    const char *root;
+    uint32_t repetitions;
+  } cases[] = {
+      {"1.3.6.1", 1},   {"1.3.6.1", 3},          {"1.3.6.1", 10},
+      {"1.3.6.1", 200},  // more than the whole view: the agent's reply ends at its end
+      {"1.3.6.1.2.1.1.9.1.3", 4},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(std::string(c.root) + " -Cr" + std::to_string(c.repetitions));
+    std::vector<std::string> expected = lines_of(agent_->tool(
+        "snmpbulkwalk", "-v2c -c vellum -Cr" + std::to_string(c.repetitions) + " " +
+                            agent_->endpoint() + " " + c.root));
+    ASSERT_GT(expected.size(), 5u);
+    SessionPtr s = session(1);
+    ASSERT_TRUE(s);
+    OidList roots({c.root});
+    kivo_walk_options o{};
+    o.size = sizeof o;
+    o.max_repetitions = c.repetitions;
+    snmp_pdu_list *raw = nullptr;
+    ASSERT_EQ(kivo_snmp_bulkwalk(s.get(), roots.get(), &o, &raw), 0);
+    ListPtr list(raw);
+    std::vector<std::string> got;
+    std::size_t replies = 0;
+    for (const snmp_pdu_list *n : nodes(list.get())) {
+      ++replies;
+      for (const snmp_var *v : bindings(n->pdu)) got.push_back(snmpwalk_line(v));
+      EXPECT_EQ(ipv4_text(n->address), "127.0.0.1");
+    }
+    EXPECT_EQ(got, expected);
+    // Fewer replies than variables, as soon as more than one row is asked for.
+    if (c.repetitions > 1) {
+      EXPECT_LT(replies, got.size());
+    }
+  }
+}
+
 TEST_F(SnmpdSession, WalkOfSeveralRootsAdvancesThemInStep) {
   SessionPtr s = session(1);
   ASSERT_TRUE(s);

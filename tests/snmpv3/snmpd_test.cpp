@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -196,6 +197,39 @@ TEST_F(SnmpdV3, GetGetnextAndWalkEqualNetSnmpForEveryProtocolPair) {
       for (const snmp_var *v = n->pdu->variables; v != nullptr; v = v->next) ours += show(v) + "\n";
     snmp_free_pdu_list(list);
     EXPECT_EQ(ours, agent_->tool("snmpwalk", net_snmp_args(c, *agent_) + " .1.3.6.1.2.1.1"));
+  }
+}
+
+TEST_F(SnmpdV3, BulkWalkEqualsNetSnmpsBulkWalk) {
+  KIVO8_REQUIRE_PROGRAM("snmpbulkwalk");
+  uint32_t everything[] = {1, 3, 6, 1};
+  const snmp_oid root[] = {{everything, 4}, {nullptr, 0}};
+  const std::vector<Creds> all = every_user();
+  // No security, and authPriv with the strongest and the weakest protocols.
+  for (const Creds &c : {all.front(), all[2], all.back()}) {
+    for (uint32_t reps : {1u, 5u, 50u}) {
+      SCOPED_TRACE(c.user + " -Cr" + std::to_string(reps));
+      int32_t code = 0;
+      Session s = open(*agent_, c, &code);
+      ASSERT_TRUE(s) << kivo_snmpv3_strerror(code);
+      kivo_walk_options o{};
+      o.size = sizeof o;
+      o.max_repetitions = reps;
+      snmp_pdu_list *list = nullptr;
+      ASSERT_EQ(kivo_snmpv3_bulkwalk(s.get(), root, &o, &list), SNMP_ERR_NONE);
+      std::string ours;
+      for (const snmp_pdu_list *n = list; n != nullptr; n = n->next)
+        for (const snmp_var *v = n->pdu->variables; v != nullptr; v = v->next)
+          ours += show(v) + "\n";
+      snmp_free_pdu_list(list);
+      std::string theirs;
+      std::istringstream lines(agent_->tool(
+          "snmpbulkwalk", "-Cr" + std::to_string(reps) + " " + net_snmp_args(c, *agent_) + " .1.3.6.1"));
+      for (std::string line; std::getline(lines, line);)
+        if (line.find("No more variables") == std::string::npos) theirs += line + "\n";
+      EXPECT_GT(ours.size(), 200u);
+      EXPECT_EQ(ours, theirs);
+    }
   }
 }
 

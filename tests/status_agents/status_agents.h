@@ -46,7 +46,8 @@ inline std::vector<SnmprecLine> flood(int rows) {
 // One agent on 127.0.0.1 at a port of its own.
 struct LoopbackAgent {
   explicit LoopbackAgent(const std::vector<SnmprecLine> &data)
-      : port(free_udp_port()), sim("", data, "127.0.0.1:" + std::to_string(port)) {}
+      : port(free_udp_port()),
+        sim("", data, "127.0.0.1:" + std::to_string(port), "vellum", SnmpsimStack::full) {}
   int port;
   Snmpsim sim;
 };

@@ -171,7 +171,10 @@ Request decode_request(const Bytes &datagram) {
   Reader pdu{datagram, start, start + len};
   if (!pdu.next(tag, start, len)) return r;
   r.reqid = read_int(datagram, start, len);
-  if (!pdu.next(tag, start, len) || !pdu.next(tag, start, len)) return r;
+  if (!pdu.next(tag, start, len)) return r;
+  r.errstat = read_int(datagram, start, len);
+  if (!pdu.next(tag, start, len)) return r;
+  r.errindex = read_int(datagram, start, len);
   if (!pdu.next(tag, start, len)) return r;
   Reader list{datagram, start, start + len};
   while (list.pos < list.end) {

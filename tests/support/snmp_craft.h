@@ -48,6 +48,9 @@ struct Request {
   std::string community;
   std::uint8_t pdu_tag = 0;
   std::int64_t reqid = 0;
+  // A GetBulkRequest's non-repeaters and max-repetitions.
+  std::int64_t errstat = 0;
+  std::int64_t errindex = 0;
   std::vector<Oid> names;
 };
 Request decode_request(const Bytes &datagram);

@@ -20,7 +20,8 @@ std::string snmpsim_program() {
 }
 
 Snmpsim::Snmpsim(const std::string &netns, const std::vector<SnmprecLine> &data,
-                 const std::string &endpoint, const std::string &community)
+                 const std::string &endpoint, const std::string &community,
+                 SnmpsimStack stack)
     : netns_(netns), endpoint_(endpoint), community_(community) {
   // The responder drops its privileges before reading its data and writing its index,
   // so the scratch directory must be open to it.
@@ -49,10 +50,14 @@ Snmpsim::Snmpsim(const std::string &netns, const std::vector<SnmprecLine> &data,
     ADD_FAILURE() << "snmpsim is not installed";
     return;
   }
-  process_ = Process({program, "--v2c-arch", "--data-dir=" + dir_.file("data"),
-                      "--cache-dir=" + dir_.file("cache"), "--agent-udpv4-endpoint=" + endpoint,
-                      "--process-user=nobody", "--process-group=nogroup"},
-                     netns, dir_.file("snmpsim.log"));
+  std::vector<std::string> args = {program};
+  if (stack == SnmpsimStack::v2c) args.push_back("--v2c-arch");
+  for (const std::string &a :
+       {"--data-dir=" + dir_.file("data"), "--cache-dir=" + dir_.file("cache"),
+        "--agent-udpv4-endpoint=" + endpoint, std::string("--process-user=nobody"),
+        std::string("--process-group=nogroup")})
+    args.push_back(a);
+  process_ = Process(args, netns, dir_.file("snmpsim.log"));
 }
 
 Snmpsim::~Snmpsim() { stop(); }

@@ -19,12 +19,18 @@ struct SnmprecLine {
   std::string value;
 };
 
+// Which of snmpsimd's two protocol stacks answers. The lighter v1/v2c one never finishes
+// a GetBulkRequest that runs past the last record (it stops answering altogether): an
+// agent that may be asked by GETBULK runs the full stack.
+enum class SnmpsimStack { v2c, full };
+
 // snmpsimd answering v1 and v2c for `community` on `endpoint` inside namespace `netns`
 // (empty: the test's own namespace), with the given data. Waits until it answers.
 class Snmpsim {
  public:
   Snmpsim(const std::string &netns, const std::vector<SnmprecLine> &data,
-          const std::string &endpoint = "0.0.0.0:161", const std::string &community = "vellum");
+          const std::string &endpoint = "0.0.0.0:161", const std::string &community = "vellum",
+          SnmpsimStack stack = SnmpsimStack::v2c);
   ~Snmpsim();
   Snmpsim(const Snmpsim &) = delete;
   Snmpsim &operator=(const Snmpsim &) = delete;

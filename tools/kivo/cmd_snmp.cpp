@@ -1,5 +1,5 @@
 // kivo get / kivo walk: one SNMP request (or walk) to one agent, printed as snmpget -On
-// and snmpwalk -On print it.
+// and snmpwalk -On (or snmpbulkwalk -On) print it.
 #include <unistd.h>
 
 #include <algorithm>
@@ -40,9 +40,11 @@ const char kGetHelp[] =
 
 const char kWalkHelp[] =
     "Usage: kivo walk [OPTIONS] HOST[:PORT] [OID]\n"
-    "Walks the subtree of an SNMP agent below OID (default .1.3.6.1.2.1) with GETNEXT\n"
-    "requests and prints one line per variable, as snmpwalk -On does. When nothing lies\n"
-    "below OID, the variable OID itself is asked for.\n"
+    "Walks the subtree of an SNMP agent below OID (default .1.3.6.1.2.1) and prints one\n"
+    "line per variable, as snmpwalk -On and snmpbulkwalk -On do. With -v 2c and -v 3 it\n"
+    "asks with GETBULK requests, several variables a request (as snmpbulkwalk does), with\n"
+    "-v 1 or --no-bulk with GETNEXT requests, one variable a request (as snmpwalk does).\n"
+    "When nothing lies below OID, the variable OID itself is asked for.\n"
     "\n"
     "Options:\n"
     "  -v 1|2c|3      SNMP version (default 1; 3: see the SNMPv3 options below)\n"
@@ -52,6 +54,10 @@ const char kWalkHelp[] =
     "  -r RETRIES     retransmissions after a time-out, 0 to 10 (default 1)\n"
     "  --max N        stop after N variables (default: no limit; the walk goes on as long\n"
     "                 as the agent's names increase)\n"
+    "  --max-repetitions N, -Cr N\n"
+    "                 variables asked for in each GETBULK request, 1 to 10000 (default\n"
+    "                 10); an agent that answers tooBig is asked for half as many\n"
+    "  --no-bulk      walk with GETNEXT requests also with -v 2c and -v 3\n"
     "  -h, --help     this text\n"
     "\n"
     "Each variable is printed as soon as it arrives, as snmpwalk writes it; on a\n"
@@ -64,6 +70,10 @@ const char kWalkHelp[] =
 struct Agent {
   snmp_session *v1 = nullptr;
   kivo_snmpv3_session *v3 = nullptr;
+  int bulkwalk(const snmp_oid *oids, const kivo_walk_options &o) const {
+    return v3 != nullptr ? kivo_snmpv3_bulkwalk(v3, oids, &o, nullptr)
+                         : kivo_snmp_bulkwalk(v1, oids, &o, nullptr);
+  }
   int get(const snmp_oid *oids, snmp_pdu **out) const {
     return v3 != nullptr ? kivo_snmpv3_get(v3, oids, out) : snmp_get(v1, oids, out);
   }
@@ -188,6 +198,59 @@ int walk_subtree(const Agent &session, const Output &out, const std::vector<std:
   return kExitOk;
 }
 
+// The library's walk by GETBULK, printing each reply as it comes, with snmpbulkwalk's
+// rules: the walk ends when a name leaves the subtree or at an exception value (printed
+// when it lies inside); when nothing was printed, the root itself is asked for.
+int bulk_walk_subtree(const Agent &session, const Output &out,
+                      std::vector<std::uint32_t> root, unsigned long max,
+                      std::uint32_t repetitions) {
+  struct Printer {
+    const Output &out;
+    unsigned long max;
+    unsigned long printed = 0;
+    bool stopped = false;
+  } printer{out, max};
+  kivo_walk_options o{};
+  o.size = sizeof o;
+  o.max_repetitions = repetitions;
+  o.flags = KIVO_WALK_KEEP_END;
+  o.context = &printer;
+  o.callback = [](void *context, const snmp_pdu *response) -> int32_t {
+    auto &p = *static_cast<Printer *>(context);
+    for (const snmp_var *v = response->variables; v != nullptr; v = v->next) {
+      p.out.binding(v);
+      ++p.printed;
+      if (p.max != 0 && p.printed == p.max) {
+        p.stopped = true;
+        break;
+      }
+    }
+    std::fflush(stdout);
+    return p.stopped ? 1 : 0;
+  };
+  std::vector<std::vector<std::uint32_t>> names{root};
+  auto oids = oid_list(names);
+  const int rc = session.bulkwalk(oids.data(), o);
+  std::fflush(stdout);
+  if (rc == SNMP_ERR_OTHER) {
+    put(stderr, "kivo walk: " +
+                    tr("the agent's reply ended the walk: an error status, names that do not "
+                       "increase, or a reply too big even for one variable") +
+                    "\n");
+    return kExitFailed;
+  }
+  if (rc != 0) {
+    out.session_failed(rc);
+    return kExitFailed;
+  }
+  if (printer.stopped) {
+    std::fprintf(stderr, "kivo walk: stopped after %lu variables (--max)\n", max);
+    return kExitOk;
+  }
+  if (printer.printed == 0) get_and_print(session, out, std::move(root));
+  return kExitOk;
+}
+
 // One GET of every name; an SNMPv1 agent that does not know one of several names
 // answers noSuchName for the whole request: reported, and asked again without it.
 int get_names(const Agent &agent, const Output &out,
@@ -218,9 +281,12 @@ int get_names(const Agent &agent, const Output &out,
   return status;
 }
 
+// How a walk asks: GETBULK with this many repetitions, or 0 for GETNEXT.
 int run(const Output &out, const Agent &agent, std::vector<std::vector<std::uint32_t>> names,
-        bool walk, unsigned long max) {
-  return walk ? walk_subtree(agent, out, names[0], max) : get_names(agent, out, std::move(names));
+        bool walk, unsigned long max, std::uint32_t repetitions) {
+  if (!walk) return get_names(agent, out, std::move(names));
+  if (repetitions != 0) return bulk_walk_subtree(agent, out, names[0], max, repetitions);
+  return walk_subtree(agent, out, names[0], max);
 }
 
 }  // namespace
@@ -234,6 +300,7 @@ struct SnmpRequest {
   std::int64_t timeout_ms = 2000;
   int retries = 1;
   unsigned long max = 0;
+  std::uint32_t repetitions = KIVO_WALK_DEFAULT_REPETITIONS;  // 0: GETNEXT
   V3Args v3;
   std::vector<std::vector<std::uint32_t>> names;
 };
@@ -259,6 +326,16 @@ SnmpRequest read_request(const Parsed &p, bool walk) {
     r.retries = static_cast<int>(parse_number(p, "the retries", *t, 0, 10));
   if (auto m = p.last("max"))
     r.max = static_cast<unsigned long>(parse_number(p, "--max", *m, 1, 4000000000L));
+  if (auto n = p.last("max-repetitions"))
+    r.repetitions = static_cast<std::uint32_t>(parse_number(p, "--max-repetitions", *n, 1, 10000));
+  // net-snmp's -Cr10: the only one of its -C letters that means something here.
+  if (auto c = p.last("bulk-option")) {
+    if (c->size() < 2 || (*c)[0] != 'r')
+      p.fail(subst(tr("-C takes r and a number of repetitions (-Cr10), not '{1}'"), {*c}));
+    r.repetitions =
+        static_cast<std::uint32_t>(parse_number(p, "-Cr", c->substr(1), 1, 10000));
+  }
+  if (p.has("no-bulk") || r.version == SNMP_VERSION_1) r.repetitions = 0;
   r.v3 = v3_args(p);
   const auto &operands = p.operands;
   if (operands.empty()) p.fail(tr("no host given"));
@@ -279,7 +356,12 @@ int snmp_command(int argc, char **argv, int first, bool walk) {
                                  {"community", 'c', true},
                                  {"timeout", 't', true},
                                  {"retries", 'r', true}};
-  if (walk) options.push_back({"max", 0, true});
+  if (walk) {
+    options.push_back({"max", 0, true});
+    options.push_back({"max-repetitions", 0, true});
+    options.push_back({"bulk-option", 'C', true});
+    options.push_back({"no-bulk", 0, false});
+  }
   for (const Option &o : v3_option_list(true)) options.push_back(o);
   const Parsed p = parse_command_line(name, options, argc, argv, first);
   if (p.help) {
@@ -308,7 +390,8 @@ int snmp_command(int argc, char **argv, int first, bool walk) {
       return kExitFailed;
     }
     const Output out{name, host, "SNMPv3, " + subst(tr("user '{1}'"), {request.v3.user}), terminal};
-    return run(out, Agent{nullptr, v3_session.get()}, request.names, walk, request.max);
+    return run(out, Agent{nullptr, v3_session.get()}, request.names, walk, request.max,
+               request.repetitions);
   }
 
   Session::Options setup;
@@ -335,7 +418,8 @@ int snmp_command(int argc, char **argv, int first, bool walk) {
                    std::string(request.version == SNMP_VERSION_1 ? "SNMPv1" : "SNMPv2c") + ", " +
                        subst(tr("community '{1}'"), {request.community}),
                    terminal};
-  return run(out, Agent{session.get(), nullptr}, request.names, walk, request.max);
+  return run(out, Agent{session.get(), nullptr}, request.names, walk, request.max,
+               request.repetitions);
 }
 
 }  // namespace
