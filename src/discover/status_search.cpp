@@ -50,7 +50,7 @@ std::int32_t code_of_reply(std::size_t length, const kivo8::snmp::Decoded &d, bo
 }  // namespace
 
 struct StatusSearch::Read {
-  explicit Read(in_addr a) : address(a), reader(a.s_addr) {}
+  Read(in_addr a, bool bulk) : address(a), reader(a.s_addr, bulk) {}
   in_addr address;
   std::int32_t version = SNMP_VERSION_1;
   std::string community;
@@ -90,7 +90,8 @@ bool StatusSearch::start(const SearchContext &context, TimePoint) {
 
 bool StatusSearch::follow_up(const Device &device, TimePoint) {
   if (device.kind != Kind::kPrinter || !fd_) return false;
-  auto r = std::make_unique<Read>(device.address);
+  // Tables are read by GETBULK where the version that described the device has it.
+  auto r = std::make_unique<Read>(device.address, device.snmp_version != SNMP_VERSION_1);
   if (device.snmp_version == SNMP_VERSION_1 || device.snmp_version == SNMP_VERSION_2c) {
     r->version = device.snmp_version;
     r->community = device.community;
@@ -154,9 +155,15 @@ bool StatusSearch::encode(Read &r, std::uint32_t id) {
   for (const auto &n : request->names)
     oids.push_back({const_cast<std::uint32_t *>(n.data()), static_cast<std::uint32_t>(n.size())});
   oids.push_back({nullptr, 0});
-  Pdu pdu(_snmp_request_pdu(request->command == Command::get ? SNMP_MSG_GET : SNMP_MSG_GETNEXT,
-                            oids.data()));
+  const std::int32_t command = request->command == Command::get       ? SNMP_MSG_GET
+                               : request->command == Command::getnext ? SNMP_MSG_GETNEXT
+                                                                       : SNMP_MSG_GETBULK;
+  Pdu pdu(_snmp_request_pdu(command, oids.data()));
   if (!pdu) return false;
+  if (request->command == Command::getbulk) {
+    pdu->errstat = 0;  // non-repeaters
+    pdu->errindex = static_cast<std::int32_t>(request->max_repetitions);
+  }
   pdu->reqid = id;
   packet_.resize(SNMP_PACKET_SIZE);
   if (r.version == SNMP_VERSION_3) {

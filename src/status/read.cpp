@@ -10,6 +10,7 @@
 #include "kivo8/snmpv3.h"
 #include "kivo8/status.h"
 #include "kivo8/udp_sess.h"
+#include "snmp/session_internal.h"
 #include "status/model.h"
 #include "status/reader.h"
 #include "status/record.h"
@@ -18,46 +19,10 @@ namespace kivo8::status {
 
 namespace {
 
-// The two kinds of session behind one face.
-class Transport {
- public:
-  virtual ~Transport() = default;
-  virtual std::int32_t get(const snmp_oid *oids, snmp_pdu **out) = 0;
-  virtual std::int32_t getnext(const snmp_oid *oids, snmp_pdu **out) = 0;
-};
-
-class CommunityTransport final : public Transport {
- public:
-  explicit CommunityTransport(snmp_session *s) : session_(s) {}
-  std::int32_t get(const snmp_oid *oids, snmp_pdu **out) override {
-    return snmp_get(session_, oids, out);
-  }
-  std::int32_t getnext(const snmp_oid *oids, snmp_pdu **out) override {
-    return snmp_getnext(session_, oids, out);
-  }
-
- private:
-  snmp_session *session_;
-};
-
-class UserTransport final : public Transport {
- public:
-  explicit UserTransport(kivo_snmpv3_session *s) : session_(s) {}
-  std::int32_t get(const snmp_oid *oids, snmp_pdu **out) override {
-    return kivo_snmpv3_get(session_, oids, out);
-  }
-  std::int32_t getnext(const snmp_oid *oids, snmp_pdu **out) override {
-    return kivo_snmpv3_getnext(session_, oids, out);
-  }
-
- private:
-  kivo_snmpv3_session *session_;
-};
-
-// Drives the one status reader over a blocking session: each request it names goes out
-// and waits for its answer (or the session's time-out) before the next.
-std::int32_t read_device(Transport &t, in_addr address, kivo_status **status_ref) {
-  Reader reader(address.s_addr);
+// Drives the one status reader over a blocking session's exchange: each request it names
+// goes out and waits for its answer (or the session's time-out) before the next.
+std::int32_t read_device(const SnmpExchange &link, in_addr address, bool bulk, kivo_status **status_ref) {
+  Reader reader(address.s_addr, bulk);
   std::vector<snmp_oid> oids;
   while (const Request *request = reader.request()) {
     oids.clear();
@@ -65,9 +30,19 @@ std::int32_t read_device(Transport &t, in_addr address, kivo_status **status_ref
     for (const Oid &n : request->names)
       oids.push_back({const_cast<std::uint32_t *>(n.data()), static_cast<std::uint32_t>(n.size())});
     oids.push_back({nullptr, 0});
+    const std::int32_t command = request->command == Command::get       ? SNMP_MSG_GET
+                                 : request->command == Command::getnext ? SNMP_MSG_GETNEXT
+                                                                         : SNMP_MSG_GETBULK;
+    Pdu pdu(_snmp_request_pdu(command, oids.data()));
+    if (!pdu) return SNMP_ERR_NOMEM;
+    if (request->command == Command::getbulk) {
+      // A GetBulkRequest carries non-repeaters and max-repetitions where other PDUs carry
+      // the error status and index.
+      pdu->errstat = 0;
+      pdu->errindex = static_cast<std::int32_t>(request->max_repetitions);
+    }
     snmp_pdu *raw = nullptr;
-    const std::int32_t rc = request->command == Command::get ? t.get(oids.data(), &raw)
-                                                              : t.getnext(oids.data(), &raw);
+    const std::int32_t rc = link.exchange(link.context, pdu.get(), &raw);
     reader.answer(rc, Pdu(raw));
   }
   if (reader.result() != SNMP_ERR_NONE) return reader.result();
@@ -85,8 +60,8 @@ extern "C" KIVO8_API int32_t kivo_status_read(snmp_session *session,
   *status_ref = nullptr;
   if (session == nullptr || session->udp == nullptr) return SNMP_ERR_OTHER;
   return kivo8::guarded<std::int32_t>(SNMP_ERR_NOMEM, [&] {
-    kivo8::status::CommunityTransport t(session);
-    return kivo8::status::read_device(t, session->udp->address, status_ref);
+    return kivo8::status::read_device(_snmp_exchange_of(session), session->udp->address,
+                                      session->version != SNMP_VERSION_1, status_ref);
   });
 }
 
@@ -97,7 +72,6 @@ extern "C" KIVO8_API int32_t kivo_status_read_v3(kivo_snmpv3_session *session,
   *status_ref = nullptr;
   if (session == nullptr || address == nullptr) return SNMP_ERR_OTHER;
   return kivo8::guarded<std::int32_t>(SNMP_ERR_NOMEM, [&] {
-    kivo8::status::UserTransport t(session);
-    return kivo8::status::read_device(t, *address, status_ref);
+    return kivo8::status::read_device(_snmpv3_exchange_of(session), *address, true, status_ref);
   });
 }

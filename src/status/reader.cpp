@@ -1,6 +1,6 @@
 // A status read as a state machine: one GET for the scalars (and the MAC of the interface
-// that holds the address asked), the printers' rows, their device status, then GETNEXT
-// walks of the tables, then the decoder over everything gathered.
+// that holds the address asked), the printers' rows, their device status, then walks of
+// the tables (GETBULK where the version has it), then the decoder over everything gathered.
 #include "status/reader.h"
 
 #include <algorithm>
@@ -51,8 +51,8 @@ struct TableWalk::Outcome {
 };
 
 TableWalk::TableWalk(oid::Name entry, std::span<const std::uint32_t> columns,
-                     std::size_t max_rows)
-    : max_rows_(max_rows) {
+                     std::size_t max_rows, bool bulk)
+    : max_rows_(max_rows), bulk_(bulk) {
   if (columns.empty()) {
     roots_.emplace_back(entry.begin(), entry.end());
   } else {
@@ -83,7 +83,84 @@ bool TableWalk::next(Request &out) {
   --requests_left_;
   out.names.reserve(active_.size());
   for (std::size_t k : active_) out.names.push_back(current_[k]);
+  if (bulk_) {
+    out.command = Command::getbulk;
+    out.max_repetitions = static_cast<std::uint32_t>(
+        std::min<std::size_t>(repetitions_, max_rows_ - rows_));
+  }
   return true;
+}
+
+// The answer to a GetBulkRequest: its bindings come row after row, one per column asked
+// in each row. A column that ends in one row is not read in the rows after it.
+std::int32_t TableWalk::answer_bulk(std::int32_t rc, const snmp_pdu *response,
+                                    std::vector<Binding> &kept) {
+  if (rc == SNMP_ERR_NONE && response == nullptr) rc = SNMP_ERR_OTHER;
+  if (rc == SNMP_ERR_TIMEOUT && !bulk_answered_) {
+    bulk_ = false;
+    fell_back_ = true;
+    ++requests_left_;  // the same names are asked again, by GETNEXT
+    return SNMP_ERR_NONE;
+  }
+  const bool too_big = rc == SNMP_ERR_DECODE || (rc == SNMP_ERR_NONE && response->errstat == kTooBig);
+  if (too_big) {
+    if (rc == SNMP_ERR_NONE) bulk_answered_ = true;
+    ++requests_left_;
+    if (repetitions_ > 1) {
+      repetitions_ /= 2;
+    } else {
+      // One row is too big: ask it a column at a time, as a GETNEXT walk does.
+      by_column_ = true;
+      column_ = 0;
+      skipped_.clear();
+      still_.clear();
+      row_.reset();
+    }
+    return SNMP_ERR_NONE;
+  }
+  if (rc != SNMP_ERR_NONE) {
+    if (transport_failed(rc)) {
+      ended_ = true;
+      return rc;
+    }
+    ended_ = true;  // refused: the table ends, the read goes on
+    return SNMP_ERR_NONE;
+  }
+  bulk_answered_ = true;
+  if (response->errstat > 0) {
+    ended_ = true;
+    return SNMP_ERR_NONE;
+  }
+  const std::vector<std::size_t> asked = active_;
+  std::vector<bool> open(asked.size(), true);
+  const snmp_var *v = response->variables;
+  while (v != nullptr && rows_ < max_rows_) {
+    bool advanced = false;
+    for (std::size_t i = 0; i < asked.size() && v != nullptr; ++i, v = v->next) {
+      if (!open[i]) continue;
+      const std::size_t k = asked[i];
+      const Oid &at = current_[k];
+      const bool increases = v->name != nullptr &&
+                             std::lexicographical_compare(at.begin(), at.end(), v->name,
+                                                          v->name + v->name_length);
+      if (!is_exception(v) && inside(v, roots_[k]) && increases) {
+        add(kept, v);
+        current_[k].assign(v->name, v->name + v->name_length);
+        advanced = true;
+      } else {
+        open[i] = false;
+      }
+    }
+    if (!advanced) break;
+    ++rows_;
+  }
+  active_.clear();
+  for (std::size_t i = 0; i < asked.size(); ++i)
+    if (open[i]) active_.push_back(asked[i]);
+  // An answer that gave no row at all while columns stay open would be asked again and
+  // again: it ends the table.
+  if (v == response->variables && !active_.empty()) ended_ = true;
+  return SNMP_ERR_NONE;
 }
 
 TableWalk::Outcome TableWalk::judge(std::int32_t rc, const snmp_pdu *response,
@@ -154,6 +231,7 @@ std::int32_t TableWalk::answer(std::int32_t rc, const snmp_pdu *response,
     if (++column_ == active_.size()) end_row_by_column();
     return SNMP_ERR_NONE;
   }
+  if (bulk_) return answer_bulk(rc, response, kept);
   std::vector<std::size_t> still;
   Outcome o = judge(rc, response, active_, still, kept);
   if (o.failed) {
@@ -203,7 +281,7 @@ void TableWalk::end_row_by_column() {
   ++rows_;
 }
 
-Reader::Reader(std::uint32_t address) : address_(address) {
+Reader::Reader(std::uint32_t address, bool bulk) : address_(address), bulk_(bulk) {
   std::uint8_t a[4];
   std::memcpy(a, &address, 4);
   ip_entry_ = copy(oid::kIpAdEntIfIndex);
@@ -285,7 +363,7 @@ void Reader::settle() {
         break;
       case Stage::printers:
         if (!stage_open_) {
-          walk_.emplace(oid::kHrPrinterEntry, kPrinterColumns, kPrinterRows);
+          walk_.emplace(oid::kHrPrinterEntry, kPrinterColumns, kPrinterRows, bulk_);
           stage_open_ = true;
         }
         if (walk_->next(request_)) return;
@@ -316,7 +394,7 @@ void Reader::settle() {
         }
         if (!stage_open_) {
           const TablePlan &t = kTables[table_];
-          walk_.emplace(t.entry, t.columns, t.rows);
+          walk_.emplace(t.entry, t.columns, t.rows, bulk_);
           stage_open_ = true;
         }
         if (walk_->next(request_)) return;
@@ -335,6 +413,8 @@ void Reader::answer(std::int32_t rc, Pdu response) {
   if (rc == SNMP_ERR_NONE && !response) rc = SNMP_ERR_OTHER;
   if (stage_ == Stage::printers || stage_ == Stage::tables) {
     std::int32_t ended = walk_->answer(rc, response.get(), bindings_);
+    // A device that left a GETBULK unanswered is asked by GETNEXT for the rest of the read.
+    if (walk_->fell_back()) bulk_ = false;
     // The walk kept bindings that point into the response: it stays with the read.
     if (response) responses_.push_back(std::move(response));
     if (ended != SNMP_ERR_NONE) return end(ended);

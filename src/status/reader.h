@@ -4,8 +4,8 @@
 // engine drives many of them at once in its event loop. Both hand every answer here and
 // get the same record from the same answers.
 //
-// Every table is walked by TableWalk alone, so that it can move to GETBULK by changing
-// that one class; nothing else knows how a table is read.
+// Every table is walked by TableWalk alone (GETBULK on SNMPv2c and SNMPv3, GETNEXT on
+// SNMPv1); nothing else knows how a table is read.
 #pragma once
 
 #include <cstddef>
@@ -27,12 +27,17 @@ struct PduFree {
 };
 using Pdu = std::unique_ptr<snmp_pdu, PduFree>;
 
-enum class Command : std::uint8_t { get, getnext };
+enum class Command : std::uint8_t { get, getnext, getbulk };
 
 struct Request {
   Command command = Command::get;
   std::vector<Oid> names;
+  // GETBULK's max-repetitions (its non-repeaters are 0: every name repeats).
+  std::uint32_t max_repetitions = 0;
 };
+
+// How many rows a GetBulkRequest of a table asks at first; a tooBig answer halves it.
+inline constexpr std::uint32_t kTableRepetitions = 10;
 
 // True for the codes that end a whole read (no answer, a socket or security failure);
 // the others (an undecodable reply, a refusal) end only what was asked.
@@ -43,9 +48,18 @@ bool transport_failed(std::int32_t rc) noexcept;
 // yet finished, the name after the last one it gave. A column ends when its next name
 // leaves it or does not increase, at an exception value, or at an SNMPv1 noSuchName for
 // it. A row too big for one reply is asked a column at a time.
+//
+// With `bulk` the rows are asked by GETBULK, several at a time: a tooBig answer (or one
+// too big to decode) halves the rows asked, down to one, and then the row is asked as
+// above; an agent may send fewer or more rows than asked and only what the answer holds is
+// read. A GETBULK left unanswered before any was answered turns the walk to GETNEXT, with
+// the same names asked again (fell_back() tells, so that the rest of the read asks that
+// way too): some agents never answer one.
 class TableWalk {
  public:
-  TableWalk(oid::Name entry, std::span<const std::uint32_t> columns, std::size_t max_rows);
+  TableWalk(oid::Name entry, std::span<const std::uint32_t> columns, std::size_t max_rows,
+            bool bulk = false);
+  bool fell_back() const { return fell_back_; }
   // The next request, or false when the walk has ended.
   bool next(Request &out);
   // The answer to the last request; the bindings it keeps are appended to `kept`. A code
@@ -57,6 +71,7 @@ class TableWalk {
   Outcome judge(std::int32_t rc, const snmp_pdu *response, std::span<const std::size_t> asked,
                 std::vector<std::size_t> &still, std::vector<Binding> &kept);
   void end_row_by_column();
+  std::int32_t answer_bulk(std::int32_t rc, const snmp_pdu *response, std::vector<Binding> &kept);
 
   std::vector<Oid> roots_, current_;
   std::vector<std::size_t> active_;
@@ -68,12 +83,15 @@ class TableWalk {
   std::size_t column_ = 0;
   std::vector<std::size_t> skipped_, still_;
   std::optional<Oid> row_;
+  bool bulk_ = false, bulk_answered_ = false, fell_back_ = false;
+  std::uint32_t repetitions_ = kTableRepetitions;
 };
 
 class Reader {
  public:
   // `address`: the device's IPv4 address in network order, the one the requests go to.
-  explicit Reader(std::uint32_t address);
+  // `bulk`: its version has GETBULK (SNMPv2c, SNMPv3), which the tables are then read by.
+  Reader(std::uint32_t address, bool bulk);
   // The request to send now; null once the read has ended.
   const Request *request() const { return finished_ ? nullptr : &request_; }
   // The answer to request(): the code the transport gave and, with SNMP_ERR_NONE, the
@@ -95,6 +113,7 @@ class Reader {
   std::vector<std::uint32_t> printer_devices() const;
 
   std::uint32_t address_;
+  bool bulk_;
   Stage stage_ = Stage::scalars;
   bool finished_ = false;
   std::int32_t result_ = SNMP_ERR_NONE;
