@@ -136,7 +136,8 @@ int cmd_status(int argc, char **argv, int first) {
     v3_options_given = std::make_unique<kivo_snmpv3_options>(v3_options(p, v3));
     v3_options_given->timeout_ms = static_cast<std::uint32_t>(settings.timeout_ms);
     v3_options_given->retries = settings.retries;
-    v3_forget_pass_phrases(v3);
+    // The options point at the pass phrases: they are forgotten once every device's
+    // session has derived its keys from them, after the reads below.
   }
   Session::Options setup;
   setup.load_targets = false;
@@ -161,6 +162,8 @@ int cmd_status(int argc, char **argv, int first) {
     if (device.status == nullptr) status = kExitFailed;
     view.push_back(std::move(device));
   }
+  v3_options_given.reset();
+  v3_forget_pass_phrases(v3);
   if (json || openmetrics) {
     // Written whole: a label value may hold a NUL byte the device sent.
     const std::string text = json ? status_json(view) : status_openmetrics(view);
