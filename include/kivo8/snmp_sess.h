@@ -259,7 +259,8 @@ KIVO8_API int32_t kivo_snmp_walk_limits(uint32_t max_variables, uint64_t max_byt
 typedef int32_t (*kivo_walk_callback)(void *context, const snmp_pdu *response);
 
 /* `size` is sizeof(kivo_walk_options) as the caller knows it; fields past it take their
- * defaults. A null options record means all defaults. */
+ * defaults. A null options record means all defaults; a size under 4, or a null list_ref
+ * without a callback, gives SNMP_ERR_OTHER and nothing is sent. */
 typedef struct kivo_walk_options {
   uint32_t size;
   uint32_t max_repetitions;     /* rows per request; 0: GETNEXT (default: 10) */

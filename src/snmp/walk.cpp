@@ -355,6 +355,7 @@ extern "C" KIVO8_API int32_t kivo_snmp_walk_limits(uint32_t max_variables,
 int32_t _snmp_walk_with(const SnmpExchange &link, const snmp_oid *oids,
                         const kivo_walk_options *options, bool can_bulk,
                         snmp_pdu_list **list_ref) noexcept {
+  if (list_ref != nullptr) *list_ref = nullptr;
   // Fields past what an older caller's record holds take their defaults.
   kivo_walk_options opt{};
   opt.max_repetitions = options == nullptr ? 0 : KIVO_WALK_DEFAULT_REPETITIONS;
@@ -363,7 +364,6 @@ int32_t _snmp_walk_with(const SnmpExchange &link, const snmp_oid *oids,
     std::memcpy(&opt, options, std::min<std::size_t>(options->size, sizeof opt));
   }
   if (list_ref == nullptr && opt.callback == nullptr) return SNMP_ERR_OTHER;
-  if (list_ref != nullptr) *list_ref = nullptr;
   if (oids == nullptr) return SNMP_ERR_NOPDU;
   return kivo8::guarded<int32_t>(SNMP_ERR_NOMEM,
                                  [&] { return walk(link, oids, opt, can_bulk, list_ref); });

@@ -46,6 +46,7 @@ for a, ap in AUTH.items():
 ctx = context.SnmpContext(snmp)
 cmdrsp.GetCommandResponder(snmp, ctx)
 cmdrsp.NextCommandResponder(snmp, ctx)
+cmdrsp.BulkCommandResponder(snmp, ctx)
 snmp.transportDispatcher.jobStarted(1)
 print("ready", flush=True)
 try:

@@ -59,8 +59,10 @@ TEST(Snmpv3Pysnmp, EveryProtocolPairAnswersOurRequestsAsItAnswersNetSnmp) {
     EXPECT_EQ(ours, sh_output(env + "snmpget -m '' -M /dev/null -On -v3" + get + " 2>&1"));
     EXPECT_NE(ours.find("PySNMP"), std::string::npos) << ours;
     const std::string walk = " -t 2 -r 1 " + u + " " + endpoint + " .1.3.6.1.2.1.1";
-    EXPECT_EQ(without_uptime(sh_output(env + "'" + kivo + "' walk -v 3" + walk + " 2>&1")),
+    EXPECT_EQ(without_uptime(sh_output(env + "'" + kivo + "' walk --no-bulk -v 3" + walk + " 2>&1")),
               without_uptime(sh_output(env + "snmpwalk -m '' -M /dev/null -On -v3" + walk + " 2>&1")));
+    EXPECT_EQ(without_uptime(sh_output(env + "'" + kivo + "' walk -v 3" + walk + " 2>&1")),
+              without_uptime(sh_output(env + "snmpbulkwalk -m '' -M /dev/null -On -v3" + walk + " 2>&1")));
   }
 }
 

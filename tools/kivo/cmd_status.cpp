@@ -161,6 +161,7 @@ int cmd_status(int argc, char **argv, int first) {
     view.push_back(std::move(device));
   }
   // The sessions are made: the pass phrases the options pointed at are no longer needed.
+  v3_options_given.reset();
   v3_forget_pass_phrases(v3);
   if (json || openmetrics) {
     // Written whole: a label value may hold a NUL byte the device sent.
