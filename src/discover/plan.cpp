@@ -129,7 +129,10 @@ Plan plan_work(const ifinfo *targets, const Options &options) {
     describe = d * (std::max(retries, 1) + 1);
   }
   const std::int64_t web = on(options, KIVO_DISCOVER_WEB) ? options.web_timeout_ms : 0;
-  plan.run_length = std::chrono::milliseconds(std::max(snmp_ms, listen_ms) + describe + web);
+  // Endpoints: a connect, then (where 631 took it) one IPP exchange; the resources tried
+  // after a refusal answer at once.
+  const std::int64_t endpoints = on(options, KIVO_DISCOVER_ENDPOINTS) ? 2 * std::int64_t{options.endpoint_timeout_ms} : 0;
+  plan.run_length = std::chrono::milliseconds(std::max(snmp_ms, listen_ms) + describe + std::max(web, endpoints));
   return plan;
 }
 
