@@ -128,9 +128,8 @@ std::vector<Endpoint> list_endpoints(const Device &d) {
       if (resource.empty()) resource = std::string(kResources[0]);
       if (d.ipp.answered && d.ipp.port == s.port && d.ipp.tls == (*scheme == Scheme::kIpps))
         resource = d.ipp.resource;
-    } else if (*scheme == Scheme::kSocket) {
-      resource.clear();
-    } else if (resource == "/") {
+    } else if (*scheme == Scheme::kSocket || resource == "/") {
+      // A raw socket has no resource; an LPD URI names a queue or nothing.
       resource.clear();
     }
     out.push_back({*scheme, s.port, uri_of(*scheme, a, s.port, resource), true});

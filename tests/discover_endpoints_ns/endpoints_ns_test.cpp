@@ -193,7 +193,7 @@ TEST(EndpointsNamespace, ProbesFindEachPortIppAnswersAndBadPeersEndAtTheirTimeOu
 
   ifinfo *head = ifinfo_new();
   head->count = 2;
-  std::snprintf(head->name, sizeof head->name, "br0");
+  (void)std::snprintf(head->name, sizeof head->name, "br0");
   head->addr = ipv4(net.hub_ip());
   head->addr1 = ipv4(net.broadcast_ip());
   head->addr2 = ipv4(net.netmask_ip());
@@ -262,6 +262,51 @@ TEST(EndpointsNamespace, ProbesFindEachPortIppAnswersAndBadPeersEndAtTheirTimeOu
   }
 }
 
+// One printer reached at two addresses (an alias on its link) answers IPP on both with
+// one printer-uuid: one record, at the lower address, with the endpoints of both.
+TEST(EndpointsNamespace, OnePrinterOnTwoAddressesIsOneRecord) {
+  KIVO8_REQUIRE_EVE();
+  KIVO8_REQUIRE_SNMPSIM();
+  ASSERT_EQ(mt_res_init(), 0);
+  HubNetwork net(1);
+  TempDir dir;
+  const std::string first = net.agent_ip(0), second = "10.66.0.12";
+  net.agent(0).must("ip addr add " + second + "/24 dev eth0");
+  Snmpsim one(net.agent(0).name(), host_data(), first + ":161");
+  Snmpsim two(net.agent(0).name(), host_data(), second + ":161");
+  EvePrinter eve(net.agent(0), 631, "Twin");
+  ASSERT_TRUE(one.wait_ready());
+  ASSERT_TRUE(two.wait_ready());
+  ASSERT_TRUE(eve.wait_ready()) << eve.log();
+  Process link1 = tcp_peer(net.agent(0), dir, "link1", {"631:to-631"}, first);
+  Process link2 = tcp_peer(net.agent(0), dir, "link2", {"631:to-631"}, second);
+
+  ifinfo *head = ifinfo_new();
+  head->count = 2;
+  head->id = 10000;
+  head->addr1 = ipv4(first);
+  head->addr2 = ipv4(second);
+  snmp_comm_add(&head->comms, "vellum");
+  List list(head);
+  kivo_discover_options o;
+  kivo_discover_options_init(&o);
+  o.searches = KIVO_DISCOVER_RANGES | KIVO_DISCOVER_ENDPOINTS;
+  net.hub().enter();
+  Handle h(kivo_discover_new(list.get(), &o));
+  ASSERT_TRUE(h);
+  ASSERT_EQ(kivo_discover_run(h.get()), KIVO_DISCOVER_OK);
+  net.hub().leave();
+  ASSERT_EQ(kivo_discover_count(h.get()), 1u);
+  const kivo_discover_device *d = kivo_discover_get(h.get(), 0);
+  EXPECT_EQ(ipv4_text(d->address), first);
+  EXPECT_EQ(text(d->printer_uuid), eve.uuid());
+  EXPECT_EQ(endpoints_of(d), (std::vector<std::string>{"1 ipp://" + first + ":631/ipp/print 631 probe",
+                                                       "1 ipp://" + second + ":631/ipp/print 631 probe"}));
+  kivo_discover_stats stats{};
+  ASSERT_EQ(kivo_discover_get_stats(h.get(), &stats), KIVO_DISCOVER_OK);
+  EXPECT_EQ(stats.devices, 1u);
+}
+
 TEST(EndpointsNamespace, ARunDeadlineEndsExchangesWithAPeerThatNeverAnswers) {
   KIVO8_REQUIRE_NETNS();
   KIVO8_REQUIRE_SNMPSIM();
@@ -317,7 +362,7 @@ TEST(EndpointsNamespace, AnnouncedIppsIsAskedAtItsResourceWithSnmpOff) {
   ASSERT_EQ(mt_res_init(), 0);
   ifinfo *head = ifinfo_new();
   head->count = 2;
-  std::snprintf(head->name, sizeof head->name, "br0");
+  (void)std::snprintf(head->name, sizeof head->name, "br0");
   head->addr = ipv4(MdnsLan::kHubAddress);
   head->addr1 = ipv4("10.53.0.255");
   head->addr2 = ipv4("255.255.255.0");
