@@ -5,7 +5,9 @@
  * searches, on the calling thread, in one event loop over non-blocking sockets: SNMP GETs
  * to every broadcast target and every address of every range (paced at the send rate),
  * SLP Service Requests by multicast through every local interface, follow-up GETs that
- * describe each device as soon as it answers, and web probes. No thread is started.
+ * describe each device as soon as it answers, web probes, and (KIVO_DISCOVER_ENDPOINTS)
+ * TCP probes of the print ports and an IPP Get-Printer-Attributes of each device found.
+ * No thread is started.
  *
  * Ownership: the handle copies the options and communities; the target list stays the
  * caller's and must outlive the handle unchanged (records point at its entries). Records
@@ -14,7 +16,8 @@
  * during the call.
  *
  * Time: kivo_discover_run returns by its deadline (options.deadline_ms, or by default the
- * longest target time-out x (retries + 1), plus the describe and web-probe time-outs),
+ * longest target time-out x (retries + 1), plus the describe time-outs and the larger of
+ * the web-probe time-out and twice the endpoint time-out),
  * whatever arrives; sooner when nothing is left in flight.
  *
  * Memory: bounded by the addresses in flight and the devices kept (max_devices, default
