@@ -153,6 +153,12 @@ typedef struct kivo_discover_device {
   const kivo_discover_service *services;
   uint32_t service_count;
   device_record *record;      /* the device_record of the device; owned by the handle */
+  /* With options.snmpv3: why that user could not describe the device, 0 when it did (or
+   * was not asked to). The agent's Report as a KIVO_SNMPV3_ERR_* code (UNKNOWN_USER,
+   * WRONG_DIGEST for a wrong authentication pass phrase, DECRYPTION for a wrong privacy
+   * one, UNSUPPORTED_LEVEL ...), KIVO_SNMPV3_ERR_AUTH_REPLY for replies that did not
+   * verify, or SNMP_ERR_TIMEOUT when nothing came back. kivo_snmpv3_strerror names it. */
+  int32_t snmpv3_error;
   /* Filled by the endpoint search (KIVO_DISCOVER_ENDPOINTS); texts below that may be null
    * are null when unknown. Best first: ipps, ipp, socket, lpd. */
   const kivo_discover_endpoint *endpoints;

@@ -94,6 +94,16 @@ typedef struct kivo_snmpv3_options {
   uint16_t port;             /* 0: 161 */
   uint32_t timeout_ms;       /* per transmission; 0: 3000 */
   int32_t retries;           /* re-sends after the first transmission; <0: 2 */
+  /* Master keys (RFC 3414's Ku, as kivo_snmpv3_password_to_key derives them with
+   * auth_protocol's hash, also for the privacy key) to use instead of pass phrases, so
+   * that a program can keep keys rather than pass phrases. A key is used when its pass
+   * phrase is null; its length must be the digest size of auth_protocol (16 MD5, 20 SHA,
+   * 28 SHA-224, 32 SHA-256, 48 SHA-384, 64 SHA-512). Only read during kivo_snmpv3_create
+   * (and kivo_discover_new). */
+  const uint8_t *auth_key;
+  uint32_t auth_key_length;
+  const uint8_t *priv_key;
+  uint32_t priv_key_length;
 } kivo_snmpv3_options;
 
 typedef struct kivo_snmpv3_session kivo_snmpv3_session;
@@ -123,6 +133,17 @@ KIVO8_API int32_t kivo_snmpv3_engine_id(const kivo_snmpv3_session *session, uint
 /* Runs the engine-id discovery exchange only (no credentials needed); 0 once the agent
  * answered with its engine id. */
 KIVO8_API int32_t kivo_snmpv3_discover(kivo_snmpv3_session *session) KIVO8_NOEXCEPT;
+
+/* The master key (RFC 3414 A.2's Ku: the pass phrase repeated to a megabyte and hashed)
+ * of `password` for `auth_protocol` (KIVO_SNMPV3_AUTH_*), written to `key`: *key_length
+ * is the capacity on entry (64 is always enough) and the key's length on return (the
+ * protocol's digest size). A privacy pass phrase is turned into its key the same way,
+ * with the authentication protocol. Blocks for the hashing (a few milliseconds); no
+ * state; any thread. 0; KIVO_SNMPV3_ERR_OPTIONS for an unknown protocol or a pass
+ * phrase shorter than 8 octets; KIVO_SNMPV3_ERR_CRYPTO when libcrypto fails;
+ * SNMP_ERR_OTHER for nulls or a capacity too small. */
+KIVO8_API int32_t kivo_snmpv3_password_to_key(int32_t auth_protocol, const char *password,
+                                              uint8_t *key, uint32_t *key_length) KIVO8_NOEXCEPT;
 
 /* A short English text for any code of this header or snmp_sess.h; never null; static. */
 KIVO8_API const char *kivo_snmpv3_strerror(int32_t code) KIVO8_NOEXCEPT;

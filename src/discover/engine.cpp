@@ -163,6 +163,7 @@ void Engine::refresh_view(Entry &e) const {
   v.sys_descr = d.sys_descr.c_str();
   v.sys_object_id = d.sys_object_id.c_str();
   v.sys_name = d.sys_name.c_str();
+  v.snmpv3_error = d.snmpv3_error;
   v.hr_device_type = d.hr_device_type.c_str();
   v.hr_device_descr = d.hr_device_descr.c_str();
   v.printer_name = d.printer_name.c_str();

@@ -103,6 +103,9 @@ struct Device {
   std::uint32_t engine_boots = 0, engine_time = 0;
   // Reserved for the DNS-SD search: the services the device announced.
   std::vector<Service> services;
+  // Reserved for the SNMPv3 search: why its user could not describe the device (a
+  // KIVO_SNMPV3_ERR_* code or SNMP_ERR_TIMEOUT), 0 when it did or was not asked to.
+  std::int32_t snmpv3_error = 0;
   // Ports that accepted a TCP connect (endpoint search), and its IPP answer.
   std::vector<Endpoint> probed;
   IppFacts ipp;

@@ -160,6 +160,13 @@ void Snmpv3Search::described(Describe &d, const snmp_pdu &pdu) {
   context_.book->changed(*device);
 }
 
+void Snmpv3Search::refused(Describe &d, std::int32_t code) {
+  Device *device = context_.book != nullptr ? context_.book->find(d.address) : nullptr;
+  if (device == nullptr || device->snmpv3_error != 0) return;
+  // Recorded only: finish() then completes the device, and the front end hears why.
+  device->snmpv3_error = code;
+}
+
 void Snmpv3Search::receive(TimePoint now) {
   std::uint8_t packet[v3::kMaxMessage];
   std::uint8_t scratch[v3::kMaxMessage];
@@ -186,6 +193,8 @@ void Snmpv3Search::receive(TimePoint now) {
     v3::Judged j = v3::judge_reply(user_, d.engine, keys_, false, datagram, env, scratch, d.reqid);
     std::unique_ptr<snmp_pdu, void (*)(snmp_pdu *)> pdu(j.pdu, snmp_free_pdu);
     if (j.drop) {
+      // Reported should nothing better come before the describe gives up.
+      if (j.code != SNMP_ERR_NONE) d.dropped_code = j.code;
       if (context_.book != nullptr) context_.book->note_dropped();
       continue;
     }
@@ -197,7 +206,10 @@ void Snmpv3Search::receive(TimePoint now) {
       d.due = now;
       continue;
     }
-    if (pdu && j.report == v3::ReportKind::none) described(d, *pdu);
+    if (j.report != v3::ReportKind::none)
+      refused(d, v3::code_of_report(j.report));
+    else if (pdu)
+      described(d, *pdu);
     finish(d);
   }
 }
@@ -218,6 +230,7 @@ void Snmpv3Search::on_timer(TimePoint now) {
       describe_by_id_.erase(d.msg_id);
       --in_flight;
       if (d.transmissions_left <= 0) {
+        refused(d, d.dropped_code != SNMP_ERR_NONE ? d.dropped_code : SNMP_ERR_TIMEOUT);
         finish(d);
         continue;
       }

@@ -90,6 +90,7 @@ class Snmpv3Search final : public Search, public FollowUpSearch {
     kivo8::v3::EngineState engine;
     int transmissions_left = 0;
     bool resynced = false;
+    std::int32_t dropped_code = 0;  // why the last reply was not taken, if one was not
     std::int32_t msg_id = 0;
     std::uint32_t reqid = 0;
     TimePoint due{};
@@ -99,6 +100,8 @@ class Snmpv3Search final : public Search, public FollowUpSearch {
 
   void send_describe(Describe &d, TimePoint now);
   void receive(TimePoint now);
+  // The describe ended without a description: the device learns why.
+  void refused(Describe &d, std::int32_t code);
   void described(Describe &d, const snmp_pdu &pdu);
   void finish(Describe &d);
   std::int32_t next_msg_id();

@@ -45,26 +45,6 @@ struct PduFree {
 };
 using PduPtr = std::unique_ptr<snmp_pdu, PduFree>;
 
-int32_t code_of_report(kivo8::v3::ReportKind kind) noexcept {
-  using kivo8::v3::ReportKind;
-  switch (kind) {
-    case ReportKind::unsupported_level:
-      return KIVO_SNMPV3_ERR_UNSUPPORTED_LEVEL;
-    case ReportKind::not_in_time_window:
-      return KIVO_SNMPV3_ERR_NOT_IN_TIME_WINDOW;
-    case ReportKind::unknown_user:
-      return KIVO_SNMPV3_ERR_UNKNOWN_USER;
-    case ReportKind::unknown_engine:
-      return KIVO_SNMPV3_ERR_UNKNOWN_ENGINE;
-    case ReportKind::wrong_digest:
-      return KIVO_SNMPV3_ERR_WRONG_DIGEST;
-    case ReportKind::decryption:
-      return KIVO_SNMPV3_ERR_DECRYPTION;
-    default:
-      return KIVO_SNMPV3_ERR_REPORT;
-  }
-}
-
 // What came back for one request: a response, a Report, or nothing usable.
 struct Outcome {
   int32_t code = SNMP_ERR_TIMEOUT;
@@ -213,7 +193,7 @@ int32_t request(kivo_snmpv3_session &s, snmp_pdu &pdu, snmp_pdu **response_ref) 
       s.engine.forget();
       continue;
     }
-    if (o.report != ReportKind::none) return code_of_report(o.report);
+    if (o.report != ReportKind::none) return kivo8::v3::code_of_report(o.report);
     if (o.code != SNMP_ERR_NONE) return o.code;
     if (!o.pdu) return SNMP_ERR_DECODE;
     *response_ref = o.pdu.release();
@@ -277,6 +257,24 @@ extern "C" KIVO8_API kivo_snmpv3_session *kivo_snmpv3_create(const struct in_add
     result = kivo8::guarded(SNMP_ERR_NOMEM, [&] { return create(*address, *options, s); });
   if (code != nullptr) *code = result;
   return result == SNMP_ERR_NONE ? s : nullptr;
+}
+
+extern "C" KIVO8_API int32_t kivo_snmpv3_password_to_key(int32_t auth_protocol, const char *password,
+                                                         uint8_t *key, uint32_t *key_length) noexcept {
+  using kivo8::v3::Auth;
+  if (password == nullptr || key == nullptr || key_length == nullptr) return SNMP_ERR_OTHER;
+  if (auth_protocol < KIVO_SNMPV3_AUTH_MD5 || auth_protocol > KIVO_SNMPV3_AUTH_SHA512)
+    return KIVO_SNMPV3_ERR_OPTIONS;
+  const auto a = static_cast<Auth>(auth_protocol);
+  const std::size_t n = std::strlen(password);
+  if (n < 8) return KIVO_SNMPV3_ERR_OPTIONS;
+  if (*key_length < kivo8::v3::digest_size(a)) return SNMP_ERR_OTHER;
+  kivo8::v3::Key ku;
+  if (!kivo8::v3::password_to_key(a, {reinterpret_cast<const std::uint8_t *>(password), n}, ku))
+    return KIVO_SNMPV3_ERR_CRYPTO;
+  std::memcpy(key, ku.bytes, ku.size);
+  *key_length = static_cast<uint32_t>(ku.size);
+  return SNMP_ERR_NONE;
 }
 
 extern "C" KIVO8_API void kivo_snmpv3_free(kivo_snmpv3_session *session) noexcept {

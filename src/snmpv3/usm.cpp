@@ -22,7 +22,40 @@ struct PduFree {
 
 }  // namespace
 
-std::int32_t User::set(const kivo_snmpv3_options &o) noexcept {
+namespace {
+
+// A pass phrase's master key, or the master key given in its place (of exactly the
+// protocol's digest size).
+bool take_key(Auth a, const char *password, const std::uint8_t *given, std::uint32_t given_size,
+              Key &ku, std::int32_t &code) noexcept {
+  if (password != nullptr) {
+    const std::size_t n = std::strlen(password);
+    if (n < kMinPassword) {
+      code = KIVO_SNMPV3_ERR_OPTIONS;
+      return false;
+    }
+    if (!password_to_key(a, {reinterpret_cast<const std::uint8_t *>(password), n}, ku)) {
+      code = KIVO_SNMPV3_ERR_CRYPTO;
+      return false;
+    }
+    return true;
+  }
+  if (given == nullptr || given_size != digest_size(a) || given_size > kMaxKey) {
+    code = KIVO_SNMPV3_ERR_OPTIONS;
+    return false;
+  }
+  ku.wipe();
+  std::memcpy(ku.bytes, given, given_size);
+  ku.size = given_size;
+  return true;
+}
+
+}  // namespace
+
+std::int32_t User::set(const kivo_snmpv3_options &given) noexcept {
+  // Fields past what an older caller's record holds take their zero value.
+  kivo_snmpv3_options o{};
+  std::memcpy(&o, &given, std::min<std::size_t>(given.size, sizeof o));
   if (o.user == nullptr) return KIVO_SNMPV3_ERR_OPTIONS;
   name_size = std::strlen(o.user);
   if (name_size == 0 || name_size > kMaxName) return KIVO_SNMPV3_ERR_OPTIONS;
@@ -34,22 +67,31 @@ std::int32_t User::set(const kivo_snmpv3_options &o) noexcept {
   if (o.auth_protocol < KIVO_SNMPV3_AUTH_MD5 || o.auth_protocol > KIVO_SNMPV3_AUTH_SHA512)
     return KIVO_SNMPV3_ERR_OPTIONS;
   auth = static_cast<Auth>(o.auth_protocol);
-  if (o.auth_password == nullptr || std::strlen(o.auth_password) < kMinPassword)
-    return KIVO_SNMPV3_ERR_OPTIONS;
-  const auto text = [](const char *s) {
-    return std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t *>(s), std::strlen(s));
-  };
-  if (!password_to_key(auth, text(o.auth_password), ku_auth)) return KIVO_SNMPV3_ERR_CRYPTO;
+  std::int32_t code = SNMP_ERR_NONE;
+  if (!take_key(auth, o.auth_password, o.auth_key, o.auth_key_length, ku_auth, code)) return code;
   if (level == KIVO_SNMPV3_AUTH_NOPRIV) return SNMP_ERR_NONE;
   if (o.priv_protocol < KIVO_SNMPV3_PRIV_DES || o.priv_protocol > KIVO_SNMPV3_PRIV_AES256)
     return KIVO_SNMPV3_ERR_OPTIONS;
   priv = static_cast<Priv>(o.priv_protocol);
-  if (o.priv_password == nullptr || std::strlen(o.priv_password) < kMinPassword)
+  if (o.priv_password == nullptr && o.priv_key == nullptr) return KIVO_SNMPV3_ERR_OPTIONS;
+  if (o.priv_password != nullptr && std::strlen(o.priv_password) < kMinPassword)
     return KIVO_SNMPV3_ERR_OPTIONS;
   if (!priv_available(priv)) return KIVO_SNMPV3_ERR_CRYPTO;
   // The privacy password goes through the authentication protocol's hash (RFC 3414 A.2).
-  if (!password_to_key(auth, text(o.priv_password), ku_priv)) return KIVO_SNMPV3_ERR_CRYPTO;
+  if (!take_key(auth, o.priv_password, o.priv_key, o.priv_key_length, ku_priv, code)) return code;
   return SNMP_ERR_NONE;
+}
+
+std::int32_t code_of_report(ReportKind kind) noexcept {
+  switch (kind) {
+    case ReportKind::unsupported_level: return KIVO_SNMPV3_ERR_UNSUPPORTED_LEVEL;
+    case ReportKind::not_in_time_window: return KIVO_SNMPV3_ERR_NOT_IN_TIME_WINDOW;
+    case ReportKind::unknown_user: return KIVO_SNMPV3_ERR_UNKNOWN_USER;
+    case ReportKind::unknown_engine: return KIVO_SNMPV3_ERR_UNKNOWN_ENGINE;
+    case ReportKind::wrong_digest: return KIVO_SNMPV3_ERR_WRONG_DIGEST;
+    case ReportKind::decryption: return KIVO_SNMPV3_ERR_DECRYPTION;
+    default: return KIVO_SNMPV3_ERR_REPORT;
+  }
 }
 
 std::uint32_t EngineState::now() const noexcept {

@@ -82,6 +82,8 @@ enum class ReportKind {
 // The kind of Report a PDU of type Report carries, by the name of its first binding
 // (usmStats 1.3.6.1.6.3.15.1.1.N.0).
 ReportKind report_kind(const snmp_pdu &pdu) noexcept;
+// The KIVO_SNMPV3_ERR_* code of a Report's kind (KIVO_SNMPV3_ERR_REPORT for any other).
+std::int32_t code_of_report(ReportKind kind) noexcept;
 
 struct Judged {
   bool drop = true;                 // not an answer to take: keep waiting

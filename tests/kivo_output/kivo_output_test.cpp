@@ -51,7 +51,32 @@ TEST(KivoOptions, RefusalsNameTheProblem) {
       {"probe port twice", {"probe", "127.0.0.1:80", "81"}, "the port is given twice", ""},
       {"probe without host", {"probe", ":80"}, "no host given", ""},
       {"time-out with a blank in front", {"get", "-t", " 5", "127.0.0.1", ".1.3"},
-       "the time-out must be a whole number from 1 to 60, not ' 5'", ""},
+       "the time-out must be a number of seconds from 0.01 to 60 (at most three decimals), "
+       "not ' 5'", ""},
+      {"time-out with four decimals", {"get", "-t", "0.0005", "127.0.0.1", ".1.3"}, "not '0.0005'", ""},
+      {"time-out ending in a point", {"discover", "--timeout", "1."}, "not '1.'", ""},
+      {"time-out with a comma", {"discover", "--timeout", "0,5"}, "not '0,5'", ""},
+      {"time-out below a hundredth", {"discover", "--timeout", "0.001"}, "from 0.01 to 3600", ""},
+      {"saved time-out with a fraction", {"targets", "set", "1", "--timeout", "0.5"},
+       "the time-out must be a whole number from 1 to 3600, not '0.5'", ""},
+      {"misspelt long option", {"discover", "--comunity", "x"},
+       "unknown option --comunity (did you mean '--community'?)", ""},
+      {"misspelt option of targets", {"targets", "--jsn"}, "(did you mean '--json'?)", ""},
+      {"misspelt option far from every one", {"discover", "--frobnicate"}, "unknown option --frobnicate",
+       "did you mean"},
+      {"flag given a value", {"discover", "--json=yes"}, "option --json takes no value", ""},
+      {"option without its value", {"get", "127.0.0.1", ".1.3", "-c"}, "option -c needs a value", ""},
+      {"misspelt action", {"targets", "ad-range", "10.0.0.0/24"},
+       "unknown action 'ad-range' (did you mean 'add-range'?)", ""},
+      {"misspelt credentials action", {"credentials", "remvoe", "x"}, "did you mean 'remove'?", ""},
+      {"CIDR range of targets that is no range", {"targets", "add-range", "10.0.0.0/33"},
+       "'10.0.0.0/33' is not of the form FIRST-LAST or ADDRESS/BITS", ""},
+      {"targets range too large", {"targets", "add-range", "10.0.0.0/8"},
+       "holds more than 262144 addresses", ""},
+      {"options before the command are that command's", {"--lang", "en", "targets", "--hops", "x"},
+       "kivo targets: the hop count must be", ""},
+      {"misspelt command after options", {"--datadir=/nonexistent", "walkk"},
+       "did you mean 'walk'?", ""},
       {"time-out with a blank behind", {"discover", "--timeout", "5 "}, "not '5 '", ""},
       {"time-out with a plus", {"targets", "set", "1", "--timeout", "+5"}, "not '+5'", ""},
       {"negative retries", {"get", "-r", "-1", "127.0.0.1", ".1.3"}, "not '-1'", ""},
@@ -118,7 +143,8 @@ TEST(KivoLanguage, HelpAndMessagesInGermanInTheTerminalsEncoding) {
   KivoResult bad = kivo(home, german({"get", "-t", "5x", "127.0.0.1", ".1.3"}), {});
   EXPECT_EQ(bad.status, 2);
   EXPECT_EQ(bad.err,
-            "kivo get: die Wartezeit muss eine ganze Zahl von 1 bis 60 sein, nicht '5x'\n"
+            "kivo get: die Wartezeit muss eine Zahl von Sekunden von 0.01 bis 60 sein "
+            "(h\xc3\xb6" "chstens drei Nachkommastellen), nicht '5x'\n"
             "Siehe 'kivo get --help'.\n");
   KivoResult v6 = kivo(home, german({"probe", "::1"}), {});
   EXPECT_EQ(v6.err.rfind("kivo probe: IPv6 wird nicht unterst\xc3\xbctzt: '::1'\n", 0), 0u)
@@ -139,6 +165,37 @@ TEST(KivoLanguage, HelpAndMessagesInGermanInTheTerminalsEncoding) {
   KivoResult help = kivo(home, german({"targets", "--help"}), latin1.env());
   EXPECT_NE(help.out.find("R\xfc" "ckgabewert"), std::string::npos) << help.out;
   EXPECT_EQ(help.out.find("\xc3"), std::string::npos) << "no UTF-8 under a Latin-1 locale";
+}
+
+// --lang and --datadir belong to every command and may come before its name; `kivo help
+// COMMAND` is the command's --help.
+TEST(KivoLanguage, OptionsOfEveryCommandBeforeItsName) {
+  TempDir home;
+  const std::vector<std::string> before = {"--lang", "de", "--datadir=" + kivo_catalogue_dir()};
+  struct {
+    const char *name;
+    std::vector<std::string> args;
+    const char *starts;
+  } cases[] = {
+      {"help of targets", {"targets", "--help"}, "Aufruf: kivo targets"},
+      {"help command", {"help", "walk"}, "Aufruf: kivo walk"},
+      {"main help", {"--help"}, "Aufruf: kivo [OPTIONEN]"},
+      {"targets list", {"targets"}, "Nr.  Art"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> args = before;
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    KivoResult r = kivo(home, args, {});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.rfind(c.starts, 0), 0u) << r.out;
+  }
+  KivoResult english = kivo(home, {"help", "walk"});
+  KivoResult flag = kivo(home, {"walk", "--help"});
+  EXPECT_EQ(english.out, flag.out);
+  KivoResult unknown = kivo(home, {"help", "wlak"});
+  EXPECT_EQ(unknown.status, 2);
+  EXPECT_NE(unknown.err.find("did you mean 'walk'?"), std::string::npos) << unknown.err;
 }
 
 TEST(KivoLanguage, MissingCatalogueWarnsOnceAndGoesOnInEnglish) {

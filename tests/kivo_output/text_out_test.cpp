@@ -1,4 +1,4 @@
-// kivo's text module on its own: bytes from outside to UTF-8, JSON strings, terminal-safe
+// kivo's text module on its own: bytes from outside to UTF-8, terminal-safe
 // text, widths and cutting, in a UTF-8 terminal (the C locale counts as one).
 #include "text_out.h"
 
@@ -41,27 +41,6 @@ TEST_F(TextOut, ValidUtf8IsKeptEveryOtherByteIsLatin1) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(kivo::to_utf8(c.in), c.out);
     EXPECT_EQ(kivo::to_utf8(kivo::to_utf8(c.in)), c.out) << "a second pass changes nothing";
-  }
-}
-
-TEST_F(TextOut, JsonStringsEscapeEveryControl) {
-  struct {
-    const char *name;
-    std::string in;
-    std::string out;
-  } cases[] = {
-      {"quote and backslash", "a\"b\\c", "\"a\\\"b\\\\c\""},
-      {"line ends and tab", "a\r\nb\tc", "\"a\\r\\nb\\tc\""},
-      {"escape sequence", "\x1b[2J\x07", "\"\\u001b[2J\\u0007\""},
-      {"DEL", "\x7f", "\"\\u007f\""},
-      {"C1 from UTF-8", "\xc2\x85", "\"\\u0085\""},
-      {"C1 from a Latin-1 byte", "\x9b", "\"\\u009b\""},
-      {"NUL", std::string("\0", 1), "\"\\u0000\""},
-      {"not UTF-8", "\xda", "\"\xc3\x9a\""},
-  };
-  for (const auto &c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(kivo::json_string(c.in), c.out);
   }
 }
 

@@ -120,6 +120,12 @@ TEST_F(KivoHostileDevices, JsonIsValidUtf8UntranslatedAndWhole) {
               "[\"B\\u00fcro 2\", \"Unknown\"]")
         << "a name the library translates for the table stays English in JSON";
     EXPECT_EQ(r.out.find("Unbekannt"), std::string::npos);
+    // The texts that are not UTF-8 are also there exactly, byte for byte; the others are
+    // exact as they stand.
+    EXPECT_EQ(json_query(home_, r.out, "[d[0]['exact_bytes']['sys_descr'], "
+                                       "d[3]['exact_bytes']['sys_descr'], "
+                                       "'exact_bytes' in d[4], 'name' in d[3]['exact_bytes']]"),
+              "[\"" + hex(kHostile) + "\", \"" + hex("B\xfcro printer") + "\", false, false]");
   }
 }
 
@@ -187,10 +193,11 @@ TEST_F(KivoHostileDevices, GetAndWalkShowNoRawControls) {
   KivoResult get = kivo({"get", "-t", "1", ip(4), ".1.3.6.1.2.1.1.6.0"});
   EXPECT_EQ(get.status, 0) << get.err;
   EXPECT_EQ(get.out, ".1.3.6.1.2.1.1.6.0 = Hex-STRING: 52 61 63 6B 20 31 0D 0A 52 61 63 6B 20 32 1B 5B \n31 6D \n");
-  // Text with line ends only stays text; written to a file, as net-snmp's snmpget writes
-  // it (the line ends as they came), so that scripts read the same bytes from both.
+  // Text with line ends only stays text; to a file it is written as net-snmp writes it,
+  // the line ends as they came (a terminal gets escapes: see KivoSnmpd).
   KivoResult text = kivo({"get", "-t", "1", ip(4), ".1.3.6.1.2.1.1.4.0"});
   EXPECT_EQ(text.out, ".1.3.6.1.2.1.1.4.0 = STRING: \"Rack 1\r\nRack 2\"\n");
+  // The hostile name holds an escape byte: hexadecimal, as net-snmp writes it.
   KivoResult walk = kivo({"walk", "-t", "1", ip(0), ".1.3.6.1.2.1"});
   EXPECT_EQ(walk.status, 0) << walk.err;
   // Only the white space that net-snmp itself writes raw may reach a file; escape

@@ -115,6 +115,13 @@ TEST_F(KivoTargets, AddingWhatATargetAlreadySearchesChangesThatTarget) {
   expect({"targets", "add-range", "10.5.0.1", "10.5.0.9", "--timeout", "8"},
          "changed target 10001 (it already searched the range 10.5.0.1-10.5.0.9)");
   EXPECT_EQ(saved()[10001], "10.5.0.1,10.5.0.9,0.0.0.0,8,4,vellum");
+  // The range as discover --range takes it, in one word: the same target.
+  expect({"targets", "add-range", "10.5.0.1-10.5.0.9", "--hops", "5"},
+         "changed target 10001 (it already searched the range 10.5.0.1-10.5.0.9)");
+  EXPECT_EQ(saved()[10001], "10.5.0.1,10.5.0.9,0.0.0.0,8,5,vellum");
+  // CIDR: the whole block, network and broadcast address included, as discover scans it.
+  expect({"targets", "add-range", "10.6.1.77/24"}, "added target 10002");
+  EXPECT_EQ(saved()[10002], "10.6.1.0,10.6.1.255,0.0.0.0,3,0,vellum");
 
   // A range with the very addresses of a broadcast target cannot take its place: that
   // would change the target's kind, and so its id.

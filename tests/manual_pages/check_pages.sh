@@ -28,7 +28,7 @@ done
 
 # Every long option a --help prints is documented: the page cannot drift from the program.
 rendered=$(MANWIDTH=200 man -l "$pages/kivo.1" 2>/dev/null | col -b)
-for command in "" discover targets get walk probe report status; do
+for command in "" discover targets get walk probe credentials report status; do
   help=$("$kivo" $command --help 2>&1)
   for option in $(grep -oE -- '--[a-z0-9][a-z0-9-]*' <<<"$help" | sort -u); do
     grep -qe "$option" <<<"$rendered" || fail "kivo ${command:-(no command)} --help names $option, kivo(1) does not"
@@ -58,7 +58,7 @@ complete_words() {  # complete_words WORD... : prints what the completion offers
     printf "%s\n" "${COMPREPLY[@]}"' "$completion" "$@"
 }
 cases=(
-  "kivo |discover targets get walk probe credentials report"
+  "kivo |discover targets get walk probe status credentials report ipp help"
   "kivo credentials |list add remove"
   "kivo t|targets"
   "kivo discover --no-|--no-broadcast --no-slp --no-mdns --no-snmpv3 --no-web"
@@ -67,6 +67,9 @@ cases=(
   "kivo targets set 1000|10001"
   "kivo targets add-range 10.0.0.1 10.0.0.9 --|--timeout --hops --community --help"
   "kivo get -l |noAuthNoPriv authNoPriv authPriv"
+  "kivo discover --format |table json ndjson csv"
+  "kivo --lang de targets |list add-range add-broadcast add-slp remove set"
+  "kivo help w|walk"
   "kivo walk --m|--max"
   "kivo report --o|--output"
   "kivo --v|--version --v2c --v3-user"

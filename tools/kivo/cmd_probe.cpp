@@ -20,24 +20,13 @@ const char kProbeHelp[] =
 }  // namespace
 
 int cmd_probe(int argc, char **argv, int first) {
-  Args args("probe", argc, argv, first);
-  bool json = false;
-  std::vector<std::string> operands;
-  std::string opt, operand;
-  while (args.next(opt, operand)) {
-    if (opt.empty()) {
-      operands.push_back(operand);
-    } else if (opt == "h" || opt == "help") {
-      args.no_value();
-      put(stdout, tr(kProbeHelp));
-      return kExitOk;
-    } else if (opt == "json") {
-      args.no_value();
-      json = true;
-    } else {
-      args.unknown();
-    }
+  const Parsed args = parse_command_line("probe", {{"json", 0, false}}, argc, argv, first);
+  if (args.help) {
+    put(stdout, tr(kProbeHelp));
+    return kExitOk;
   }
+  const bool json = args.has("json");
+  const std::vector<std::string> &operands = args.operands;
   if (operands.empty()) args.fail(tr("no host given"));
   if (operands.size() > 2) args.fail(subst(tr("too many arguments: '{1}'"), {operands[2]}));
   HostPort target = parse_host_port(args, operands[0], 80);
@@ -54,9 +43,11 @@ int cmd_probe(int argc, char **argv, int first) {
   Session lib(setup);
   bool answers = tcp_check_http(address, static_cast<std::uint16_t>(port)) == 0;
   std::string where = ipv4_text(*address) + ":" + std::to_string(port);
-  if (json)
-    std::printf("{\"address\": %s, \"port\": %ld, \"web_server\": %s}\n",
-                json_string(ipv4_text(*address)).c_str(), port, answers ? "true" : "false");
+  if (json) {
+    const std::string line =
+        json_dump(Json{{"address", ipv4_text(*address)}, {"port", port}, {"web_server", answers}}) + "\n";
+    std::fwrite(line.data(), 1, line.size(), stdout);
+  }
   else
     put(stdout, subst(tr(answers ? "{1}: a web server answers" : "{1}: no web server answers"),
                       {where}) + "\n");

@@ -17,13 +17,6 @@ namespace kivo {
 
 namespace {
 
-// Decided once: whether values are shown to a person (escaped) or handed to a program
-// (exact).
-bool stdout_is_terminal() {
-  static const bool terminal = ::isatty(STDOUT_FILENO) == 1;
-  return terminal;
-}
-
 const char kGetHelp[] =
     "Usage: kivo get [OPTIONS] HOST[:PORT] OID...\n"
     "Asks an SNMP agent for the variables named by numeric object identifiers and prints\n"
@@ -33,14 +26,17 @@ const char kGetHelp[] =
     "Options:\n"
     "  -v 1|2c|3      SNMP version (default 1; 3: see the SNMPv3 options below)\n"
     "  -c COMMUNITY   community name (default vellum)\n"
-    "  -t SECONDS     time-out of each transmission, 1 to 60 (default 2)\n"
+    "  -t SECONDS     time-out of each transmission, 0.01 to 60, fractions allowed\n"
+    "                 (default 2; SNMPv1 and v2c wait whole seconds, a fraction rounded up)\n"
     "  -r RETRIES     retransmissions after a time-out, 0 to 10 (default 1)\n"
     "  -h, --help     this text\n"
     "\n"
     "An SNMPv1 agent that does not know one of several names answers with noSuchName for\n"
     "the whole request: the error is reported and the request is repeated without that\n"
-    "name. Exit status: 0 all variables printed, 1 the agent did not answer or reported\n"
-    "an error, 2 bad arguments.\n";
+    "name. Values are written as snmpget writes them; on a terminal, line ends and other\n"
+    "control characters inside a value are shown as escapes (\\r, \\n).\n"
+    "Exit status: 0 all variables printed, 1 the agent did not answer or reported an\n"
+    "error, 2 bad arguments.\n";
 
 const char kWalkHelp[] =
     "Usage: kivo walk [OPTIONS] HOST[:PORT] [OID]\n"
@@ -51,13 +47,16 @@ const char kWalkHelp[] =
     "Options:\n"
     "  -v 1|2c|3      SNMP version (default 1; 3: see the SNMPv3 options below)\n"
     "  -c COMMUNITY   community name (default vellum)\n"
-    "  -t SECONDS     time-out of each transmission, 1 to 60 (default 2)\n"
+    "  -t SECONDS     time-out of each transmission, 0.01 to 60, fractions allowed\n"
+    "                 (default 2; SNMPv1 and v2c wait whole seconds, a fraction rounded up)\n"
     "  -r RETRIES     retransmissions after a time-out, 0 to 10 (default 1)\n"
     "  --max N        stop after N variables (default: no limit; the walk goes on as long\n"
     "                 as the agent's names increase)\n"
     "  -h, --help     this text\n"
     "\n"
-    "Each variable is printed as soon as it arrives.\n"
+    "Each variable is printed as soon as it arrives, as snmpwalk writes it; on a\n"
+    "terminal, line ends and other control characters inside a value are shown as\n"
+    "escapes (\\r, \\n).\n"
     "Exit status: 0 the walk ended normally or reached --max, 1 the agent did not answer\n"
     "or reported an error, 2 bad arguments.\n";
 
@@ -70,6 +69,23 @@ struct Agent {
   }
   int getnext(const snmp_oid *oids, snmp_pdu **out) const {
     return v3 != nullptr ? kivo_snmpv3_getnext(v3, oids, out) : snmp_getnext(v1, oids, out);
+  }
+};
+
+// Where and how the answers go: the command's name and the agent for messages, how it
+// was asked (version and community or user, named when it does not answer), and whether
+// standard output is a terminal (see value_text).
+struct Output {
+  std::string command;
+  std::string host;
+  std::string how;
+  bool terminal = false;
+  void binding(const snmp_var *v) const {
+    const std::string line = binding_line(v, terminal) + "\n";
+    std::fwrite(line.data(), 1, line.size(), stdout);
+  }
+  void session_failed(int code) const {
+    put(stderr, "kivo " + command + ": " + safe_text(session_error_text(code, host, how)) + "\n");
   }
 };
 
@@ -101,15 +117,14 @@ void print_error_status(const snmp_pdu *response, const std::vector<std::uint32_
 }
 
 // Prints one GET's bindings; the fallback of a walk that found nothing below its root.
-void get_and_print(const Agent &session, std::vector<std::uint32_t> name) {
+void get_and_print(const Agent &session, const Output &out, std::vector<std::uint32_t> name) {
   std::vector<std::vector<std::uint32_t>> names{std::move(name)};
   auto oids = oid_list(names);
   snmp_pdu *raw = nullptr;
   int rc = session.get(oids.data(), &raw);
   std::unique_ptr<snmp_pdu, PduDeleter> response(raw);
   if (rc != 0 || !response || response->errstat != 0) return;
-  for (const snmp_var *v = response->variables; v != nullptr; v = v->next)
-    std::printf("%s\n", binding_line(v, stdout_is_terminal()).c_str());
+  for (const snmp_var *v = response->variables; v != nullptr; v = v->next) out.binding(v);
 }
 
 bool in_subtree(const snmp_var *v, const std::vector<std::uint32_t> &root) {
@@ -121,8 +136,8 @@ bool in_subtree(const snmp_var *v, const std::vector<std::uint32_t> &root) {
 // name leaves the subtree, at an exception value (printed when it lies inside), at an
 // SNMPv1 noSuchName ("End of MIB"), or at an error; an agent whose names do not increase
 // is stopped. When nothing was printed, the root itself is asked for.
-int walk_subtree(const Agent &session, const std::vector<std::uint32_t> &root,
-                 const std::string &host, unsigned long max) {
+int walk_subtree(const Agent &session, const Output &out, const std::vector<std::uint32_t> &root,
+                 unsigned long max) {
   std::vector<std::uint32_t> current = root;
   unsigned long printed = 0;
   for (;;) {
@@ -138,7 +153,8 @@ int walk_subtree(const Agent &session, const std::vector<std::uint32_t> &root,
     std::unique_ptr<snmp_pdu, PduDeleter> response(raw);
     if (rc == 0 && !response) rc = SNMP_ERR_OTHER;
     if (rc != 0) {
-      put(stderr, "kivo walk: " + safe_text(session_error_text(rc, host)) + "\n");
+      std::fflush(stdout);
+      out.session_failed(rc);
       return kExitFailed;
     }
     if (response->errstat != 0) {
@@ -147,12 +163,13 @@ int walk_subtree(const Agent &session, const std::vector<std::uint32_t> &root,
         break;
       }
       int index = response->errindex;
+      std::fflush(stdout);
       print_error_status(response.get(), index == 1 ? &current : nullptr);
       return kExitFailed;
     }
     const snmp_var *v = response->variables;
     if (v == nullptr || !in_subtree(v, root)) break;
-    std::printf("%s\n", binding_line(v, stdout_is_terminal()).c_str());
+    out.binding(v);
     std::fflush(stdout);
     ++printed;
     if (v->type == SNMP_ENDOFMIBVIEW || v->type == SNMP_NOSUCHOBJECT ||
@@ -167,116 +184,14 @@ int walk_subtree(const Agent &session, const std::vector<std::uint32_t> &root,
     }
     current = std::move(next);
   }
-  if (printed == 0) get_and_print(session, root);
+  if (printed == 0) get_and_print(session, out, root);
   return kExitOk;
 }
 
-int run(const std::string &name, const Agent &agent,
-        std::vector<std::vector<std::uint32_t>> names, bool walk, const std::string &host,
-        unsigned long max);
-
-}  // namespace
-
-int cmd_get(int argc, char **argv, int first, bool walk) {
-  const std::string name = walk ? "walk" : "get";
-  Args args(name, argc, argv, first);
-  int version = 0;
-  std::string community = "vellum";
-  int timeout = 2;
-  int retries = 1;
-  unsigned long max = 0;
-  V3Args v3;
-  std::vector<std::string> operands;
-  std::string opt, operand;
-  while (args.next(opt, operand)) {
-    if (opt.empty()) {
-      operands.push_back(operand);
-    } else if (opt == "h" || opt == "help") {
-      args.no_value();
-      put(stdout, tr(walk ? kWalkHelp : kGetHelp) + tr(kV3Help));
-      return kExitOk;
-    } else if (opt == "v" || opt == "version") {
-      std::string v = args.value();
-      if (v == "1")
-        version = SNMP_VERSION_1;
-      else if (v == "2c")
-        version = SNMP_VERSION_2c;
-      else if (v == "3")
-        version = SNMP_VERSION_3;
-      else
-        args.fail(subst(tr("the SNMP version must be 1, 2c or 3, not '{1}'"), {v}));
-    } else if (opt == "c" || opt == "community") {
-      community = args.value();
-      check_community(args, community);
-    } else if (opt == "t" || opt == "timeout") {
-      timeout = static_cast<int>(parse_number(args, "the time-out", args.value(), 1, 60));
-    } else if (opt == "r" || opt == "retries") {
-      retries = static_cast<int>(parse_number(args, "the retries", args.value(), 0, 10));
-    } else if (walk && opt == "max") {
-      max = static_cast<unsigned long>(parse_number(args, "--max", args.value(), 1, 4000000000L));
-    } else if (!take_v3_option(args, opt, v3)) {
-      args.unknown();
-    }
-  }
-  if (operands.empty()) args.fail(tr("no host given"));
-  if (!walk && operands.size() < 2) args.fail(tr("no object identifier given"));
-  if (walk && operands.size() > 2) args.fail(tr("walk takes one object identifier, not several"));
-  std::vector<std::vector<std::uint32_t>> names;
-  for (std::size_t i = 1; i < operands.size(); ++i) {
-    auto oid = parse_oid(operands[i]);
-    if (!oid) args.fail(subst(tr("'{1}' is not a numeric object identifier"), {operands[i]}));
-    names.push_back(*oid);
-  }
-  if (walk && names.empty()) names.push_back({1, 3, 6, 1, 2, 1});
-  HostPort target = parse_host_port(args, operands[0], 161);
-  const std::string host = target.text;
-  if (version == SNMP_VERSION_3) {
-    kivo_snmpv3_options o = v3_options(args, v3);
-    o.port = static_cast<std::uint16_t>(target.port);
-    o.timeout_ms = static_cast<std::uint32_t>(timeout) * 1000;
-    o.retries = retries;
-    if (mt_res_init() != 0) {
-      put(stderr, "kivo " + name + ": " + tr("cannot set up the library") + "\n");
-      return kExitFailed;
-    }
-    int32_t code = 0;
-    V3Session v3_session(kivo_snmpv3_create(&target.address, &o, &code));
-    if (!v3_session) {
-      put(stderr, "kivo " + name + ": " + kivo_snmpv3_strerror(code) + "\n");
-      return kExitFailed;
-    }
-    return run(name, Agent{nullptr, v3_session.get()}, names, walk, host, max);
-  }
-
-  Session::Options setup;
-  setup.load_targets = false;
-  Session lib(setup);
-  CommunityList comms;
-  if (snmp_comm_add(&comms.head, community.c_str()) == nullptr) {
-    put(stderr, "kivo " + name + ": " + tr("out of memory") + "\n");
-    return kExitFailed;
-  }
-  std::unique_ptr<snmp_session, SessionDeleter> session(
-      snmp_create_session(AF_INET, &target.address, nullptr));
-  if (!session) {
-    put(stderr, "kivo " + name + ": " + tr("cannot open an SNMP session") + "\n");
-    return kExitFailed;
-  }
-  session->version = version;
-  session->community = comms.head;
-  session->udp->timeout = timeout;
-  session->udp->retries = retries + 1;
-  session->udp->port = static_cast<std::uint16_t>(target.port);
-  return run(name, Agent{session.get(), nullptr}, names, walk, host, max);
-}
-
-namespace {
-
-int run(const std::string &name, const Agent &agent,
-        std::vector<std::vector<std::uint32_t>> names, bool walk, const std::string &host,
-        unsigned long max) {
-  if (walk) return walk_subtree(agent, names[0], host, max);
-
+// One GET of every name; an SNMPv1 agent that does not know one of several names
+// answers noSuchName for the whole request: reported, and asked again without it.
+int get_names(const Agent &agent, const Output &out,
+              std::vector<std::vector<std::uint32_t>> names) {
   int status = kExitOk;
   while (!names.empty()) {
     auto oids = oid_list(names);
@@ -285,7 +200,7 @@ int run(const std::string &name, const Agent &agent,
     std::unique_ptr<snmp_pdu, PduDeleter> response(raw);
     if (rc == 0 && !response) rc = SNMP_ERR_OTHER;
     if (rc != 0) {
-      put(stderr, "kivo " + name + ": " + safe_text(session_error_text(rc, host)) + "\n");
+      out.session_failed(rc);
       return kExitFailed;
     }
     if (response->errstat != 0) {
@@ -297,13 +212,135 @@ int run(const std::string &name, const Agent &agent,
       names.erase(names.begin() + (index - 1));
       continue;
     }
-    for (const snmp_var *v = response->variables; v != nullptr; v = v->next)
-      std::printf("%s\n", binding_line(v, stdout_is_terminal()).c_str());
+    for (const snmp_var *v = response->variables; v != nullptr; v = v->next) out.binding(v);
     break;
   }
   return status;
 }
 
+int run(const Output &out, const Agent &agent, std::vector<std::vector<std::uint32_t>> names,
+        bool walk, unsigned long max) {
+  return walk ? walk_subtree(agent, out, names[0], max) : get_names(agent, out, std::move(names));
+}
+
 }  // namespace
+
+namespace {
+
+// What get and walk were asked to do.
+struct SnmpRequest {
+  int version = SNMP_VERSION_1;
+  std::string community = "vellum";
+  std::int64_t timeout_ms = 2000;
+  int retries = 1;
+  unsigned long max = 0;
+  V3Args v3;
+  std::vector<std::vector<std::uint32_t>> names;
+};
+
+SnmpRequest read_request(const Parsed &p, bool walk) {
+  SnmpRequest r;
+  if (auto v = p.last("version")) {
+    if (*v == "1")
+      r.version = SNMP_VERSION_1;
+    else if (*v == "2c")
+      r.version = SNMP_VERSION_2c;
+    else if (*v == "3")
+      r.version = SNMP_VERSION_3;
+    else
+      p.fail(subst(tr("the SNMP version must be 1, 2c or 3, not '{1}'"), {*v}));
+  }
+  if (auto c = p.last("community")) {
+    check_community(p, *c);
+    r.community = *c;
+  }
+  if (auto t = p.last("timeout")) r.timeout_ms = parse_seconds(p, "the time-out", *t, 10, 60000);
+  if (auto t = p.last("retries"))
+    r.retries = static_cast<int>(parse_number(p, "the retries", *t, 0, 10));
+  if (auto m = p.last("max"))
+    r.max = static_cast<unsigned long>(parse_number(p, "--max", *m, 1, 4000000000L));
+  r.v3 = v3_args(p);
+  const auto &operands = p.operands;
+  if (operands.empty()) p.fail(tr("no host given"));
+  if (!walk && operands.size() < 2) p.fail(tr("no object identifier given"));
+  if (walk && operands.size() > 2) p.fail(tr("walk takes one object identifier, not several"));
+  for (std::size_t i = 1; i < operands.size(); ++i) {
+    auto oid = parse_oid(operands[i]);
+    if (!oid) p.fail(subst(tr("'{1}' is not a numeric object identifier"), {operands[i]}));
+    r.names.push_back(*oid);
+  }
+  if (walk && r.names.empty()) r.names.push_back({1, 3, 6, 1, 2, 1});
+  return r;
+}
+
+int snmp_command(int argc, char **argv, int first, bool walk) {
+  const std::string name = walk ? "walk" : "get";
+  std::vector<Option> options = {{"version", 'v', true},
+                                 {"community", 'c', true},
+                                 {"timeout", 't', true},
+                                 {"retries", 'r', true}};
+  if (walk) options.push_back({"max", 0, true});
+  for (const Option &o : v3_option_list(true)) options.push_back(o);
+  const Parsed p = parse_command_line(name, options, argc, argv, first);
+  if (p.help) {
+    put(stdout, tr(walk ? kWalkHelp : kGetHelp) + tr(kV3Help));
+    return kExitOk;
+  }
+  SnmpRequest request = read_request(p, walk);
+  const bool terminal = isatty(STDOUT_FILENO) == 1;
+  const auto &operands = p.operands;
+  HostPort target = parse_host_port(p, operands[0], 161);
+  const std::string host = target.text;
+  if (request.version == SNMP_VERSION_3) {
+    kivo_snmpv3_options o = v3_options(p, request.v3);
+    o.port = static_cast<std::uint16_t>(target.port);
+    o.timeout_ms = static_cast<std::uint32_t>(request.timeout_ms);
+    o.retries = request.retries;
+    if (mt_res_init() != 0) {
+      put(stderr, "kivo " + name + ": " + tr("cannot set up the library") + "\n");
+      return kExitFailed;
+    }
+    int32_t code = 0;
+    V3Session v3_session(kivo_snmpv3_create(&target.address, &o, &code));
+    v3_forget_pass_phrases(request.v3);
+    if (!v3_session) {
+      put(stderr, "kivo " + name + ": " + kivo_snmpv3_strerror(code) + "\n");
+      return kExitFailed;
+    }
+    const Output out{name, host, "SNMPv3, " + subst(tr("user '{1}'"), {request.v3.user}), terminal};
+    return run(out, Agent{nullptr, v3_session.get()}, request.names, walk, request.max);
+  }
+
+  Session::Options setup;
+  setup.load_targets = false;
+  Session lib(setup);
+  CommunityList comms;
+  if (snmp_comm_add(&comms.head, request.community.c_str()) == nullptr) {
+    put(stderr, "kivo " + name + ": " + tr("out of memory") + "\n");
+    return kExitFailed;
+  }
+  std::unique_ptr<snmp_session, SessionDeleter> session(
+      snmp_create_session(AF_INET, &target.address, nullptr));
+  if (!session) {
+    put(stderr, "kivo " + name + ": " + tr("cannot open an SNMP session") + "\n");
+    return kExitFailed;
+  }
+  session->version = request.version;
+  session->community = comms.head;
+  // The v1/v2c session waits whole seconds: a fraction is rounded up, never down.
+  session->udp->timeout = static_cast<int32_t>((request.timeout_ms + 999) / 1000);
+  session->udp->retries = request.retries + 1;
+  session->udp->port = static_cast<std::uint16_t>(target.port);
+  const Output out{name, host,
+                   std::string(request.version == SNMP_VERSION_1 ? "SNMPv1" : "SNMPv2c") + ", " +
+                       subst(tr("community '{1}'"), {request.community}),
+                   terminal};
+  return run(out, Agent{session.get(), nullptr}, request.names, walk, request.max);
+}
+
+}  // namespace
+
+int cmd_get(int argc, char **argv, int first) { return snmp_command(argc, argv, first, false); }
+int cmd_walk(int argc, char **argv, int first) { return snmp_command(argc, argv, first, true); }
 
 }  // namespace kivo

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common.h"
+#include "ranges.h"
 
 namespace kivo {
 
@@ -17,7 +18,7 @@ namespace {
 
 const char kTargetsHelp[] =
     "Usage: kivo targets [--json] [--wide] [list]\n"
-    "       kivo targets add-range FIRST LAST [SETTINGS]\n"
+    "       kivo targets add-range FIRST LAST|FIRST-LAST|ADDRESS/BITS [SETTINGS]\n"
     "       kivo targets add-broadcast ADDRESS NETMASK [SETTINGS]\n"
     "       kivo targets add-slp SCOPE[,SCOPE...] [SETTINGS]\n"
     "       kivo targets remove ID\n"
@@ -70,47 +71,52 @@ std::string join(const std::vector<std::string> &items, const char *sep) {
   return out;
 }
 
+std::vector<std::string> split_scopes(const std::string &scopes) {
+  std::vector<std::string> parts;
+  std::size_t i = 0;
+  while (i <= scopes.size() && !scopes.empty()) {
+    std::size_t c = scopes.find(',', i);
+    if (c == std::string::npos) c = scopes.size();
+    parts.push_back(scopes.substr(i, c - i));
+    i = c + 1;
+  }
+  return parts;
+}
+
+Json target_json(const ifinfo *e) {
+  Json item = {{"id", e->id}, {"kind", kind_word(e)}};
+  switch (ifinfo_get_type(e)) {
+    case IFINFO_LOCAL:
+      item["interface"] = json_text(e->name);
+      item["address"] = ipv4_text(e->addr);
+      [[fallthrough]];
+    case IFINFO_BCAST:
+      item["broadcast"] = ipv4_text(e->addr1);
+      item["netmask"] = ipv4_text(e->addr2);
+      break;
+    case IFINFO_RANGE:
+      item["first"] = ipv4_text(e->addr1);
+      item["last"] = ipv4_text(e->addr2);
+      break;
+    default: {
+      Json scopes = Json::array();
+      for (const auto &s : split_scopes(e->scopes != nullptr ? e->scopes : "")) scopes.push_back(json_text(s));
+      item["scopes"] = std::move(scopes);
+    }
+  }
+  item["timeout"] = e->count;
+  item["hops"] = e->flag;
+  Json comms = Json::array();
+  for (const auto &c : communities(e)) comms.push_back(json_text(c));
+  item["communities"] = std::move(comms);
+  return item;
+}
+
 void list_targets(std::FILE *out, ifinfo *head, bool json, bool wide) {
   if (json) {
-    std::fprintf(out, "[");
-    bool first = true;
-    for (const ifinfo *e = head; e != nullptr; e = e->next) {
-      std::string item = "{\"id\": " + std::to_string(e->id) + ", \"kind\": " +
-                         json_string(kind_word(e));
-      switch (ifinfo_get_type(e)) {
-        case IFINFO_LOCAL:
-          item += ", \"interface\": " + json_string(e->name) +
-                  ", \"address\": " + json_string(ipv4_text(e->addr));
-          [[fallthrough]];
-        case IFINFO_BCAST:
-          item += ", \"broadcast\": " + json_string(ipv4_text(e->addr1)) +
-                  ", \"netmask\": " + json_string(ipv4_text(e->addr2));
-          break;
-        case IFINFO_RANGE:
-          item += ", \"first\": " + json_string(ipv4_text(e->addr1)) +
-                  ", \"last\": " + json_string(ipv4_text(e->addr2));
-          break;
-        default: {
-          std::string scopes = e->scopes != nullptr ? e->scopes : "";
-          std::vector<std::string> parts;
-          std::size_t i = 0;
-          while (i <= scopes.size() && !scopes.empty()) {
-            std::size_t c = scopes.find(',', i);
-            if (c == std::string::npos) c = scopes.size();
-            parts.push_back(json_string(scopes.substr(i, c - i)));
-            i = c + 1;
-          }
-          item += ", \"scopes\": [" + join(parts, ", ") + "]";
-        }
-      }
-      std::vector<std::string> comms;
-      for (const auto &c : communities(e)) comms.push_back(json_string(c));
-      item += ", \"timeout\": " + std::to_string(e->count) + ", \"hops\": " +
-              std::to_string(e->flag) + ", \"communities\": [" + join(comms, ", ") + "]}";
-      std::fprintf(out, "%s\n  %s", first ? "" : ",", item.c_str());
-      first = false;
-    }
-    std::fprintf(out, "%s]\n", first ? "" : "\n");
+    std::vector<Json> items;
+    for (const ifinfo *e = head; e != nullptr; e = e->next) items.push_back(target_json(e));
+    write_json_lines_array(out, items);
     return;
   }
   std::vector<std::vector<std::string>> rows;
@@ -145,7 +151,7 @@ void apply(ifinfo *e, const Settings &s) {
 
 // An SLP scope may not hold the characters that RFC 2608 reserves (and the saved line
 // uses '!' and '\' itself).
-void check_scopes(const Args &args, const std::string &scopes) {
+void check_scopes(const CommandErrors &args, const std::string &scopes) {
   if (scopes.empty()) args.fail(tr("no scope given"));
   std::size_t i = 0;
   while (i <= scopes.size()) {
@@ -162,7 +168,7 @@ void check_scopes(const Args &args, const std::string &scopes) {
   if (scopes.size() > 400) args.fail(tr("the scope list is too long"));
 }
 
-ifinfo *find_id(const Args &args, ifinfo *head, const std::string &text) {
+ifinfo *find_id(const CommandErrors &args, ifinfo *head, const std::string &text) {
   long id = parse_number(args, "the target id", text, 0, 0x7FFFFFFF);
   for (ifinfo *e = head; e != nullptr; e = e->next)
     if (e->id == id) return e;
@@ -288,188 +294,234 @@ class PreferenceLock {
 
 }  // namespace
 
-int cmd_targets(int argc, char **argv, int first) {
-  Args args("targets", argc, argv, first);
-  Session::Options setup;
+namespace {
+
+std::vector<std::string_view> actions() {
+  return {"list", "add-range", "add-broadcast", "add-slp", "remove", "set"};
+}
+
+// A change asked for, every argument checked before the saved list is touched.
+struct TargetsRequest {
+  std::string action;
+  std::vector<std::string> operands;
+  Settings settings;
   bool json = false;
   bool wide = false;
-  Settings settings;
-  std::vector<std::string> operands;
-  std::string opt, operand;
-  while (args.next(opt, operand)) {
-    if (opt.empty()) {
-      operands.push_back(operand);
-    } else if (opt == "h" || opt == "help") {
-      args.no_value();
-      put(stdout, tr(kTargetsHelp));
-      return kExitOk;
-    } else if (opt == "json") {
-      args.no_value();
-      json = true;
-    } else if (opt == "wide") {
-      args.no_value();
-      wide = true;
-    } else if (opt == "lang") {
-      setup.lang = args.value();
-    } else if (opt == "datadir") {
-      setup.datadir = args.value();
-    } else if (opt == "timeout") {
-      settings.timeout = static_cast<int>(parse_number(args, "the time-out", args.value(), 1, 3600));
-    } else if (opt == "hops") {
-      settings.hops = static_cast<int>(parse_number(args, "the hop count", args.value(), 0, 254));
-    } else if (opt == "community") {
-      std::string c = args.value();
-      check_community(args, c);
-      if (std::find(settings.communities.begin(), settings.communities.end(), c) ==
-          settings.communities.end())
-        settings.communities.push_back(c);
-    } else {
-      args.unknown();
-    }
-  }
-  const std::string action = operands.empty() ? "list" : operands[0];
-  auto want = [&](std::size_t n, const char *what) {
-    if (operands.size() < n + 1) args.fail(action + " needs " + what);
-    if (operands.size() > n + 1) args.fail(subst(tr("too many arguments: '{1}'"), {operands[n + 1]}));
-  };
-  bool has_settings = settings.timeout || settings.hops || !settings.communities.empty();
+  in_addr a1{}, a2{};  // add-range: first and last; add-broadcast: broadcast and netmask
+  std::string what;    // what an add searches, in words
 
-  // Every argument is checked before the saved list is touched.
-  in_addr a1{}, a2{};
-  if (action == "list") {
-    if (operands.size() > 1) args.fail(subst(tr("too many arguments: '{1}'"), {operands[1]}));
-    if (has_settings) args.fail(tr("list takes no settings"));
-  } else if (action == "add-range") {
-    want(2, "the first and the last address");
-    auto f = parse_ipv4(operands[1]);
-    auto l = parse_ipv4(operands[2]);
-    if (!f) args.fail(subst(tr("'{1}' is not an IPv4 address"), {operands[1]}));
-    if (!l) args.fail(subst(tr("'{1}' is not an IPv4 address"), {operands[2]}));
+  bool has_settings() const {
+    return settings.timeout || settings.hops || !settings.communities.empty();
+  }
+};
+
+Settings read_settings(const Parsed &p) {
+  Settings s;
+  // A saved time-out is a whole number of seconds (the saved line holds no fraction).
+  if (auto t = p.last("timeout"))
+    s.timeout = static_cast<int>(parse_number(p, "the time-out", *t, 1, 3600));
+  if (auto h = p.last("hops")) s.hops = static_cast<int>(parse_number(p, "the hop count", *h, 0, 254));
+  for (const std::string &c : p.all("community")) {
+    check_community(p, c);
+    if (std::find(s.communities.begin(), s.communities.end(), c) == s.communities.end())
+      s.communities.push_back(c);
+  }
+  return s;
+}
+
+void want_operands(const Parsed &p, const TargetsRequest &r, std::size_t min, std::size_t max,
+                   const char *what) {
+  const std::size_t n = r.operands.size() - 1;
+  if (n < min) p.fail(r.action + " " + subst(tr("needs {1}"), {tr(what)}));
+  if (n > max) p.fail(subst(tr("too many arguments: '{1}'"), {r.operands[max + 1]}));
+}
+
+// add-range FIRST LAST, or FIRST-LAST or ADDRESS/BITS as discover --range takes them.
+void read_range(const Parsed &p, TargetsRequest &r) {
+  want_operands(p, r, 1, 2, "a range: FIRST LAST, FIRST-LAST or ADDRESS/BITS");
+  Range range;
+  if (r.operands.size() == 3) {
+    auto f = parse_ipv4(r.operands[1]);
+    auto l = parse_ipv4(r.operands[2]);
+    if (!f) p.fail(subst(tr("'{1}' is not an IPv4 address"), {r.operands[1]}));
+    if (!l) p.fail(subst(tr("'{1}' is not an IPv4 address"), {r.operands[2]}));
     if (host_order(*f) > host_order(*l))
-      args.fail(subst(tr("the first address {1} comes after the last {2}"), {operands[1], operands[2]}));
-    if (host_order(*l) - host_order(*f) >= kMaxRange)
-      args.fail(tr("the range holds more than 262144 addresses"));
-    a1 = *f;
-    a2 = *l;
-  } else if (action == "add-broadcast") {
-    want(2, "an address and a netmask");
-    auto a = parse_ipv4(operands[1]);
-    auto m = parse_ipv4(operands[2]);
-    if (!a) args.fail(subst(tr("'{1}' is not an IPv4 address"), {operands[1]}));
-    if (!m) args.fail(subst(tr("'{1}' is not a netmask"), {operands[2]}));
-    std::uint32_t mask = host_order(*m);
-    if (mask == 0 || (~mask & (~mask + 1)) != 0)
-      args.fail(subst(tr("'{1}' is not a netmask (its ones must come first)"), {operands[2]}));
-    a1.s_addr = htonl(host_order(*a) | ~mask);
-    a2 = *m;
-  } else if (action == "add-slp") {
-    want(1, "a scope list");
-    check_scopes(args, operands[1]);
-  } else if (action == "remove") {
-    want(1, "a target id");
-    if (has_settings) args.fail(tr("remove takes no settings"));
-  } else if (action == "set") {
-    want(1, "a target id");
-    if (!has_settings) args.fail(tr("set needs --timeout, --hops or --community"));
+      p.fail(subst(tr("the first address {1} comes after the last {2}"), {r.operands[1], r.operands[2]}));
+    range = {host_order(*f), host_order(*l)};
   } else {
-    args.fail(subst(tr("unknown action '{1}'"), {action}));
+    range = checked_range(p, r.operands[1], false, kMaxRange);
   }
+  if (range.size() > kMaxRange) p.fail(tr("the range holds more than 262144 addresses"));
+  r.a1.s_addr = htonl(range.first);
+  r.a2.s_addr = htonl(range.last);
+  r.what = subst(tr("the range {1}"), {ipv4_text(r.a1) + "-" + ipv4_text(r.a2)});
+}
 
-  Session lib(setup);
-  QuietLibrary quiet;
-  if (action == "list") {
-    settle_ids(lib);
-    list_targets(quiet.out(), lib.targets(), json, wide);
-    return kExitOk;
-  }
-  if (!lib.have_preferences()) {
-    put(stderr, "kivo targets: " + tr("the preference directory ~/.kivo cannot be used") + "\n");
-    return kExitFailed;
-  }
-  PreferenceLock lock;
-  if (!lock.held()) {
-    std::fprintf(stderr, "kivo targets: the preference file ~/.kivo/kivo2.pref cannot be locked\n");
-    return kExitFailed;
-  }
-  reload(lib);
-  if (!settle_ids(lib)) {
-    std::fprintf(stderr, "kivo targets: the saved list holds no free id of that kind\n");
-    return kExitFailed;
-  }
+void read_broadcast(const Parsed &p, TargetsRequest &r) {
+  want_operands(p, r, 2, 2, "an address and a netmask");
+  auto a = parse_ipv4(r.operands[1]);
+  auto m = parse_ipv4(r.operands[2]);
+  if (!a) p.fail(subst(tr("'{1}' is not an IPv4 address"), {r.operands[1]}));
+  if (!m) p.fail(subst(tr("'{1}' is not a netmask"), {r.operands[2]}));
+  const std::uint32_t mask = host_order(*m);
+  if (mask == 0 || (~mask & (~mask + 1)) != 0)
+    p.fail(subst(tr("'{1}' is not a netmask (its ones must come first)"), {r.operands[2]}));
+  r.a1.s_addr = htonl(host_order(*a) | ~mask);
+  r.a2 = *m;
+  r.what = subst(tr("the subnet {1}"), {ipv4_text(r.a1) + "/" + r.operands[2]});
+}
 
-  std::string done;
-  if (action == "remove" || action == "set") {
-    ifinfo *e = find_id(args, lib.targets(), operands[1]);
-    if (action == "remove") {
-      if (ifinfo_get_type(e) == IFINFO_LOCAL)
-        args.fail("target " + operands[1] + " is the interface " + e->name +
-                  " of this host: it is found again at every run; change it with set");
-      done = "removed target " + std::to_string(e->id);
-      ifinfo_remove(lib.targets_ref(), e);
-    } else {
-      apply(e, settings);
-      done = "changed target " + std::to_string(e->id);
-    }
-  } else if (ifinfo *old = action == "add-slp" ? nullptr : covering(lib.targets(), a1, a2)) {
-    // Adding what a target already searches would replace that target with a new one of
-    // default settings: change the target instead, keeping its id and every setting that
-    // was not given. A target of another kind with the same two addresses cannot change
-    // its kind without changing its id.
-    const std::int32_t kind = action == "add-range" ? IFINFO_RANGE : IFINFO_BCAST;
-    const std::string what = action == "add-range" ? "the range " + operands[1] + "-" + operands[2]
-                                                   : "the subnet " + ipv4_text(a1) + "/" + operands[2];
-    if (!same_ids(ifinfo_get_type(old), kind))
-      args.fail("target " + std::to_string(old->id) + " (" + kind_word(old) +
-                ") has the same addresses as " + what + "; remove it first");
-    if (!has_settings) {
-      std::fprintf(quiet.out(), "target %d already searches %s: nothing changed\n", old->id,
-                   what.c_str());
-      return kExitOk;
-    }
-    apply(old, settings);
-    done = "changed target " + std::to_string(old->id) + " (it already searched " + what + ")";
+TargetsRequest read_request(const Parsed &p) {
+  TargetsRequest r;
+  r.json = p.has("json");
+  r.wide = p.has("wide");
+  r.settings = read_settings(p);
+  r.operands = p.operands;
+  if (r.operands.empty()) r.operands.push_back("list");
+  r.action = r.operands[0];
+  if (r.action == "list") {
+    want_operands(p, r, 0, 0, "");
+    if (r.has_settings()) p.fail(tr("list takes no settings"));
+  } else if (r.action == "add-range") {
+    read_range(p, r);
+  } else if (r.action == "add-broadcast") {
+    read_broadcast(p, r);
+  } else if (r.action == "add-slp") {
+    want_operands(p, r, 1, 1, "a scope list");
+    check_scopes(p, r.operands[1]);
+  } else if (r.action == "remove") {
+    want_operands(p, r, 1, 1, "a target id");
+    if (r.has_settings()) p.fail(tr("remove takes no settings"));
+  } else if (r.action == "set") {
+    want_operands(p, r, 1, 1, "a target id");
+    if (!r.has_settings()) p.fail(tr("set needs --timeout, --hops or --community"));
   } else {
-    ifinfo *e = nullptr;
-    const std::int32_t kind = action == "add-slp" ? IFINFO_SLP
-                              : action == "add-range" ? IFINFO_RANGE
+    p.fail(subst(tr("unknown action '{1}'"), {r.action}) + did_you_mean(r.action, actions()));
+  }
+  return r;
+}
+
+// What a change did, or why it could not be made (a usage error is thrown instead).
+struct Outcome {
+  bool ok = true;
+  bool changed = true;  // false: nothing to save
+  std::string message;
+};
+
+Outcome remove_or_set(const Parsed &p, Session &lib, const TargetsRequest &r) {
+  ifinfo *e = find_id(p, lib.targets(), r.operands[1]);
+  if (r.action == "set") {
+    apply(e, r.settings);
+    return {true, true, subst(tr("changed target {1}"), {std::to_string(e->id)})};
+  }
+  if (ifinfo_get_type(e) == IFINFO_LOCAL)
+    p.fail(subst(tr("target {1} is the interface {2} of this host: it is found again at every "
+                    "run; change it with set"),
+                 {r.operands[1], e->name}));
+  const std::string done = subst(tr("removed target {1}"), {std::to_string(e->id)});
+  ifinfo_remove(lib.targets_ref(), e);
+  return {true, true, done};
+}
+
+// Adding what a target already searches would replace that target with a new one of
+// default settings: change the target instead, keeping its id and every setting that was
+// not given. A target of another kind with the same two addresses cannot change its kind
+// without changing its id.
+Outcome change_covering(const Parsed &p, ifinfo *old, const TargetsRequest &r) {
+  const std::int32_t kind = r.action == "add-range" ? IFINFO_RANGE : IFINFO_BCAST;
+  if (!same_ids(ifinfo_get_type(old), kind))
+    p.fail(subst(tr("target {1} ({2}) has the same addresses as {3}; remove it first"),
+                 {std::to_string(old->id), kind_word(old), r.what}));
+  if (!r.has_settings())
+    return {true, false,
+            subst(tr("target {1} already searches {2}: nothing changed"), {std::to_string(old->id), r.what})};
+  apply(old, r.settings);
+  return {true, true,
+          subst(tr("changed target {1} (it already searched {2})"), {std::to_string(old->id), r.what})};
+}
+
+Outcome add_new(Session &lib, const TargetsRequest &r) {
+  const std::int32_t kind = r.action == "add-slp"     ? IFINFO_SLP
+                            : r.action == "add-range" ? IFINFO_RANGE
                                                       : IFINFO_BCAST;
-    const std::int32_t id = next_free_id(lib.targets(), kind, nullptr);
-    if (id == 0) {
-      std::fprintf(stderr, "kivo targets: every id of that kind is taken\n");
-      return kExitFailed;
+  const std::int32_t id = next_free_id(lib.targets(), kind, nullptr);
+  if (id == 0) return {false, false, tr("every id of that kind is taken")};
+  ifinfo *e = nullptr;
+  if (r.action == "add-slp") {
+    // The library builds SLP entries (with their own scope text) from a saved line.
+    std::string scopes = r.operands[1];
+    std::replace(scopes.begin(), scopes.end(), ',', '!');
+    e = ifinfo_new_with((std::to_string(id) + "," + scopes + ",3,0,vellum").c_str());
+  } else {
+    e = ifinfo_new();
+    if (e != nullptr) {
+      e->id = id;
+      e->addr1 = r.a1;
+      e->addr2 = r.a2;
+      snmp_comm_add(&e->comms, "vellum");
     }
-    if (action == "add-slp") {
-      // The library builds SLP entries (with their own scope text) from a saved line.
-      std::string scopes = operands[1];
-      std::replace(scopes.begin(), scopes.end(), ',', '!');
-      e = ifinfo_new_with((std::to_string(id) + "," + scopes + ",3,0,vellum").c_str());
-    } else {
-      e = ifinfo_new();
-      if (e != nullptr) {
-        e->id = id;
-        e->addr1 = a1;
-        e->addr2 = a2;
-        snmp_comm_add(&e->comms, "vellum");
-      }
-    }
-    if (e == nullptr) {
-      put(stderr, "kivo targets: " + tr("cannot make the new target") + "\n");
-      return kExitFailed;
-    }
-    apply(e, settings);
-    ifinfo_add(lib.targets_ref(), e);
-    done = "added target " + std::to_string(id);
   }
+  if (e == nullptr) return {false, false, tr("cannot make the new target")};
+  apply(e, r.settings);
+  ifinfo_add(lib.targets_ref(), e);
+  return {true, true, subst(tr("added target {1}"), {std::to_string(id)})};
+}
+
+bool save(Session &lib) {
   settle_ids(lib);
   char total[32] = {};
-  if (ifinfo_write_preference(lib.targets()) != 0 ||
-      lanset_get_preference_string("network", "total", total, sizeof total) != 0 ||
-      std::atoi(total) != ifinfo_get_num(lib.targets())) {
-    put(stderr, "kivo targets: " + tr("the preference file could not be written") + "\n");
+  return ifinfo_write_preference(lib.targets()) == 0 &&
+         lanset_get_preference_string("network", "total", total, sizeof total) == 0 &&
+         std::atoi(total) == ifinfo_get_num(lib.targets());
+}
+
+int change(const Parsed &p, Session &lib, const TargetsRequest &r, std::FILE *out) {
+  auto failed = [](const std::string &why) {
+    put(stderr, "kivo targets: " + why + "\n");
     return kExitFailed;
-  }
-  put(quiet.out(), done + "\n");
+  };
+  if (!lib.have_preferences()) return failed(tr("the preference directory ~/.kivo cannot be used"));
+  PreferenceLock lock;
+  if (!lock.held()) return failed(tr("the preference file ~/.kivo/kivo2.pref cannot be locked"));
+  reload(lib);
+  if (!settle_ids(lib)) return failed(tr("the saved list holds no free id of that kind"));
+  Outcome outcome;
+  if (r.action == "remove" || r.action == "set")
+    outcome = remove_or_set(p, lib, r);
+  else if (ifinfo *old = r.action == "add-slp" ? nullptr : covering(lib.targets(), r.a1, r.a2))
+    outcome = change_covering(p, old, r);
+  else
+    outcome = add_new(lib, r);
+  if (!outcome.ok) return failed(outcome.message);
+  if (outcome.changed && !save(lib)) return failed(tr("the preference file could not be written"));
+  put(out, outcome.message + "\n");
   return kExitOk;
+}
+
+}  // namespace
+
+int cmd_targets(int argc, char **argv, int first) {
+  const Parsed p = parse_command_line("targets",
+                                      {{"json", 0, false},
+                                       {"wide", 0, false},
+                                       {"timeout", 0, true},
+                                       {"hops", 0, true},
+                                       {"community", 0, true}},
+                                      argc, argv, first);
+  if (p.help) {
+    put(stdout, tr(kTargetsHelp));
+    return kExitOk;
+  }
+  const TargetsRequest r = read_request(p);
+  Session::Options setup;
+  Session lib(setup);
+  QuietLibrary quiet;
+  if (r.action == "list") {
+    settle_ids(lib);
+    list_targets(quiet.out(), lib.targets(), r.json, r.wide);
+    return kExitOk;
+  }
+  return change(p, lib, r, quiet.out());
 }
 
 }  // namespace kivo

@@ -1,6 +1,8 @@
 #include "common.h"
 
 #include <arpa/inet.h>
+#include <dirent.h>
+#include <sys/stat.h>
 #include <fcntl.h>
 #include <netdb.h>
 #include <unistd.h>
@@ -9,89 +11,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <memory>
 
 namespace kivo {
-
-Args::Args(std::string command, int argc, char **argv, int first) : command_(std::move(command)) {
-  for (int i = first; i < argc; ++i) items_.emplace_back(argv[i]);
-}
-
-bool Args::next(std::string &option, std::string &operand) {
-  if (!option_.empty() && attached_) no_value();
-  option.clear();
-  operand.clear();
-  option_.clear();
-  attached_.reset();
-  if (pos_ >= items_.size()) return false;
-  const std::string item = items_[pos_++];
-  if (options_done_ || item.size() < 2 || item[0] != '-') {
-    operand = item;
-    return true;
-  }
-  if (item == "--") {
-    options_done_ = true;
-    return next(option, operand);
-  }
-  if (item[1] == '-') {
-    auto eq = item.find('=');
-    option_ = item.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
-    if (eq != std::string::npos) attached_ = item.substr(eq + 1);
-  } else {
-    option_ = item.substr(1, 1);
-    if (item.size() > 2) attached_ = item.substr(2);
-  }
-  // The language and the catalogue directory were read by main before the command ran
-  // (so that help and messages come in the language asked for); every command takes them.
-  if (option_ == "lang" || option_ == "datadir") {
-    value();
-    return next(option, operand);
-  }
-  option = option_;
-  return true;
-}
-
-namespace {
-
-std::string dashed(const std::string &option) {
-  return (option.size() > 1 ? "--" : "-") + option;
-}
-
-}  // namespace
-
-std::string Args::value() {
-  if (attached_) {
-    std::string v = *attached_;
-    attached_.reset();
-    return v;
-  }
-  if (pos_ >= items_.size()) fail(subst(tr("option {1} needs a value"), {dashed(option_)}));
-  return items_[pos_++];
-}
-
-void Args::no_value() {
-  if (attached_) fail(subst(tr("option {1} takes no value"), {dashed(option_)}));
-}
-
-void Args::unknown() const { fail(subst(tr("unknown option {1}"), {dashed(option_)})); }
-
-void Args::fail(const std::string &message) const { throw UsageError(command_, message); }
-
-// Digits only: no blanks, no sign, no base prefix, nothing after the number; what strtol
-// would let through (" 5", "+5", "5x" read as 5) is refused rather than guessed at.
-long parse_number(const Args &args, const std::string &what, const std::string &text, long min,
-                  long max) {
-  bool ok = !text.empty() && text.size() <= 18 &&
-            std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-  long v = 0;
-  if (ok) {
-    for (char c : text) v = v * 10 + (c - '0');
-    ok = v >= min && v <= max;
-  }
-  if (!ok)
-    args.fail(subst(tr("{1} must be a whole number from {2} to {3}, not '{4}'"),
-                    {tr(what.c_str()), std::to_string(min), std::to_string(max), text}));
-  return v;
-}
 
 std::optional<in_addr> parse_ipv4(const std::string &text) {
   in_addr a{};
@@ -112,7 +35,7 @@ std::optional<in_addr> resolve_host(const std::string &text) {
   return a;
 }
 
-HostPort parse_host_port(const Args &args, const std::string &text, int port) {
+HostPort parse_host_port(const CommandErrors &args, const std::string &text, int port) {
   HostPort out;
   out.text = text;
   out.port = port;
@@ -134,7 +57,7 @@ HostPort parse_host_port(const Args &args, const std::string &text, int port) {
   return out;
 }
 
-void check_community(const Args &args, const std::string &c) {
+void check_community(const CommandErrors &args, const std::string &c) {
   if (c.empty()) args.fail(tr("a community name must not be empty"));
   if (c.size() > 255)
     args.fail(subst(tr("the community name '{1}...' is too long (more than 255 bytes)"),
@@ -251,11 +174,59 @@ std::string subst(const std::string &text, std::initializer_list<std::string> va
   return out;
 }
 
+namespace {
+
+#ifdef KIVO_DATADIR_FROM_BIN
+bool is_directory(const std::string &path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+#endif
+
+// Whether `dir` holds a catalogue of some language (LANG/localmsgs.cvt).
+bool holds_catalogues(const std::string &dir) {
+  std::unique_ptr<DIR, int (*)(DIR *)> d(::opendir(dir.c_str()), ::closedir);
+  if (!d) return false;
+  while (const dirent *e = ::readdir(d.get())) {
+    const std::string name = e->d_name;
+    if (name == "." || name == "..") continue;
+    std::string catalogue = dir;
+    catalogue.append("/").append(name).append("/localmsgs.cvt");
+    if (::access(catalogue.c_str(), R_OK) == 0) return true;
+  }
+  return false;
+}
+
+// Where the catalogues are, found from the program's own place as the library is (its run
+// path is relative too), so that an installed tree works wherever its prefix is: the
+// data directory beside the installed program, the program's own directory in the build
+// tree, and the directory configured at build time when neither holds any.
+std::string find_data_directory() {
+  char exe[4096];
+  const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+  if (n > 0) {
+    const std::filesystem::path bin = std::filesystem::path(std::string(exe, static_cast<std::size_t>(n))).parent_path();
+#ifdef KIVO_DATADIR_FROM_BIN
+    std::string installed = (bin / KIVO_DATADIR_FROM_BIN).lexically_normal().string();
+    if (is_directory(installed)) return installed;
+#endif
+    if (holds_catalogues(bin.string())) return bin.string();
+  }
+  return KIVO8_DATADIR;
+}
+
+}  // namespace
+
+const std::string &data_directory() {
+  static const std::string dir = find_data_directory();
+  return dir;
+}
+
 Language::Language(const std::string &wanted, const std::string &datadir) {
   char lang[64];
   language_from_locale(lang, sizeof lang);
   if (!wanted.empty()) std::snprintf(lang, sizeof lang, "%s", wanted.c_str());
-  std::string dir = datadir.empty() ? std::string(KIVO8_DATADIR) : datadir;
+  std::string dir = datadir.empty() ? data_directory() : datadir;
   if (dir.empty() || dir.back() != '/') dir += '/';
   // A language asked for by name that has no catalogue: said once, then English.
   if (!wanted.empty() && wanted != "en" && !catalogue_loads(dir, lang)) {

@@ -12,52 +12,13 @@
 #include <string>
 #include <vector>
 
+#include "args.h"
+#include "json_out.h"
 #include "kivo8/kivo8.h"
 #include "text_out.h"
 
 namespace kivo {
 
-// Exit statuses of every command.
-constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
-
-// A mistake in the command line; main prints it with a hint to --help and exits with 2.
-struct UsageError : std::runtime_error {
-  UsageError(const std::string &command, const std::string &message)
-      : std::runtime_error(message), command(command) {}
-  std::string command;
-};
-
-// Reads a command's arguments: options (long "--name value" or "--name=value", short
-// "-n value" or "-nvalue") and operands, in any order; "--" ends the options.
-class Args {
- public:
-  Args(std::string command, int argc, char **argv, int first);
-
-  // Next item: true with an option name in `option` (without dashes), or an operand in
-  // `operand` (option empty). False at the end.
-  bool next(std::string &option, std::string &operand);
-  // The value of the option just read (an error when it has none).
-  std::string value();
-  // A flag given a value ("--json=yes") is an error.
-  void no_value();
-  [[noreturn]] void unknown() const;
-  [[noreturn]] void fail(const std::string &message) const;
-  const std::string &command() const { return command_; }
-
- private:
-  std::string command_;
-  std::vector<std::string> items_;
-  std::size_t pos_ = 0;
-  bool options_done_ = false;
-  std::string option_;
-  std::optional<std::string> attached_;
-};
-
-// Whole decimal number within [min, max]; an error naming `what` otherwise.
-long parse_number(const Args &args, const std::string &what, const std::string &text, long min,
-                  long max);
 // Dotted-decimal IPv4 address (as the library reads it), or nothing.
 std::optional<in_addr> parse_ipv4(const std::string &text);
 // An IPv4 address or a host name looked up; nothing when neither works.
@@ -70,10 +31,10 @@ struct HostPort {
   int port = 0;
   std::string text;
 };
-HostPort parse_host_port(const Args &args, const std::string &text, int port);
+HostPort parse_host_port(const CommandErrors &errors, const std::string &text, int port);
 // A community name as the preference file can keep it: not empty, at most 255 bytes,
 // no control character (a line end would break the saved line).
-void check_community(const Args &args, const std::string &name);
+void check_community(const CommandErrors &errors, const std::string &name);
 // Numeric object identifier, with or without a leading dot; nothing when malformed or
 // longer than 128 sub-identifiers.
 std::optional<std::vector<std::uint32_t>> parse_oid(const std::string &text);
@@ -89,6 +50,9 @@ std::string subst(const std::string &text, std::initializer_list<std::string> va
 // locale's), from `datadir` (empty: the installed data directory); the translations in
 // UTF-8 whatever the locale. A language given by name that has no catalogue is reported
 // once on standard error and English is used.
+// The catalogue directory used when --datadir is not given (see common.cpp).
+const std::string &data_directory();
+
 class Language {
  public:
   Language(const std::string &lang, const std::string &datadir);
@@ -146,7 +110,9 @@ class QuietLibrary {
   std::FILE *out_ = stdout;
 };
 
-int cmd_get(int argc, char **argv, int first, bool walk);
+// The commands (see the table in main.cpp): each reads argv from `first` on.
+int cmd_get(int argc, char **argv, int first);
+int cmd_walk(int argc, char **argv, int first);
 int cmd_probe(int argc, char **argv, int first);
 int cmd_targets(int argc, char **argv, int first);
 int cmd_discover(int argc, char **argv, int first);

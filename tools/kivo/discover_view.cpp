@@ -1,10 +1,13 @@
-// The table and JSON output of `kivo discover`.
+// The table, JSON, NDJSON and CSV output of `kivo discover`.
 #include "discover_view.h"
+
+#include <arpa/inet.h>
 
 #include <algorithm>
 #include <cstring>
 
 #include "common.h"
+#include "json_out.h"
 #include "text_out.h"
 
 namespace kivo {
@@ -19,10 +22,193 @@ const char *kind_heading(const std::string &kind) {
   return "other device";
 }
 
-std::string json_list(const std::vector<std::string> &v) {
+Json text_list(const std::vector<std::string> &v) {
+  Json out = Json::array();
+  for (const auto &x : v) out.push_back(json_text(x));
+  return out;
+}
+
+Json service_json(const DiscoveredService &svc) {
+  Json txt = Json::object();
+  for (const auto &[k, v] : svc.txt) txt[to_utf8(k)] = json_text(v);
+  return Json{{"instance", json_text(svc.instance)}, {"type", json_text(svc.type)},
+              {"host", json_text(svc.host)},         {"port", svc.port},
+              {"addresses", text_list(svc.addresses)}, {"txt", std::move(txt)}};
+}
+
+const char *version_word(int version) {
+  switch (version) {
+    case 0: return "1";
+    case 1: return "2c";
+    case 3: return "3";
+    default: return nullptr;
+  }
+}
+
+const char *kind_of(const device_record *r) {
+  if (device_isStdMibPrinter(r)) return "printer";
+  if (device_isNoSNMP(r)) return "no-snmp";
+  if (device_isNAB(r)) return "adapter";
+  if (device_isPrinter(r)) return "printer";
+  return "other";
+}
+
+std::string hex(const std::uint8_t *bytes, std::uint32_t n) {
+  static const char digits[] = "0123456789abcdef";
   std::string s;
-  for (const auto &x : v) s += (s.empty() ? "" : ", ") + json_string(x);
-  return "[" + s + "]";
+  for (std::uint32_t i = 0; i < n; ++i) {
+    s += digits[bytes[i] >> 4];
+    s += digits[bytes[i] & 15];
+  }
+  return s;
+}
+
+}  // namespace
+
+DiscoveredDevice view_of(const kivo_discover_device &d, const std::string &v3_user) {
+  DiscoveredDevice v;
+  const device_record *r = d.record;
+  v.ip = ntohl(d.address.s_addr);
+  v.address = ipv4_text(d.address);
+  const char *name = device_get_productname(r);
+  v.shown_name = name != nullptr ? name : "";
+  v.name = untranslated_name(name);
+  v.unknown = v.name == "Unknown";
+  // A printer that announced itself by DNS-SD is named by its TXT keys even when it does
+  // not answer SNMP; one found only by SLP keeps the word for a printer without SNMP.
+  if (device_isNoSNMP(r) && d.product_name[0] != '\0') v.shown_name = v.name = d.product_name;
+  v.kind = kind_of(r);
+  // An SNMPv3 agent that only answered the engine-id probe told nothing of what it is.
+  if (d.kind == KIVO_DISCOVER_KIND_UNKNOWN) {
+    v.kind = "unknown";
+    if (d.product_name[0] == '\0' && (d.found_by & KIVO_DISCOVER_FOUND_SNMPV3) != 0) {
+      v.name = d.make[0] != '\0' ? std::string(d.make) + " SNMPv3 agent" : "SNMPv3 agent";
+      v.shown_name = d.make[0] != '\0' ? std::string(d.make) + " " + tr("SNMPv3 agent") : tr("SNMPv3 agent");
+    }
+  }
+  v.type = r->info != nullptr ? r->info->type : -1;
+  v.web = d.web_server == KIVO_DISCOVER_WEB_YES;
+  v.web_probed = d.web_server != KIVO_DISCOVER_WEB_NOT_PROBED;
+  const std::pair<std::uint32_t, const char *> ways[] = {
+      {KIVO_DISCOVER_FOUND_BROADCAST, "broadcast"}, {KIVO_DISCOVER_FOUND_SCAN, "scan"},
+      {KIVO_DISCOVER_FOUND_SLP, "slp"},             {KIVO_DISCOVER_FOUND_MDNS, "mdns"},
+      {KIVO_DISCOVER_FOUND_SNMPV3, "snmpv3"}};
+  for (const auto &[bit, word] : ways)
+    if ((d.found_by & bit) != 0) v.found_by.push_back(word);
+  v.product = r->product;
+  v.make = d.make;
+  v.model = d.model;
+  v.sys_descr = d.sys_descr;
+  // Dotted with a leading dot, as the other commands print object identifiers.
+  if (d.sys_object_id[0] != '\0')
+    v.sys_object_id = (d.sys_object_id[0] == '.' ? "" : ".") + std::string(d.sys_object_id);
+  v.sys_name = d.sys_name;
+  v.hr_device_descr = d.hr_device_descr;
+  v.printer_name = d.printer_name;
+  v.device_id = d.device_id;
+  v.snmp_version = d.snmp_version;
+  v.community = d.community;
+  for (std::uint32_t i = 0; i < d.slp_url_count; ++i) v.slp_urls.emplace_back(d.slp_urls[i]);
+  v.engine_id = hex(d.engine_id, d.engine_id_length);
+  if (d.snmp_version == 3) v.snmpv3_user = v3_user;
+  if (!v3_user.empty()) v.snmpv3_error = d.snmpv3_error;
+  for (std::uint32_t i = 0; i < d.service_count; ++i) {
+    const kivo_discover_service &s = d.services[i];
+    DiscoveredService out;
+    out.instance = s.instance;
+    out.type = s.type;
+    out.host = s.host;
+    out.port = s.port;
+    for (std::uint32_t k = 0; k < s.address_count; ++k) out.addresses.emplace_back(s.addresses[k]);
+    for (std::uint32_t k = 0; k < s.txt_count; ++k) out.txt.emplace_back(s.txt[k].key, s.txt[k].value);
+    v.services.push_back(std::move(out));
+  }
+  return v;
+}
+
+namespace {
+
+// The first line of a text, without its line end.
+std::string first_line(const std::string &text) { return text.substr(0, text.find_first_of("\r\n")); }
+
+// The name as the table shows it: a device the naming rule could not name keeps what it
+// said of itself beside the word, so that it can still be told apart.
+std::string table_name(const DiscoveredDevice &d) {
+  std::string name = d.shown_name.empty() ? d.name : d.shown_name;
+  if (!d.unknown) return safe_text(name);
+  std::string said = safe_text(d.sys_name);
+  const std::string descr = safe_text(first_line(d.sys_descr));
+  if (!descr.empty()) said += (said.empty() ? "" : ": ") + descr;
+  return safe_text(name) + (said.empty() ? "" : " (" + said + ")");
+}
+
+// Columns a narrow terminal leaves out, last first, before the name is cut below this.
+constexpr std::size_t kOptionalColumns = 3;
+constexpr std::size_t kNameRoom = 30;
+
+void print_device_table(std::FILE *out, const std::vector<DiscoveredDevice> &devices, bool wide) {
+  if (devices.empty()) {
+    put(out, tr("No devices found.") + "\n");
+    return;
+  }
+  std::vector<std::vector<std::string>> rows;
+  rows.push_back({tr("Address"), tr("Name"), tr("Kind"), tr("Web server"), tr("Found by"),
+                  tr("Community"), tr("System name"), tr("MAC address")});
+  for (const DiscoveredDevice &d : devices) {
+    std::string ways;
+    for (const auto &w : d.found_by) ways += (ways.empty() ? "" : ", ") + tr(w.c_str());
+    rows.push_back({safe_text(d.address), table_name(d), tr(kind_heading(d.kind)),
+                    !d.web_probed ? "-" : tr(d.web ? "yes" : "no"), safe_text(ways),
+                    d.community.empty() ? "-" : safe_text(d.community),
+                    d.sys_name.empty() ? "-" : safe_text(first_line(d.sys_name)),
+                    d.mac.empty() ? "-" : d.mac});
+  }
+  // On a narrow terminal the community, system name and MAC columns go (MAC first)
+  // while the name would be cut shorter than kNameRoom; --wide and the other formats
+  // keep them.
+  const std::size_t width = terminal_width();
+  std::size_t columns = rows[0].size();
+  if (!wide && width != 0) {
+    std::vector<std::size_t> widths(columns, 0);
+    for (const auto &r : rows)
+      for (std::size_t i = 0; i < columns; ++i) widths[i] = std::max(widths[i], columns_of(r[i]));
+    const std::size_t name_room = std::min(widths[1], kNameRoom);
+    while (columns > rows[0].size() - kOptionalColumns) {
+      std::size_t others = 2 * (columns - 1);
+      for (std::size_t i = 0; i < columns; ++i)
+        if (i != 1) others += widths[i];
+      if (others + name_room <= width) break;
+      --columns;
+    }
+    for (auto &r : rows) r.resize(columns);
+  }
+  TableLayout layout;
+  layout.shrink = 1;
+  layout.wide = wide;
+  print_table(out, rows, layout);
+}
+
+const char *const kCsvColumns[] = {"address",   "name",        "kind",         "web_server",
+                                   "found_by",  "snmp_version", "community",   "sys_name",
+                                   "sys_descr", "make",        "model",        "mac",
+                                   "snmpv3_error"};
+
+std::string csv_row(const DiscoveredDevice &d) {
+  std::string ways;
+  for (const auto &w : d.found_by) ways += (ways.empty() ? "" : " ") + w;
+  const char *version = version_word(d.snmp_version);
+  const std::string fields[] = {d.address, d.name, d.kind,
+                                !d.web_probed ? "" : d.web ? "true" : "false",
+                                ways, version != nullptr ? version : "", d.community,
+                                d.sys_name, d.sys_descr, d.make, d.model, d.mac,
+                                d.snmpv3_error != 0 ? snmpv3_error_token(d.snmpv3_error) : ""};
+  std::string line;
+  for (const std::string &f : fields) line += (line.empty() ? "" : ",") + csv_field(f);
+  return line + "\r\n";
+}
+
+void write_bytes(std::FILE *out, const std::string &text) {
+  (void)std::fwrite(text.data(), 1, text.size(), out);
 }
 
 }  // namespace
@@ -37,71 +223,106 @@ std::string untranslated_name(const char *name) {
   return name;
 }
 
-void print_devices(std::FILE *out, const std::vector<DiscoveredDevice> &devices, bool json,
-                   bool wide) {
-  if (json) {
-    std::string text = "[";
-    bool first = true;
-    for (const DiscoveredDevice &d : devices) {
-      std::string services;
-      for (const DiscoveredService &svc : d.services) {
-        std::string txt;
-        for (const auto &[k, v] : svc.txt)
-          txt += (txt.empty() ? "" : ", ") + json_string(k) + ": " + json_string(v);
-        services += std::string(services.empty() ? "" : ", ") + "{\"instance\": " +
-                    json_string(svc.instance) + ", \"type\": " + json_string(svc.type) +
-                    ", \"host\": " + json_string(svc.host) +
-                    ", \"port\": " + std::to_string(svc.port) +
-                    ", \"addresses\": " + json_list(svc.addresses) + ", \"txt\": {" + txt + "}}";
-      }
-      const char *version = d.snmp_version == 0   ? "\"1\""
-                            : d.snmp_version == 1 ? "\"2c\""
-                            : d.snmp_version == 3 ? "\"3\""
-                                                  : "null";
-      std::string item =
-          "{\"address\": " + json_string(d.address) + ", \"name\": " + json_string(d.name) +
-          ", \"kind\": " + json_string(d.kind) +
-          ", \"type\": " + (d.type >= 0 ? std::to_string(d.type) : "null") +
-          ", \"web_server\": " + (!d.web_probed ? "null" : d.web ? "true" : "false") +
-          ", \"found_by\": " + json_list(d.found_by) +
-          ", \"product\": " + json_string(d.product) +
-          ", \"make\": " + json_string(d.make) + ", \"model\": " + json_string(d.model) +
-          ", \"sys_descr\": " + json_string(d.sys_descr) +
-          ", \"sys_object_id\": " + json_string(d.sys_object_id) +
-          ", \"sys_name\": " + json_string(d.sys_name) +
-          ", \"hr_device_descr\": " + json_string(d.hr_device_descr) +
-          ", \"printer_name\": " + json_string(d.printer_name) +
-          ", \"device_id\": " + json_string(d.device_id) + ", \"snmp_version\": " + version +
-          ", \"community\": " + (d.community.empty() ? "null" : json_string(d.community)) +
-          ", \"slp_urls\": " + json_list(d.slp_urls) +
-          ", \"engine_id\": " + (d.engine_id.empty() ? "null" : json_string(d.engine_id)) +
-          (d.snmpv3_user.empty() ? std::string() : ", \"snmpv3_user\": " + json_string(d.snmpv3_user)) +
-          ", \"services\": [" + services + "]}";
-      text += (first ? "\n  " : ",\n  ") + item;
-      first = false;
+std::string snmpv3_error_token(std::int32_t code) {
+  switch (code) {
+    case 0: return "";
+    case KIVO_SNMPV3_ERR_UNKNOWN_USER: return "unknown_user";
+    case KIVO_SNMPV3_ERR_WRONG_DIGEST: return "wrong_digest";
+    case KIVO_SNMPV3_ERR_DECRYPTION: return "decryption_error";
+    case KIVO_SNMPV3_ERR_UNSUPPORTED_LEVEL: return "unsupported_level";
+    case KIVO_SNMPV3_ERR_NOT_IN_TIME_WINDOW: return "not_in_time_window";
+    case KIVO_SNMPV3_ERR_UNKNOWN_ENGINE: return "unknown_engine";
+    case KIVO_SNMPV3_ERR_AUTH_REPLY: return "reply_not_authentic";
+    case SNMP_ERR_TIMEOUT: return "timeout";
+    default: return "report";
+  }
+}
+
+std::string snmpv3_error_text(std::int32_t code) {
+  switch (code) {
+    case KIVO_SNMPV3_ERR_UNKNOWN_USER: return tr("unknown user");
+    case KIVO_SNMPV3_ERR_WRONG_DIGEST: return tr("wrong digest (authentication pass phrase or protocol)");
+    case KIVO_SNMPV3_ERR_DECRYPTION: return tr("decryption error (privacy pass phrase or protocol)");
+    case KIVO_SNMPV3_ERR_UNSUPPORTED_LEVEL: return tr("security level not supported for this user");
+    case KIVO_SNMPV3_ERR_AUTH_REPLY: return tr("replies did not verify (wrong pass phrase?)");
+    case SNMP_ERR_TIMEOUT:
+      return tr("no answer (a wrong privacy pass phrase gets none from some agents)");
+    default: return kivo_snmpv3_strerror(code);
+  }
+}
+
+Json device_json(const DiscoveredDevice &d) {
+  Json item = {{"address", d.address}, {"name", json_text(d.name)}, {"kind", d.kind}};
+  item["type"] = d.type >= 0 ? Json(d.type) : Json(nullptr);
+  item["web_server"] = d.web_probed ? Json(d.web) : Json(nullptr);
+  item["found_by"] = text_list(d.found_by);
+  // The texts as the device sent them; where they are not UTF-8, their bytes as well.
+  const std::pair<const char *, const std::string *> texts[] = {
+      {"product", &d.product},           {"make", &d.make},
+      {"model", &d.model},               {"sys_descr", &d.sys_descr},
+      {"sys_object_id", &d.sys_object_id}, {"sys_name", &d.sys_name},
+      {"hr_device_descr", &d.hr_device_descr}, {"printer_name", &d.printer_name},
+      {"device_id", &d.device_id}};
+  Json exact = Json::object();
+  if (auto hex = exact_bytes(d.name)) exact["name"] = *hex;
+  for (const auto &[key, text] : texts) {
+    item[key] = json_text(*text);
+    if (auto hex = exact_bytes(*text)) exact[key] = *hex;
+  }
+  const char *version = version_word(d.snmp_version);
+  item["snmp_version"] = version != nullptr ? Json(version) : Json(nullptr);
+  item["community"] = d.community.empty() ? Json(nullptr) : json_text(d.community);
+  item["mac"] = d.mac.empty() ? Json(nullptr) : Json(d.mac);
+  item["slp_urls"] = text_list(d.slp_urls);
+  item["engine_id"] = d.engine_id.empty() ? Json(nullptr) : Json(d.engine_id);
+  if (!d.snmpv3_user.empty()) item["snmpv3_user"] = json_text(d.snmpv3_user);
+  item["snmpv3_error"] = d.snmpv3_error != 0 ? Json(snmpv3_error_token(d.snmpv3_error)) : Json(nullptr);
+  Json services = Json::array();
+  for (const DiscoveredService &svc : d.services) services.push_back(service_json(svc));
+  item["services"] = std::move(services);
+  if (!exact.empty()) item["exact_bytes"] = std::move(exact);
+  return item;
+}
+
+std::string csv_field(const std::string &text) {
+  std::string utf8 = to_utf8(text);
+  if (utf8.find_first_of(",\"\r\n") == std::string::npos) return utf8;
+  std::string out = "\"";
+  for (char c : utf8) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+
+void print_ndjson_line(std::FILE *out, const DiscoveredDevice &device) {
+  write_bytes(out, json_dump(device_json(device)) + "\n");
+  (void)std::fflush(out);
+}
+
+void print_devices(std::FILE *out, const std::vector<DiscoveredDevice> &devices,
+                   OutputFormat format, bool wide) {
+  switch (format) {
+    case OutputFormat::json: {
+      std::vector<Json> items;
+      items.reserve(devices.size());
+      for (const DiscoveredDevice &d : devices) items.push_back(device_json(d));
+      write_json_lines_array(out, items);
+      return;
     }
-    text += first ? "]\n" : "\n]\n";
-    // JSON is UTF-8 whatever the terminal: written as it stands, never converted.
-    std::fwrite(text.data(), 1, text.size(), out);
-    return;
+    case OutputFormat::ndjson:
+      for (const DiscoveredDevice &d : devices) print_ndjson_line(out, d);
+      return;
+    case OutputFormat::csv: {
+      std::string text;
+      for (const char *column : kCsvColumns) text += (text.empty() ? "" : ",") + std::string(column);
+      text += "\r\n";
+      for (const DiscoveredDevice &d : devices) text += csv_row(d);
+      write_bytes(out, text);
+      return;
+    }
+    case OutputFormat::table: print_device_table(out, devices, wide); return;
   }
-  if (devices.empty()) {
-    put(out, tr("No devices found.") + "\n");
-    return;
-  }
-  std::vector<std::vector<std::string>> rows;
-  rows.push_back({tr("Address"), tr("Name"), tr("Kind"), tr("Web server"), tr("Found by")});
-  for (const DiscoveredDevice &d : devices) {
-    std::string ways;
-    for (const auto &w : d.found_by) ways += (ways.empty() ? "" : ", ") + tr(w.c_str());
-    rows.push_back({safe_text(d.address), safe_text(d.shown_name.empty() ? d.name : d.shown_name),
-                    tr(kind_heading(d.kind)), !d.web_probed ? "-" : tr(d.web ? "yes" : "no"),
-                    safe_text(ways)});
-  }
-  TableLayout layout;
-  layout.shrink = 1;
-  layout.wide = wide;
-  print_table(out, rows, layout);
 }
 
 }  // namespace kivo

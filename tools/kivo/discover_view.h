@@ -1,9 +1,10 @@
-// What `kivo discover` prints: the devices as a table or as JSON. The search side fills
-// one DiscoveredDevice per device; nothing here talks to the network.
+// What `kivo discover` prints: the devices as a table, JSON, NDJSON or CSV. The search
+// side fills one DiscoveredDevice per device; nothing here talks to the network.
 //
-// Texts are the bytes the devices sent (or kivo's own UTF-8): the JSON gets them as valid
-// UTF-8, the table with every control character shown as an escape, in the terminal's
-// encoding, the name cut to the terminal's width unless `wide` (see text_out.h).
+// Texts are the bytes the devices sent (or kivo's own UTF-8). JSON and CSV carry them
+// exactly (JSON as json_out.h says; CSV as UTF-8 read as to_utf8 does, quoted as RFC
+// 4180 asks); the table shows every control character as an escape, in the terminal's
+// encoding, fitted to the terminal's width unless `wide` (see text_out.h).
 #pragma once
 
 #include <cstdint>
@@ -11,6 +12,10 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "discover_options.h"
+#include "json_out.h"
+#include "kivo8/discover.h"
 
 namespace kivo {
 
@@ -23,10 +28,12 @@ struct DiscoveredService {
 };
 
 struct DiscoveredDevice {
+  std::uint32_t ip = 0;            // host order
   std::string address;             // dotted text
-  std::string name;                // the name, untranslated: what the JSON carries
+  std::string name;                // the name, untranslated: what JSON and CSV carry
   std::string shown_name;          // the name in the user's language for the table;
                                    // empty: `name`
+  bool unknown = false;            // the naming rule found no name ("Unknown")
   std::string kind;                // "printer", "no-snmp", "adapter" or "other"
   int type = -1;                   // the device_info type; -1 when nothing is known
   bool web_probed = true;          // false: not asked (--no-web), shown as "-" and null
@@ -35,16 +42,33 @@ struct DiscoveredDevice {
   std::string product, make, model, sys_descr, sys_object_id, sys_name, hr_device_descr,
       printer_name, device_id;
   int snmp_version = -1;           // -1: no SNMP answer
-  std::string community;
+  std::string community;           // the community that answered
   std::vector<std::string> slp_urls;
   std::string engine_id;           // hexadecimal; empty when none
-  std::string snmpv3_user;         // the SNMPv3 user that described it; empty when none
+  std::string snmpv3_user;         // the SNMPv3 user asked to describe it; empty when none
+  std::int32_t snmpv3_error = 0;   // why that user could not (kivo_discover_device)
+  std::string mac;                 // "aa:bb:cc:dd:ee:ff" from the neighbour table; or empty
   std::vector<DiscoveredService> services;
 };
 
-// The table (or "No devices found.") or a JSON array, in the order given.
-void print_devices(std::FILE *out, const std::vector<DiscoveredDevice> &devices, bool json,
-                   bool wide = false);
+// The device as kivo shows it, from the library's record.
+DiscoveredDevice view_of(const kivo_discover_device &device, const std::string &v3_user);
+
+// One device as JSON (see json_out.h for how its texts are written).
+Json device_json(const DiscoveredDevice &device);
+// The word JSON carries for an SNMPv3 refusal ("wrong_digest", "unknown_user" ...) and
+// the words people read ("wrong digest").
+std::string snmpv3_error_token(std::int32_t code);
+std::string snmpv3_error_text(std::int32_t code);
+
+// The devices in `format`, in the order given (NDJSON: one line each).
+void print_devices(std::FILE *out, const std::vector<DiscoveredDevice> &devices,
+                   OutputFormat format, bool wide = false);
+// One NDJSON line, written and flushed at once.
+void print_ndjson_line(std::FILE *out, const DiscoveredDevice &device);
+
+// One CSV field (RFC 4180): quoted when it holds a comma, a quote or a line end.
+std::string csv_field(const std::string &text);
 
 // The English (untranslated) form of a name the library may have translated for the
 // table ("Unbekannt" -> "Unknown"): JSON stays the same whatever the language.

@@ -57,7 +57,7 @@ std::string uptime(std::uint32_t ticks) {
 
 }  // namespace
 
-std::string value_text(const snmp_var *var, bool for_terminal) {
+std::string value_text(const snmp_var *var, bool terminal) {
   const std::uint8_t *p = var->value;
   const std::uint32_t n = p != nullptr ? var->value_length : 0;
   switch (var->type) {
@@ -72,7 +72,10 @@ std::string value_text(const snmp_var *var, bool for_terminal) {
       std::string out = "STRING: \"";
       for (std::uint32_t i = 0; i < n; ++i) {
         char c = static_cast<char>(p[i]);
-        if (for_terminal) {
+        // On a terminal, line ends and the other cursor movers are written as escapes:
+        // one binding is one line there, and no agent can overwrite or fake a line. To a
+        // pipe or a file the value goes as net-snmp writes it, for programs that compare.
+        if (terminal) {
           switch (c) {
             case '\n': out += "\\n"; continue;
             case '\r': out += "\\r"; continue;
@@ -126,19 +129,20 @@ std::string value_text(const snmp_var *var, bool for_terminal) {
   }
 }
 
-std::string binding_line(const snmp_var *var, bool for_terminal) {
+std::string binding_line(const snmp_var *var, bool terminal) {
   return oid_text(var->name, var->name != nullptr ? var->name_length : 0) + " = " +
-         value_text(var, for_terminal);
+         value_text(var, terminal);
 }
 
-std::string session_error_text(int code, const std::string &host) {
+std::string session_error_text(int code, const std::string &host, const std::string &how) {
   switch (code) {
     case SNMP_ERR_NOPDU: return "no request to send";
     case SNMP_ERR_VERSION: return "the reply's SNMP version does not match the request's";
     case SNMP_ERR_SEND: return "the request to " + host + " could not be sent";
     case SNMP_ERR_NOMEM: return "out of memory";
     case SNMP_ERR_RECV: return "receiving the reply from " + host + " failed";
-    case SNMP_ERR_TIMEOUT: return "Timeout: No Response from " + host + ".";
+    case SNMP_ERR_TIMEOUT:
+      return "Timeout: No Response from " + host + (how.empty() ? "" : " (" + how + ")") + ".";
     case SNMP_ERR_DECODE: return "the reply from " + host + " could not be decoded";
     case SNMP_ERR_NOCOMM: return "no community name to send";
     default:

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -32,7 +33,10 @@ namespace {
 const char kCredentialsHelp[] =
     "Usage: kivo credentials [list | add USER OPTIONS | remove USER]\n"
     "Keeps SNMPv3 user credentials in ~/.kivo/snmpv3-users, a file of its own readable by\n"
-    "you alone (mode 0600). Pass phrases are never printed; `list` shows users, levels\n"
+    "you alone (mode 0600). The pass phrases themselves are not kept, only the master\n"
+    "keys derived from them (RFC 3414), which open the user's account as the pass\n"
+    "phrases do but cannot give them back; a file of an older kivo that holds pass\n"
+    "phrases is rewritten so. Nothing secret is ever printed; `list` shows users, levels\n"
     "and protocols. `kivo get -v 3 -u USER` takes what it is not given from here.\n"
     "\n"
     "Options of add:\n"
@@ -41,9 +45,15 @@ const char kCredentialsHelp[] =
     "\n"
     "Exit status: 0 done, 1 the file could not be read or written, 2 bad arguments.\n";
 
+// A saved user: names of the level and protocols as given, and the master keys (hex)
+// derived from the pass phrases, which are not kept.
 struct Entry {
-  std::string user, level, auth, auth_pass, priv, priv_pass;
+  std::string user, level, auth, auth_key, priv, priv_key;
 };
+
+// The first line of a file that holds keys; a file without it is of an older kivo and
+// holds pass phrases, which are turned into keys and the file written again.
+const char kKeysHeader[] = "# kivo SNMPv3 users: master keys (RFC 3414 Ku), no pass phrases";
 
 std::string credentials_path() {
   const char *home = std::getenv("HOME");  // NOLINT(concurrency-mt-unsafe)
@@ -51,20 +61,86 @@ std::string credentials_path() {
   return std::string(home) + "/.kivo/snmpv3-users";
 }
 
-// One user per line, fields separated by tabs. Pass phrases may hold any byte but a tab
-// or a line end; add refuses those.
+std::int32_t auth_code(const std::string &name) {
+  static const char *const names[] = {"MD5", "SHA", "SHA-224", "SHA-256", "SHA-384", "SHA-512"};
+  for (int i = 0; i < 6; ++i)
+    if (strcasecmp(name.c_str(), names[i]) == 0 || (i == 1 && strcasecmp(name.c_str(), "SHA1") == 0))
+      return KIVO_SNMPV3_AUTH_MD5 + i;
+  return 0;
+}
+
+std::int32_t priv_code(const std::string &name) {
+  static const char *const names[] = {"DES", "AES", "AES-192", "AES-256"};
+  for (int i = 0; i < 4; ++i)
+    if (strcasecmp(name.c_str(), names[i]) == 0 || (i == 1 && strcasecmp(name.c_str(), "AES-128") == 0))
+      return KIVO_SNMPV3_PRIV_DES + i;
+  return 0;
+}
+
+// The master key of a pass phrase in hexadecimal; empty when it cannot be had (no
+// protocol, a pass phrase too short).
+std::string key_hex(const std::string &auth, const std::string &pass) {
+  std::uint8_t key[64];
+  std::uint32_t length = sizeof key;
+  if (pass.empty() || kivo_snmpv3_password_to_key(auth_code(auth), pass.c_str(), key, &length) != 0)
+    return "";
+  static const char digits[] = "0123456789abcdef";
+  std::string hex;
+  for (std::uint32_t i = 0; i < length; ++i) {
+    hex += digits[key[i] >> 4];
+    hex += digits[key[i] & 15];
+  }
+  std::fill(std::begin(key), std::end(key), std::uint8_t{0});
+  return hex;
+}
+
+std::vector<std::uint8_t> key_bytes(const std::string &hex) {
+  std::vector<std::uint8_t> out;
+  auto nibble = [](char c) -> int {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+  };
+  if (hex.size() % 2 != 0 || hex.size() > 128) return out;
+  for (std::size_t i = 0; i < hex.size(); i += 2) {
+    const int hi = nibble(hex[i]), lo = nibble(hex[i + 1]);
+    if (hi < 0 || lo < 0) return {};
+    out.push_back(static_cast<std::uint8_t>(hi * 16 + lo));
+  }
+  return out;
+}
+
+bool save(const std::vector<Entry> &entries);
+
+// One user per line, fields separated by tabs. An older file (no header) holds pass
+// phrases: they are turned into keys here, and the file is written again without them.
 std::vector<Entry> load() {
   std::vector<Entry> out;
   std::ifstream in(credentials_path());
   std::string line;
+  bool keys = false, first = true, old = false;
   while (std::getline(in, line)) {
+    if (first) {
+      first = false;
+      keys = line == kKeysHeader;
+      if (keys) continue;
+    }
     std::vector<std::string> f;
     std::stringstream ss(line);
     std::string field;
     while (std::getline(ss, field, '\t')) f.push_back(field);
     if (f.size() != 6 || f[0].empty()) continue;
+    if (!keys) {
+      old = true;
+      Entry e{f[0], f[1], f[2], key_hex(f[2], f[3]), f[4], key_hex(f[2], f[5])};
+      for (std::string *pass : {&f[3], &f[5]}) std::fill(pass->begin(), pass->end(), '\0');
+      out.push_back(std::move(e));
+      continue;
+    }
     out.push_back({f[0], f[1], f[2], f[3], f[4], f[5]});
   }
+  // Should the file not be writable now, the keys still serve this run.
+  if (old) (void)save(out);
   return out;
 }
 
@@ -74,16 +150,17 @@ bool save(const std::vector<Entry> &entries) {
   const std::string dir = path.substr(0, path.rfind('/'));
   mkdir(dir.c_str(), 0700);
   const std::string tmp = path + ".new";
-  // Created 0600 from the start: the pass phrases are never readable by others, not
-  // even for a moment.
+  // Created 0600 from the start: the keys are never readable by others, not even for a
+  // moment.
   unlink(tmp.c_str());
   int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (fd < 0) return false;
-  std::string text;
+  std::string text = std::string(kKeysHeader) + "\n";
   for (const Entry &e : entries)
-    text += e.user + "\t" + e.level + "\t" + e.auth + "\t" + e.auth_pass + "\t" + e.priv + "\t" +
-            e.priv_pass + "\n";
+    text += e.user + "\t" + e.level + "\t" + e.auth + "\t" + e.auth_key + "\t" + e.priv + "\t" +
+            e.priv_key + "\n";
   bool ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  std::fill(text.begin(), text.end(), '\0');
   ok = fchmod(fd, 0600) == 0 && fsync(fd) == 0 && ok;
   ok = close(fd) == 0 && ok;
   if (ok) ok = rename(tmp.c_str(), path.c_str()) == 0;
@@ -91,16 +168,16 @@ bool save(const std::vector<Entry> &entries) {
   return ok;
 }
 
-void check_text(const Args &args, const std::string &what, const std::string &text) {
+void check_text(const CommandErrors &args, const std::string &what, const std::string &text) {
   if (text.find_first_of("\t\r\n") != std::string::npos)
     args.fail(what + " must not hold tabs or line ends");
 }
 
-void upsert(const Args &args, const V3Args &v3) {
-  for (const std::string *s : {&v3.user, &v3.auth_pass, &v3.priv_pass})
-    check_text(args, "the credentials", *s);
+void upsert(const CommandErrors &args, const V3Args &v3) {
+  check_text(args, "the credentials", v3.user);
   auto entries = load();
-  Entry e{v3.user, v3.level, v3.auth, v3.auth_pass, v3.priv, v3.priv_pass};
+  Entry e{v3.user, v3.level, v3.auth, key_hex(v3.auth, v3.auth_pass), v3.priv,
+          key_hex(v3.auth, v3.priv_pass)};
   bool replaced = false;
   for (Entry &old : entries)
     if (old.user == v3.user) {
@@ -112,6 +189,28 @@ void upsert(const Args &args, const V3Args &v3) {
 }
 
 }  // namespace
+
+std::vector<Option> v3_option_list(bool get_walk) {
+  std::vector<Option> out = {{"l", 'l', true}, {"a", 'a', true}, {"A", 'A', true},
+                             {"x", 'x', true}, {"X", 'X', true}};
+  if (get_walk) {
+    out.push_back({"u", 'u', true});
+    out.push_back({"n", 'n', true});
+    out.push_back({"save-credentials", 0, false});
+  }
+  return out;
+}
+
+V3Args v3_args(const Parsed &p) {
+  V3Args v3;
+  for (auto [name, field] : {std::pair{"u", &v3.user}, std::pair{"l", &v3.level},
+                             std::pair{"a", &v3.auth}, std::pair{"A", &v3.auth_pass},
+                             std::pair{"x", &v3.priv}, std::pair{"X", &v3.priv_pass},
+                             std::pair{"n", &v3.context}})
+    if (auto v = p.last(name)) *field = *v;
+  v3.save = p.has("save-credentials");
+  return v3;
+}
 
 bool take_v3_option(Args &args, const std::string &opt, V3Args &v3) {
   if (opt == "u") v3.user = args.value();
@@ -129,16 +228,18 @@ bool take_v3_option(Args &args, const std::string &opt, V3Args &v3) {
   return true;
 }
 
-kivo_snmpv3_options v3_options(Args &args, V3Args &v3) {
+kivo_snmpv3_options v3_options(const CommandErrors &args, V3Args &v3) {
   if (v3.user.empty()) args.fail("SNMPv3 needs a user name (-u USER)");
   if (!v3.save) {
     for (const Entry &e : load()) {
       if (e.user != v3.user) continue;
       if (v3.level.empty()) v3.level = e.level;
+      // A saved key belongs to the protocol it was derived for.
+      const bool same_auth = v3.auth.empty() || auth_code(v3.auth) == auth_code(e.auth);
       if (v3.auth.empty()) v3.auth = e.auth;
-      if (v3.auth_pass.empty()) v3.auth_pass = e.auth_pass;
+      if (v3.auth_pass.empty() && same_auth) v3.auth_key = key_bytes(e.auth_key);
       if (v3.priv.empty()) v3.priv = e.priv;
-      if (v3.priv_pass.empty()) v3.priv_pass = e.priv_pass;
+      if (v3.priv_pass.empty() && same_auth) v3.priv_key = key_bytes(e.priv_key);
     }
   }
   kivo_snmpv3_options o{};
@@ -150,26 +251,30 @@ kivo_snmpv3_options v3_options(Args &args, V3Args &v3) {
   else if (level == "authPriv" || level == "priv" || level == "3") o.level = KIVO_SNMPV3_AUTH_PRIV;
   else args.fail("the security level must be noAuthNoPriv, authNoPriv or authPriv, not '" + level + "'");
   if (o.level >= KIVO_SNMPV3_AUTH_NOPRIV) {
-    static const char *const names[] = {"MD5", "SHA", "SHA-224", "SHA-256", "SHA-384", "SHA-512"};
-    for (int i = 0; i < 6; ++i)
-      if (strcasecmp(v3.auth.c_str(), names[i]) == 0 || (i == 1 && strcasecmp(v3.auth.c_str(), "SHA1") == 0))
-        o.auth_protocol = KIVO_SNMPV3_AUTH_MD5 + i;
+    o.auth_protocol = auth_code(v3.auth);
     if (o.auth_protocol == 0)
       args.fail(v3.auth.empty() ? "authNoPriv and authPriv need -a PROTOCOL"
                                 : "unknown authentication protocol '" + v3.auth + "'");
-    if (v3.auth_pass.size() < 8) args.fail("the authentication pass phrase (-A) needs at least 8 characters");
-    o.auth_password = v3.auth_pass.c_str();
+    if (!v3.auth_pass.empty() || v3.auth_key.empty()) {
+      if (v3.auth_pass.size() < 8) args.fail("the authentication pass phrase (-A) needs at least 8 characters");
+      o.auth_password = v3.auth_pass.c_str();
+    } else {
+      o.auth_key = v3.auth_key.data();
+      o.auth_key_length = static_cast<std::uint32_t>(v3.auth_key.size());
+    }
   }
   if (o.level == KIVO_SNMPV3_AUTH_PRIV) {
-    static const char *const names[] = {"DES", "AES", "AES-192", "AES-256"};
-    for (int i = 0; i < 4; ++i)
-      if (strcasecmp(v3.priv.c_str(), names[i]) == 0 || (i == 1 && strcasecmp(v3.priv.c_str(), "AES-128") == 0))
-        o.priv_protocol = KIVO_SNMPV3_PRIV_DES + i;
+    o.priv_protocol = priv_code(v3.priv);
     if (o.priv_protocol == 0)
       args.fail(v3.priv.empty() ? "authPriv needs -x PROTOCOL"
                                 : "unknown privacy protocol '" + v3.priv + "'");
-    if (v3.priv_pass.size() < 8) args.fail("the privacy pass phrase (-X) needs at least 8 characters");
-    o.priv_password = v3.priv_pass.c_str();
+    if (!v3.priv_pass.empty() || v3.priv_key.empty()) {
+      if (v3.priv_pass.size() < 8) args.fail("the privacy pass phrase (-X) needs at least 8 characters");
+      o.priv_password = v3.priv_pass.c_str();
+    } else {
+      o.priv_key = v3.priv_key.data();
+      o.priv_key_length = static_cast<std::uint32_t>(v3.priv_key.size());
+    }
   }
   if (!v3.context.empty()) o.context_name = v3.context.c_str();
   if (v3.save) {
@@ -179,22 +284,25 @@ kivo_snmpv3_options v3_options(Args &args, V3Args &v3) {
   return o;
 }
 
-int cmd_credentials(int argc, char **argv, int first) {
-  Args args("credentials", argc, argv, first);
-  V3Args v3;
-  std::vector<std::string> operands;
-  std::string opt, operand;
-  while (args.next(opt, operand)) {
-    if (opt.empty()) {
-      operands.push_back(operand);
-    } else if (opt == "h" || opt == "help") {
-      args.no_value();
-      put(stdout, tr(kCredentialsHelp));
-      return kExitOk;
-    } else if (opt == "save-credentials" || !take_v3_option(args, opt, v3)) {
-      args.unknown();
-    }
+void v3_forget_pass_phrases(V3Args &v3) {
+  for (std::string *s : {&v3.auth_pass, &v3.priv_pass}) {
+    std::fill(s->begin(), s->end(), '\0');
+    s->clear();
   }
+  for (std::vector<std::uint8_t> *k : {&v3.auth_key, &v3.priv_key}) {
+    std::fill(k->begin(), k->end(), std::uint8_t{0});
+    k->clear();
+  }
+}
+
+int cmd_credentials(int argc, char **argv, int first) {
+  const Parsed args = parse_command_line("credentials", v3_option_list(false), argc, argv, first);
+  if (args.help) {
+    put(stdout, tr(kCredentialsHelp));
+    return kExitOk;
+  }
+  V3Args v3 = v3_args(args);
+  const std::vector<std::string> &operands = args.operands;
   const std::string action = operands.empty() ? "list" : operands[0];
   if (action == "list") {
     if (operands.size() > 1) args.fail("list takes no operands");
@@ -227,7 +335,8 @@ int cmd_credentials(int argc, char **argv, int first) {
     }
     return kExitOk;
   }
-  args.fail("unknown action '" + action + "' (list, add or remove)");
+  args.fail(subst(tr("unknown action '{1}'"), {action}) +
+            did_you_mean(action, {"list", "add", "remove"}) + " (list, add, remove)");
 }
 
 }  // namespace kivo

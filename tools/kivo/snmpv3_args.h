@@ -4,8 +4,10 @@
 
 #include <netinet/in.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "common.h"
 #include "kivo8/snmpv3.h"
@@ -15,16 +17,26 @@ namespace kivo {
 struct V3Args {
   std::string user, level, auth, auth_pass, priv, priv_pass, context;
   bool save = false;
+  // Master keys taken from the saved credentials when no pass phrase is given.
+  std::vector<std::uint8_t> auth_key, priv_key;
 };
 
+// The SNMPv3 options: -u -l -a -A -x -X -n --save-credentials for get and walk
+// (`get_walk`), -l -a -A -x -X for discover (beside its --v3-user) and credentials add.
+std::vector<Option> v3_option_list(bool get_walk);
+// What of them was given.
+V3Args v3_args(const Parsed &parsed);
 // Takes the option just read by `args` when it is one of the SNMPv3 options; false when
-// it is not.
+// it is not (for a command that reads its options one by one).
 bool take_v3_option(Args &args, const std::string &option, V3Args &v3);
 
 // The options as the library takes them, with what was not given filled in from the
 // saved credentials of the same user; saves them first when asked to. Usage errors are
 // thrown through `args`. The strings stay owned by `v3`.
-kivo_snmpv3_options v3_options(Args &args, V3Args &v3);
+kivo_snmpv3_options v3_options(const CommandErrors &args, V3Args &v3);
+
+// Wipes the pass phrases and keys (once the library has derived its own from them).
+void v3_forget_pass_phrases(V3Args &v3);
 
 struct V3SessionFree {
   void operator()(kivo_snmpv3_session *s) const noexcept { kivo_snmpv3_free(s); }

@@ -87,7 +87,6 @@ void for_each_char(std::string_view utf8, F each) {
   }
 }
 
-bool is_control(char32_t cp) { return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F); }
 
 struct Terminal {
   std::string codeset = "UTF-8";
@@ -127,30 +126,6 @@ std::string to_utf8(std::string_view bytes) {
     }
   }
   return out;
-}
-
-std::string json_string(std::string_view text) {
-  std::string out = "\"";
-  for_each_char(to_utf8(text), [&](char32_t cp, std::string_view bytes) {
-    switch (cp) {
-      case '"': out += "\\\""; return;
-      case '\\': out += "\\\\"; return;
-      case '\n': out += "\\n"; return;
-      case '\r': out += "\\r"; return;
-      case '\t': out += "\\t"; return;
-      case '\b': out += "\\b"; return;
-      case '\f': out += "\\f"; return;
-      default: break;
-    }
-    if (is_control(cp)) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(cp));
-      out += buf;
-    } else {
-      out += bytes;
-    }
-  });
-  return out + "\"";
 }
 
 std::string safe_text(std::string_view text) {

@@ -8,7 +8,7 @@
 // locale (LC_ALL, LC_CTYPE, LANG); the C locale, or no locale at all, counts as UTF-8.
 //
 // Two ways out:
-//  - JSON (json_string): always UTF-8, whatever the locale, control characters escaped.
+//  - JSON (json_out.h): always UTF-8, whatever the locale, control characters escaped.
 //  - the terminal (safe_text, to_terminal, print_table, put): every control character
 //    from outside shown as an escape (\r, \n, \t, \x1b, \x7f, \u0085 ...) so that no
 //    device can move the cursor, clear the screen, set the window title or fake a line;
@@ -27,11 +27,6 @@ namespace kivo {
 // sequence of a Unicode scalar value (no surrogates, nothing above U+10FFFF) is read as
 // the Latin-1 character of that value.
 std::string to_utf8(std::string_view bytes);
-
-// A JSON string literal (with its quotes) of `text` after to_utf8: `"` and `\` escaped,
-// every control character (U+0000-U+001F, U+007F, U+0080-U+009F) as \n \r \t \b \f or
-// \u00XX. The result is valid UTF-8 and valid JSON.
-std::string json_string(std::string_view text);
 
 // `text` after to_utf8 with every control character written visibly: \r \n \t as such,
 // other C0 and DEL as \xHH (ESC is \x1b), C1 as \uHHHH. UTF-8 out, still to be put
