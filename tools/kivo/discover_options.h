@@ -24,6 +24,7 @@ struct DiscoverOptions {
   bool mdns = true;
   bool snmpv3 = true;
   bool web = true;
+  bool endpoints = true;         // print ports probed and IPP asked
   bool v2c = false;
   V3Args v3;
   std::int64_t timeout_ms = 0;  // 0: each target's own
