@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """TCP listeners for the endpoint tests, each with one behaviour.
 
---listen PORT:MODE (repeatable), MODE one of
+--listen [ADDRESS:]PORT:MODE (repeatable; ADDRESS defaults to --bind), MODE one of
   close    accept and close at once (a raw-socket or LPD port that takes connections)
   garbage  accept, read what comes, answer bytes that are not HTTP, keep the connection
   silent   accept and never answer (a hung print server)
@@ -53,10 +53,12 @@ def main():
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
     sel = selectors.DefaultSelector()
     for item in args.listen:
-        port, mode = item.split(":")
+        parts = item.split(":")
+        address = parts[0] if len(parts) == 3 else args.bind
+        port, mode = parts[-2], parts[-1]
         s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
         s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        s.bind((args.bind, int(port)))
+        s.bind((address, int(port)))
         s.listen(1024)
         sel.register(s, selectors.EVENT_READ, ("listen", mode))
     with open(args.ready, "w", encoding="utf-8") as f:
