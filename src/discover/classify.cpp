@@ -48,7 +48,8 @@ void classify(Device &d) {
   d.mfg.clear();
   d.mdl.clear();
   d.cmd.clear();
-  for (const std::string *raw : {&d.device_id_standard, &d.device_id_private}) {
+  // SNMP's device ids first; a printer known only by IPP has printer-device-id.
+  for (const std::string *raw : {&d.device_id_standard, &d.device_id_private, &d.ipp.device_id}) {
     if (raw->empty()) continue;
     if (auto id = parse_device_id(*raw)) {
       d.device_id = *raw;

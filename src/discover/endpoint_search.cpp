@@ -73,6 +73,7 @@ void take_answer(IppFacts &f, const kivo8::ipp::Message &m) {
   f.location = text("printer-location");
   f.more_info = text("printer-more-info");
   f.uuid = text("printer-uuid");
+  f.device_id = text("printer-device-id");
   f.state = 0;
   if (const Attribute *a = m.find("printer-state"); a != nullptr && a->first() != nullptr) {
     const std::int32_t s = a->first()->integer;

@@ -72,6 +72,7 @@ struct IppFacts {
   std::string resource;  // where it answered, "/ipp/print"
   std::int32_t driverless = -1;
   std::string uuid, make_and_model, name, info, location, state_reasons, more_info;
+  std::string device_id;  // printer-device-id: an IEEE 1284 device id
   std::int32_t state = 0;
   std::string tls_fingerprint;
 };

@@ -239,6 +239,9 @@ TEST(EndpointsNamespace, ProbesFindEachPortIppAnswersAndBadPeersEndAtTheirTimeOu
   EXPECT_EQ(eve_d->tls_fingerprint, nullptr) << "plain IPP has no certificate";
   EXPECT_EQ(eve_d->kind, KIVO_DISCOVER_KIND_PRINTER) << "IPP answered: a printer, whatever SNMP said";
   EXPECT_EQ(std::string(eve_d->product_name), "Kivo Lab 9");
+  // No SNMP device id: IPP's printer-device-id fills the device-id fields.
+  EXPECT_EQ(std::string(eve_d->device_id_mfg), "Kivo") << eve_d->device_id;
+  EXPECT_EQ(std::string(eve_d->device_id_mdl), "Lab 9") << eve_d->device_id;
 
   const kivo_discover_device *raw_d = device_at(h.get(), a1);
   ASSERT_NE(raw_d, nullptr);
