@@ -16,9 +16,6 @@ namespace kivo::discover {
 
 namespace {
 
-// Resources tried, in order, when DNS-SD named none: where most printers answer, then
-// the older and the shortest forms.
-constexpr std::string_view kResources[] = {"/ipp/print", "/ipp", "/"};
 constexpr std::size_t kMaxResource = 255;
 
 std::string address_text(std::uint32_t address) {
@@ -126,7 +123,7 @@ std::vector<Endpoint> list_endpoints(const Device &d) {
     const std::string *rp = txt_value(s, "rp");
     std::string resource = rp != nullptr ? resource_of_rp(*rp) : std::string();
     if (*scheme == Scheme::kIpp || *scheme == Scheme::kIpps) {
-      if (resource.empty()) resource = std::string(kResources[0]);
+      if (resource.empty()) resource = kivo8::ipp::usual_resources().front();
       if (d.ipp.answered && d.ipp.port == s.port && d.ipp.tls == (*scheme == Scheme::kIpps))
         resource = d.ipp.resource;
     } else if (*scheme == Scheme::kSocket || resource == "/") {
@@ -139,7 +136,7 @@ std::vector<Endpoint> list_endpoints(const Device &d) {
     if (have(p.scheme, p.port)) continue;
     std::string resource;
     if (p.scheme == Scheme::kIpp || p.scheme == Scheme::kIpps)
-      resource = d.ipp.answered && d.ipp.port == p.port ? d.ipp.resource : std::string(kResources[0]);
+      resource = d.ipp.answered && d.ipp.port == p.port ? d.ipp.resource : kivo8::ipp::usual_resources().front();
     out.push_back({p.scheme, p.port, uri_of(p.scheme, a, p.port, resource), false});
   }
   std::stable_sort(out.begin(), out.end(),
@@ -196,7 +193,7 @@ bool EndpointSearch::follow_up(const Device &device, TimePoint now) {
   }
   if (!rp_resource.empty()) job.resources.push_back(rp_resource);
   else
-    for (auto r : kResources) job.resources.emplace_back(r);
+    job.resources = kivo8::ipp::usual_resources();
   std::vector<Task> tasks;
   if (!announced[static_cast<int>(Scheme::kIpp)] && !announced[static_cast<int>(Scheme::kIpps)])
     tasks.push_back({address, Scheme::kIpp, ports_.ipp, false});
@@ -347,12 +344,9 @@ void EndpointSearch::exchange_ended(Open &o, TimePoint now) {
   if (it == jobs_.end()) return;
   Job &job = it->second;
   const kivo8::ipp::Exchange &x = *o.exchange;
-  // An IPP status below the client errors is an answer; anything from 0x0400 on, or an
-  // HTTP error status, says this is not the printer's resource: the next one is tried.
-  const bool ok = x.state() == kivo8::ipp::State::Done && x.response().code < 0x0400;
-  const bool elsewhere = (x.state() == kivo8::ipp::State::Done && !ok) ||
-                         x.failure() == kivo8::ipp::Failure::HttpStatus;
-  if (ok) {
+  // The same rules as kivo_ipp_get_printer_attributes: what counts as an answer, and
+  // which failures make the next resource worth a try.
+  if (kivo8::ipp::answered(x)) {
     if (Device *d = context_.book->find(in_addr{address})) {
       take_answer(d->ipp, x.response());
       d->ipp.tls = o.task.scheme == Scheme::kIpps;
@@ -360,7 +354,7 @@ void EndpointSearch::exchange_ended(Open &o, TimePoint now) {
       d->ipp.resource = o.resource;
       d->ipp.tls_fingerprint = d->ipp.tls ? x.tls_fingerprint() : std::string();
     }
-  } else if (elsewhere && !job.resources.empty()) {
+  } else if (kivo8::ipp::try_another_resource(x) && !job.resources.empty()) {
     queue_.push_back(o.task);
     open_more(now);
     return;

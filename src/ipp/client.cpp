@@ -324,6 +324,14 @@ void Exchange::advance(short revents, std::uint64_t now_ms) {
   }
 }
 
+std::vector<std::string> usual_resources() { return {"/ipp/print", "/ipp", "/"}; }
+
+bool try_another_resource(const Exchange &x) noexcept {
+  return x.state() == State::Failed && (x.failure() == Failure::HttpStatus || x.failure() == Failure::Ipp);
+}
+
+bool answered(const Exchange &x) noexcept { return x.state() == State::Done && x.response().code < 0x0100; }
+
 bool driverless(const Message &m) {
   bool format = false;
   if (const Attribute *a = m.find("document-format-supported"); a != nullptr)
