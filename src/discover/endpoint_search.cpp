@@ -235,7 +235,12 @@ void EndpointSearch::start_task(const Task &t, TimePoint now) {
     }
   } else {
     auto it = jobs_.find(t.address);
-    if (it == jobs_.end() || it->second.resources.empty()) return;
+    if (it == jobs_.end()) return;
+    if (it->second.resources.empty()) {  // nothing left to ask: the question has ended
+      it->second.ipp_running = false;
+      job_done(t.address);
+      return;
+    }
     o->resource = it->second.resources.front();
     it->second.resources.erase(it->second.resources.begin());
     kivo8::ipp::Request request;
