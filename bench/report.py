@@ -449,6 +449,35 @@ if disc and disc.get("scenarios"):
     for target in disc.get("targets", []):
         verdict(target["name"], target.get("ok"), target["text"])
 
+# ---- 9 printer status in discovery --------------------------------------------------
+st = None
+try:
+    with open(os.path.join(results, "discover_status.json")) as f:
+        st = json.load(f)
+except (OSError, ValueError):
+    pass
+if st and st.get("rounds"):
+    m = st["median"]
+    r0 = st["rounds"][0]
+    w("## 9. Printer status in one discovery")
+    w("")
+    w(f"`bench/discover_status`: {st['printers']} printers (one snmpsim process answering SNMPv2c at "
+      f"{st['printers']} addresses of a namespace, each the colour laser recording), read by one "
+      "`kivo discover --status` run beside net-snmp's `snmpbulkwalk` of the same "
+      f"{len(st['tables'])} tables for each printer, one walk after another "
+      f"({len(st['rounds'])} round(s), medians). Both wait on the one snmpsim process, whose "
+      "answers set the pace.")
+    w("")
+    w("| | wall s | CPU s | peak RSS MiB | |")
+    w("|---|---:|---:|---:|---|")
+    w(f"| kivo discover --status | {fmt(m['kivo']['wall'], 2)} | {fmt(m['kivo']['cpu'], 2)} | "
+      f"{fmt(m['kivo']['rss_kb'] / 1024, 1)} | {r0['kivo']['with_status']}/{r0['kivo']['devices']} printers "
+      "with a status |")
+    w(f"| snmpbulkwalk x{r0['snmpbulkwalk']['walks']} | {fmt(m['snmpbulkwalk']['wall'], 2)} | "
+      f"{fmt(m['snmpbulkwalk']['cpu'], 2)} | {fmt(m['snmpbulkwalk']['rss_kb'] / 1024, 1)} | "
+      f"{r0['snmpbulkwalk']['bindings']} bindings |")
+    w("")
+
 # ---- verdicts and note --------------------------------------------------------------
 w("## Targets")
 w("")

@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/codec_main.h"
+#include "common/kivo_values.h"
 #include "common/snmp_workload.h"
 #include "kivo8/asn1.h"
 #include "kivo8/mt_support.h"
@@ -45,29 +47,12 @@ struct Workload {
     for (int i = 0; i < 10; ++i) {
       const bench::Name &n = bench::kNames[i];
       snmp_add_null_var(request, n.subids, n.length);
-      add_value(n, bench::kTypes[i]);
+      bench::add_workload_value(response, n, bench::kTypes[i]);
     }
     request_length = encode(request, request_bytes);
     response_length = encode(response, response_bytes);
     if (request_length == 0 || response_length == 0 || !decodes(request_bytes, request_length) ||
         !decodes(response_bytes, response_length))
-      std::abort();
-  }
-
-  void add_value(const bench::Name &n, std::uint8_t type) {
-    counter64 c64{bench::kCounter64High, bench::kCounter64Low};
-    const void *value = nullptr;
-    std::uint32_t length = 4;
-    switch (type) {
-      case bench::kInteger: value = &bench::kIntValue; break;
-      case bench::kOctets: value = bench::kText; length = sizeof bench::kText - 1; break;
-      case bench::kObjectId: value = bench::kOidValue; length = bench::kOidValueLength * 4; break;
-      case bench::kCounter32: value = &bench::kCounterValue; break;
-      case bench::kTimeTicks: value = &bench::kTicksValue; break;
-      case bench::kIpAddress: value = bench::kAddressValue; break;
-      case bench::kCounter64: value = &c64; length = sizeof c64; break;
-    }
-    if (snmp_pdu_add_variable(response, n.subids, n.length, type, value, length) == nullptr)
       std::abort();
   }
 
@@ -135,16 +120,4 @@ BENCHMARK(BM_RequestAndResponse);
 
 }  // namespace
 
-int main(int argc, char **argv) {
-  if (argc == 3 && std::strcmp(argv[1], "--count") == 0) {
-    Workload &w = workload();
-    long count = std::atol(argv[2]);
-    for (long i = 0; i < count; ++i)
-      if (!exchange(w)) return 1;
-    return 0;
-  }
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char **argv) { return bench::codec_main(argc, argv, workload, exchange); }

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "common/snmp_workload.h"
+#include "common/codec_main.h"
 #include "netsnmp/netsnmp_setup.h"
 
 namespace {
@@ -39,13 +40,7 @@ struct Workload {
     response->reqid = request->reqid;
     // Its send path settles the version before encoding, as ours does.
     request->version = response->version = SNMP_VERSION_2c;
-    for (int i = 0; i < 10; ++i) {
-      oid name[16];
-      const bench::Name &n = bench::kNames[i];
-      for (std::uint32_t k = 0; k < n.length; ++k) name[k] = n.subids[k];
-      snmp_add_null_var(request, name, n.length);
-      add_value(name, n.length, bench::kTypes[i]);
-    }
+    bench::add_workload(request, response);
     const u_char *p = encode(request, &request_length);
     if (p == nullptr) std::abort();
     std::memcpy(request_bytes, p, request_length);
@@ -56,34 +51,8 @@ struct Workload {
       std::abort();
   }
 
-  void add_value(const oid *name, std::size_t length, std::uint8_t type) {
-    long integer = bench::kIntValue;
-    oid object[16];
-    for (std::uint32_t k = 0; k < bench::kOidValueLength; ++k) object[k] = bench::kOidValue[k];
-    struct counter64 c64;
-    c64.high = bench::kCounter64High;
-    c64.low = bench::kCounter64Low;
-    u_long counter = bench::kCounterValue, ticks = bench::kTicksValue;
-    const void *value = nullptr;
-    std::size_t size = 0;
-    switch (type) {
-      case bench::kInteger: value = &integer; size = sizeof integer; break;
-      case bench::kOctets: value = bench::kText; size = sizeof bench::kText - 1; break;
-      case bench::kObjectId: value = object; size = bench::kOidValueLength * sizeof(oid); break;
-      case bench::kCounter32: value = &counter; size = sizeof counter; break;
-      case bench::kTimeTicks: value = &ticks; size = sizeof ticks; break;
-      case bench::kIpAddress: value = bench::kAddressValue; size = 4; break;
-      case bench::kCounter64: value = &c64; size = sizeof c64; break;
-    }
-    if (snmp_pdu_add_variable(response, name, length, type, value, size) == nullptr) std::abort();
-  }
-
-  // The message is built from the end of the buffer backwards; returns where it starts.
   const u_char *encode(netsnmp_pdu *pdu, std::size_t *length) {
-    std::size_t offset = 0;
-    if (snmp_build(&buffer, &buffer_size, &offset, &session, pdu) != 0) return nullptr;
-    *length = offset;
-    return buffer + buffer_size - offset;
+    return bench::netsnmp_encode(session, buffer, buffer_size, pdu, length);
   }
 
   bool decodes(const u_char *bytes, std::size_t length) {
@@ -144,16 +113,4 @@ BENCHMARK(BM_RequestAndResponse);
 
 }  // namespace
 
-int main(int argc, char **argv) {
-  if (argc == 3 && std::strcmp(argv[1], "--count") == 0) {
-    Workload &w = workload();
-    long count = std::atol(argv[2]);
-    for (long i = 0; i < count; ++i)
-      if (!exchange(w)) return 1;
-    return 0;
-  }
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char **argv) { return bench::codec_main(argc, argv, workload, exchange); }

@@ -14,6 +14,7 @@
 
 #include "common/snmp_workload.h"
 #include "common/snmpv3_response.h"
+#include "common/codec_main.h"
 #include "netsnmp/netsnmp_setup.h"
 
 namespace {
@@ -78,13 +79,7 @@ struct Workload {
     response = snmp_pdu_create(SNMP_MSG_RESPONSE);
     response->reqid = request->reqid;
     request->version = response->version = SNMP_VERSION_3;
-    for (int i = 0; i < 10; ++i) {
-      oid name[16];
-      const bench::Name &n = bench::kNames[i];
-      for (std::uint32_t k = 0; k < n.length; ++k) name[k] = n.subids[k];
-      snmp_add_null_var(request, name, n.length);
-      add_value(name, n.length, bench::kTypes[i]);
-    }
+    bench::add_workload(request, response);
     // The agent's response as bench_snmpv3_codec decodes it too.
     std::memcpy(response_bytes, bench::kV3Response, sizeof bench::kV3Response);
     response_length = sizeof bench::kV3Response;
@@ -93,33 +88,8 @@ struct Workload {
     if (!decodes(response_bytes, response_length)) fail("decode response");
   }
 
-  void add_value(const oid *name, std::size_t length, std::uint8_t type) {
-    long integer = bench::kIntValue;
-    oid object[16];
-    for (std::uint32_t k = 0; k < bench::kOidValueLength; ++k) object[k] = bench::kOidValue[k];
-    struct counter64 c64;
-    c64.high = bench::kCounter64High;
-    c64.low = bench::kCounter64Low;
-    u_long counter = bench::kCounterValue, ticks = bench::kTicksValue;
-    const void *value = nullptr;
-    std::size_t size = 0;
-    switch (type) {
-      case bench::kInteger: value = &integer; size = sizeof integer; break;
-      case bench::kOctets: value = bench::kText; size = sizeof bench::kText - 1; break;
-      case bench::kObjectId: value = object; size = bench::kOidValueLength * sizeof(oid); break;
-      case bench::kCounter32: value = &counter; size = sizeof counter; break;
-      case bench::kTimeTicks: value = &ticks; size = sizeof ticks; break;
-      case bench::kIpAddress: value = bench::kAddressValue; size = 4; break;
-      case bench::kCounter64: value = &c64; size = sizeof c64; break;
-    }
-    if (snmp_pdu_add_variable(response, name, length, type, value, size) == nullptr) std::abort();
-  }
-
   const u_char *encode(netsnmp_pdu *pdu, std::size_t *length) {
-    std::size_t offset = 0;
-    if (snmp_build(&buffer, &buffer_size, &offset, &session, pdu) != 0) return nullptr;
-    *length = offset;
-    return buffer + buffer_size - offset;
+    return bench::netsnmp_encode(session, buffer, buffer_size, pdu, length);
   }
 
   // snmp_parse clears the digest inside the buffer it is given while checking it, as a
@@ -168,16 +138,4 @@ BENCHMARK(BM_ExchangeAuthPriv);
 
 }  // namespace
 
-int main(int argc, char **argv) {
-  if (argc == 3 && std::strcmp(argv[1], "--count") == 0) {
-    Workload &w = workload();
-    long count = std::atol(argv[2]);
-    for (long i = 0; i < count; ++i)
-      if (!exchange(w)) return 1;
-    return 0;
-  }
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char **argv) { return bench::codec_main(argc, argv, workload, exchange); }

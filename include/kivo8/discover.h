@@ -43,6 +43,7 @@
 #include "ifinfo.h"
 #include "kivo8_export.h"
 #include "snmpv3.h"
+#include "status.h"
 
 #define KIVO_DISCOVER_OK 0
 #define KIVO_DISCOVER_EINVAL (-1)    /* null handle, bad options, run while running */
@@ -57,6 +58,9 @@
 #define KIVO_DISCOVER_WEB 0x08u
 #define KIVO_DISCOVER_MDNS 0x10u
 #define KIVO_DISCOVER_SNMPV3 0x20u
+/* Not a search: reads the state and supplies of every device described as a printer
+ * (kivo_discover_device.status). */
+#define KIVO_DISCOVER_STATUS 0x80u
 /* Endpoints of every device found (TCP connects to 631, 9100 and 515, and the DNS-SD
  * print services it announced) and, where it speaks IPP, its Get-Printer-Attributes.
  * Never for a whole range: only for devices another search found. */
@@ -159,6 +163,9 @@ typedef struct kivo_discover_device {
    * one, UNSUPPORTED_LEVEL ...), KIVO_SNMPV3_ERR_AUTH_REPLY for replies that did not
    * verify, or SNMP_ERR_TIMEOUT when nothing came back. kivo_snmpv3_strerror names it. */
   int32_t snmpv3_error;
+  /* null unless KIVO_DISCOVER_STATUS and the device is a printer that answered; owned by
+   * the handle (never kivo_status_free it) */
+  const kivo_status *status;
   /* Filled by the endpoint search (KIVO_DISCOVER_ENDPOINTS); texts below that may be null
    * are null when unknown. Best first: ipps, ipp, socket, lpd. */
   const kivo_discover_endpoint *endpoints;

@@ -24,7 +24,11 @@
  * transmissions. Tables are read up to KIVO_STATUS_MAX_SUPPLIES and KIVO_STATUS_MAX_ALERTS
  * rows (a device that lists more has `supplies_truncated` / `alerts_truncated` set), so a
  * read of the slowest device sends at most about 600 requests. A session belongs to one
- * thread at a time; records may be read from any thread. */
+ * thread at a time; records may be read from any thread.
+ *
+ * The discovery engine reads the same record for every printer it finds, inside its own
+ * loop, when asked (KIVO_DISCOVER_STATUS in discover.h): the requests and the decoding are
+ * the same, only the transport differs. */
 #ifndef KIVO8_STATUS_H
 #define KIVO8_STATUS_H
 

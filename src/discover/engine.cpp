@@ -15,6 +15,8 @@
 #include "discover/naming.h"
 #include "discover/plan.h"
 #include "discover/snmpv3_search.h"
+#include "discover/status_search.h"
+#include "status/record.h"
 #include "kivo8/dev_group.h"
 
 namespace kivo::discover {
@@ -25,6 +27,10 @@ namespace {
 constexpr auto kProgressEvery = std::chrono::milliseconds(100);
 // The longest a poll sleeps, so that a cancel is seen even if its wake-up were lost.
 constexpr auto kLongestSleep = std::chrono::milliseconds(250);
+
+struct StatusFree {
+  void operator()(kivo_status *s) const noexcept { kivo_status_free(s); }
+};
 
 }  // namespace
 
@@ -37,6 +43,7 @@ struct Engine::Entry {
   std::vector<kivo_discover_service> services;
   std::vector<std::vector<const char *>> service_addresses;
   std::vector<std::vector<kivo_discover_txt>> service_txt;
+  std::unique_ptr<kivo_status, StatusFree> status;
   std::vector<kivo_discover_endpoint> endpoints;
   int outstanding = 0;
   bool announced = false;
@@ -131,6 +138,11 @@ void Engine::complete(Entry &e) {
 void Engine::finalize(Entry &e) {
   Device &d = e.device;
   classify(d);
+  if (d.status && !e.status) {
+    e.status.reset(kivo8::status::make_record(*d.status));
+    if (!e.status) throw std::bad_alloc();
+    d.status.reset();  // the record holds it all now
+  }
 
   // The record wants the caller's (mutable) entry: found in the caller's list rather than
   // cast from the searches' read-only view of it.
@@ -217,6 +229,7 @@ void Engine::refresh_view(Entry &e) const {
   v.ipp_state = ipp.state;
   v.ipp_state_reasons = or_null(ipp.state_reasons);
   v.tls_fingerprint = or_null(ipp.tls_fingerprint);
+  v.status = e.status.get();
 }
 
 void Engine::deliver_events() {
@@ -286,6 +299,18 @@ void Engine::build_searches(Plan &plan, TimePoint deadline) {
   if ((options_.searches & KIVO_DISCOVER_ENDPOINTS) != 0) {
     auto s = std::make_unique<EndpointSearch>(options_.endpoint_timeout_ms, options_.endpoint_in_flight,
                                               deadline, *this, options_.endpoint_ports);
+    follow_ups_.push_back(s.get());
+    searches_.push_back(std::move(s));
+  }
+  // Last of the follow-ups: a device is offered to them in order, and the status read
+  // starts on the change that made it a printer, over what described it.
+  if (plan.status) {
+    StatusSearchOptions st;
+    st.port = options_.snmp_port;
+    st.timeout = std::chrono::milliseconds(plan.describe_timeout_ms);
+    st.transmissions = std::max(options_.retries, 1) + 1;
+    if ((options_.searches & KIVO_DISCOVER_SNMPV3) != 0) st.user = options_.snmpv3_user;
+    auto s = std::make_unique<StatusSearch>(st, *this);
     follow_ups_.push_back(s.get());
     searches_.push_back(std::move(s));
   }

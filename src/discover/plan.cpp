@@ -18,6 +18,8 @@ std::int32_t ms_of(std::int32_t seconds) { return std::max(seconds, 1) * 1000; }
 
 // The wait when neither the options nor any target name one.
 constexpr std::int32_t kFallbackTimeoutMs = 2000;
+// What the answered exchanges of the status reads may take together.
+constexpr std::int64_t kStatusExchangesMs = 3000;
 
 bool on(const Options &o, std::uint32_t bit) { return (o.searches & bit) != 0; }
 
@@ -129,10 +131,17 @@ Plan plan_work(const ifinfo *targets, const Options &options) {
     describe = d * (std::max(retries, 1) + 1);
   }
   const std::int64_t web = on(options, KIVO_DISCOVER_WEB) ? options.web_timeout_ms : 0;
+  // A status read follows its printer's description: some tens of exchanges that take
+  // little time with a device that answers, plus one request that may go unanswered to
+  // the end of its transmissions.
+  plan.status = on(options, KIVO_DISCOVER_STATUS) && !plan.snmp.empty();
+  const std::int64_t status = plan.status ? describe + kStatusExchangesMs : 0;
   // Endpoints: a connect, then (where 631 took it) one IPP exchange; the resources tried
-  // after a refusal answer at once.
-  const std::int64_t endpoints = on(options, KIVO_DISCOVER_ENDPOINTS) ? 2 * std::int64_t{options.endpoint_timeout_ms} : 0;
-  plan.run_length = std::chrono::milliseconds(std::max(snmp_ms, listen_ms) + describe + std::max(web, endpoints));
+  // after a refusal answer at once. They run beside the web probes.
+  const std::int64_t endpoints =
+      on(options, KIVO_DISCOVER_ENDPOINTS) ? 2 * std::int64_t{options.endpoint_timeout_ms} : 0;
+  plan.run_length =
+      std::chrono::milliseconds(std::max(snmp_ms, listen_ms) + describe + status + std::max(web, endpoints));
   return plan;
 }
 

@@ -30,6 +30,8 @@ struct Plan {
   std::int32_t mdns_window_ms = 0;
   // Addresses of all ranges swept.
   std::uint64_t addresses_total = 0;
+  // Status reads of the printers described (KIVO_DISCOVER_STATUS).
+  bool status = false;
   // The time-out of one description request.
   std::int32_t describe_timeout_ms = 0;
   // The run's length when the caller gave no deadline: the SNMP waits (retries

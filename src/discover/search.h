@@ -21,6 +21,8 @@
 #include <utility>
 #include <vector>
 
+#include "status/model.h"
+
 struct ifinfo;
 
 namespace kivo::discover {
@@ -107,6 +109,8 @@ struct Device {
   // Reserved for the SNMPv3 search: why its user could not describe the device (a
   // KIVO_SNMPV3_ERR_* code or SNMP_ERR_TIMEOUT), 0 when it did or was not asked to.
   std::int32_t snmpv3_error = 0;
+  // The printer's state and supplies, when the status search read them whole.
+  std::optional<kivo8::status::Status> status;
   // Ports that accepted a TCP connect (endpoint search), and its IPP answer.
   std::vector<Endpoint> probed;
   IppFacts ipp;

@@ -34,6 +34,28 @@ struct HandleFree {
 };
 using Handle = std::unique_ptr<kivo_discover, HandleFree>;
 
+// One run of the engine from inside the hub's namespace, where the searches of these
+// tests start: the handle (null when it could not be made), what the run returned and
+// how long it took.
+struct EngineRun {
+  Handle handle;
+  int32_t rc = KIVO_DISCOVER_EINVAL;
+  double took = 0;
+};
+
+EngineRun run_in_hub(HubNetwork &net, ifinfo *targets, const kivo_discover_options &o) {
+  EngineRun r;
+  net.hub().enter();
+  r.handle.reset(kivo_discover_new(targets, &o));
+  if (r.handle) {
+    const double started = now_seconds();
+    r.rc = kivo_discover_run(r.handle.get());
+    r.took = now_seconds() - started;
+  }
+  net.hub().leave();
+  return r;
+}
+
 // Appends a target to the list `head`.
 ifinfo *add_target(ifinfo **head, int seconds) {
   ifinfo *t = ifinfo_new();
@@ -150,14 +172,11 @@ TEST(DiscoverNamespace, EverySearchKindInOneCallGivesOneRecordPerDevice) {
   o.progress = &Seen::on_progress;
   o.user = &seen;
   o.web_timeout_ms = 1000;
-  net.hub().enter();
-  Handle h(kivo_discover_new(list.get(), &o));
-  ASSERT_TRUE(h);
-  double started = now_seconds();
-  int32_t rc = kivo_discover_run(h.get());
-  double took = now_seconds() - started;
-  net.hub().leave();
-  EXPECT_EQ(rc, KIVO_DISCOVER_OK);
+  EngineRun run = run_in_hub(net, list.get(), o);
+  ASSERT_TRUE(run.handle);
+  Handle &h = run.handle;
+  const double took = run.took;
+  EXPECT_EQ(run.rc, KIVO_DISCOVER_OK);
 
   ASSERT_EQ(kivo_discover_count(h.get()), 3u);
   const kivo_discover_device *p = device_at(h.get(), net.agent_ip(0));
@@ -329,11 +348,10 @@ TEST(DiscoverNamespace, RepliesAreMatchedByRequestIdAddressAndPort) {
   o.searches = KIVO_DISCOVER_RANGES;
   o.timeout_ms = 300;
   o.rate = 20;
-  net.hub().enter();
-  Handle h(kivo_discover_new(list.get(), &o));
-  ASSERT_TRUE(h);
-  EXPECT_EQ(kivo_discover_run(h.get()), KIVO_DISCOVER_OK);
-  net.hub().leave();
+  EngineRun run = run_in_hub(net, list.get(), o);
+  ASSERT_TRUE(run.handle);
+  Handle &h = run.handle;
+  EXPECT_EQ(run.rc, KIVO_DISCOVER_OK);
   ::close(other_port);
 
   ASSERT_EQ(kivo_discover_count(h.get()), 1u);
@@ -397,11 +415,10 @@ TEST(DiscoverNamespace, DevicesPastTheCapAreCountedNotKept) {
   o.searches = KIVO_DISCOVER_BROADCAST;
   o.max_devices = 100;
   o.describe_timeout_ms = 200;
-  net.hub().enter();
-  Handle h(kivo_discover_new(list.get(), &o));
-  ASSERT_TRUE(h);
-  EXPECT_EQ(kivo_discover_run(h.get()), KIVO_DISCOVER_OK);
-  net.hub().leave();
+  EngineRun run = run_in_hub(net, list.get(), o);
+  ASSERT_TRUE(run.handle);
+  Handle &h = run.handle;
+  EXPECT_EQ(run.rc, KIVO_DISCOVER_OK);
   ::close(raw);
   EXPECT_EQ(kivo_discover_count(h.get()), 100u);
   kivo_discover_stats st{};
@@ -446,13 +463,11 @@ TEST(DiscoverNamespace, AFloodOfLargeDatagramsNeitherExtendsTheRunNorGrowsMemory
   o.deadline_ms = 1500;
   o.describe_timeout_ms = 5000;
   long before = peak_rss_kb();
-  net.hub().enter();
-  Handle h(kivo_discover_new(list.get(), &o));
-  ASSERT_TRUE(h);
-  double started = now_seconds();
-  EXPECT_EQ(kivo_discover_run(h.get()), KIVO_DISCOVER_OK);
-  double took = now_seconds() - started;
-  net.hub().leave();
+  EngineRun run = run_in_hub(net, list.get(), o);
+  ASSERT_TRUE(run.handle);
+  Handle &h = run.handle;
+  const double took = run.took;
+  EXPECT_EQ(run.rc, KIVO_DISCOVER_OK);
   stop = true;
   kivo_discover_stats st{};
   kivo_discover_get_stats(h.get(), &st);

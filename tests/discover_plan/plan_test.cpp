@@ -152,6 +152,11 @@ TEST(DiscoverPlan, DefaultRunLengthIsDecidedOnce) {
       {"broadcast only", 0, 0, KIVO_DISCOVER_BROADCAST, 10000, 2000 + 4000},
       // DNS-SD alone listens for the local interface's 2 s.
       {"DNS-SD alone", 0, 0, KIVO_DISCOVER_MDNS, 10000, 2000},
+      // Status reads: the describe part once more and 3 s of exchanges.
+      {"broadcast with status", 0, 0, KIVO_DISCOVER_BROADCAST | KIVO_DISCOVER_STATUS, 10000,
+       2000 + 4000 + 4000 + 3000},
+      // Nothing is described without an SNMP search, so nothing is read.
+      {"status without SNMP", 0, 0, KIVO_DISCOVER_MDNS | KIVO_DISCOVER_STATUS, 10000, 2000},
       // Endpoints after the broadcast: a connect and one IPP exchange of 2 s each, beside
       // the web probe (they run at once), so the longer of the two counts.
       {"broadcast, web and endpoints", 0, 0,
@@ -166,7 +171,9 @@ TEST(DiscoverPlan, DefaultRunLengthIsDecidedOnce) {
     o.timeout_ms = c.timeout_ms;
     o.retries = c.retries;
     o.rate = c.rate;
-    EXPECT_EQ(plan_work(list.get(), o).run_length.count(), c.expect_ms);
+    const Plan plan = plan_work(list.get(), o);
+    EXPECT_EQ(plan.run_length.count(), c.expect_ms);
+    EXPECT_EQ(plan.status, (c.searches & KIVO_DISCOVER_STATUS) != 0 && !plan.snmp.empty());
   }
 }
 

@@ -25,6 +25,7 @@
 #include "kivo8/snmp_comm.h"
 #include "kivo8/snmp_sess.h"
 #include "kivo8/tcp_utils.h"
+#include "support/hostile_peer.h"
 #include "support/peers.h"
 #include "support/snmp_agents.h"
 
@@ -36,23 +37,6 @@ using Reply = UdpResponder::Reply;
 
 constexpr const char *kSysDescr = "1.3.6.1.2.1.1.1.0";
 constexpr std::size_t kLargestDatagram = 65507;
-
-struct PduFree {
-  void operator()(snmp_pdu *p) const { snmp_free_pdu(p); }
-};
-struct ListFree {
-  void operator()(snmp_pdu_list *p) const { snmp_free_pdu_list(p); }
-};
-struct SessionFree {
-  void operator()(snmp_session *s) const { snmp_free_session(s); }
-};
-using PduPtr = std::unique_ptr<snmp_pdu, PduFree>;
-using ListPtr = std::unique_ptr<snmp_pdu_list, ListFree>;
-using SessionPtr = std::unique_ptr<snmp_session, SessionFree>;
-
-double since(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
 
 // A response to `request` whose one OCTET STRING pads the whole message to `total` bytes.
 Bytes response_of_size(const Bytes &request, std::size_t total) {
@@ -69,38 +53,6 @@ Bytes response_of_size(const Bytes &request, std::size_t total) {
     if (out.size() > total) return {};
   }
 }
-
-class HostilePeer : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_EQ(mt_res_init(), 0);
-    snmp_comm_add(&comms_, "vellum");
-  }
-  void TearDown() override {
-    responder_.reset();
-    snmp_comm_free(&comms_);
-    mt_res_free();
-  }
-  SessionPtr session(int32_t version, int32_t timeout) {
-    in_addr a = ipv4("127.0.0.1");
-    SessionPtr s(snmp_create_session(2, &a, nullptr));
-    if (!s) return s;
-    s->udp->port = static_cast<uint16_t>(responder_->port());
-    s->udp->timeout = timeout;
-    s->udp->retries = 1;
-    s->version = version;
-    s->community = comms_;
-    return s;
-  }
-  PduPtr get_request() {
-    PduPtr p(snmp_create_pdu(SNMP_MSG_GET));
-    snmp_add_null_var(p.get(), craft::parse_oid(kSysDescr).data(), 9);
-    return p;
-  }
-
-  snmp_comm *comms_ = nullptr;
-  std::unique_ptr<UdpResponder> responder_;
-};
 
 TEST_F(HostilePeer, AgentAnsweringWithTheLargestDatagram) {
   responder_ = std::make_unique<UdpResponder>([](const Bytes &req, int) {
@@ -180,7 +132,7 @@ TEST(HostileWebServer, OneByteASecondCannotHoldTheProbe) {
   EXPECT_EQ(tcp_check_http(&a, server.port()), -1);
   // Two seconds for the answer, plus room for a loaded machine under valgrind; the bytes
   // the server managed to send are counted too.
-  EXPECT_LT(since(start), 2.0 + 3.0);
+  EXPECT_LT(seconds_since(start), 2.0 + 3.0);
   EXPECT_LE(server.bytes_sent(), 4);
 }
 

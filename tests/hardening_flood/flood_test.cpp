@@ -23,6 +23,7 @@
 #include "kivo8/snmp_comm.h"
 #include "kivo8/snmp_sess.h"
 #include "kivo8/tcp_utils.h"
+#include "support/hostile_peer.h"
 #include "support/peers.h"
 #include "support/snmp_agents.h"
 
@@ -33,55 +34,6 @@ using craft::Bytes;
 using Reply = UdpResponder::Reply;
 
 constexpr const char *kSysDescr = "1.3.6.1.2.1.1.1.0";
-
-struct PduFree {
-  void operator()(snmp_pdu *p) const { snmp_free_pdu(p); }
-};
-struct ListFree {
-  void operator()(snmp_pdu_list *p) const { snmp_free_pdu_list(p); }
-};
-struct SessionFree {
-  void operator()(snmp_session *s) const { snmp_free_session(s); }
-};
-using PduPtr = std::unique_ptr<snmp_pdu, PduFree>;
-using ListPtr = std::unique_ptr<snmp_pdu_list, ListFree>;
-using SessionPtr = std::unique_ptr<snmp_session, SessionFree>;
-
-double since(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-class HostilePeer : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_EQ(mt_res_init(), 0);
-    snmp_comm_add(&comms_, "vellum");
-  }
-  void TearDown() override {
-    responder_.reset();
-    snmp_comm_free(&comms_);
-    mt_res_free();
-  }
-  SessionPtr session(int32_t version, int32_t timeout) {
-    in_addr a = ipv4("127.0.0.1");
-    SessionPtr s(snmp_create_session(2, &a, nullptr));
-    if (!s) return s;
-    s->udp->port = static_cast<uint16_t>(responder_->port());
-    s->udp->timeout = timeout;
-    s->udp->retries = 1;
-    s->version = version;
-    s->community = comms_;
-    return s;
-  }
-  PduPtr get_request() {
-    PduPtr p(snmp_create_pdu(SNMP_MSG_GET));
-    snmp_add_null_var(p.get(), craft::parse_oid(kSysDescr).data(), 9);
-    return p;
-  }
-
-  snmp_comm *comms_ = nullptr;
-  std::unique_ptr<UdpResponder> responder_;
-};
 
 }  // namespace
 TEST_F(HostilePeer, FloodOfOneHundredThousandDatagramsInOneWindow) {
@@ -101,7 +53,7 @@ TEST_F(HostilePeer, FloodOfOneHundredThousandDatagramsInOneWindow) {
   snmp_pdu_list *list = nullptr;
   auto start = std::chrono::steady_clock::now();
   ASSERT_EQ(snmp_asynch_response(s.get(), request.get(), &list), 0);
-  const double seconds = since(start);
+  const double seconds = seconds_since(start);
   ListPtr owned(list);
   const int kept = snmp_pdu_list_length(list);
   std::printf("flood: %d of %d datagrams sent before the window closed, %d kept, %.2f s\n",

@@ -259,6 +259,38 @@ TEST(ReportInput, BadListsAreRefusedAndOddFieldsIgnored) {
   EXPECT_EQ((*odd)[0].supplies[0].level, -3);
 }
 
+// What `kivo discover --status --json` writes: the status under "status" with the names
+// of `kivo status --json`, endpoints by scheme; the page reads both as it reads a flat list.
+TEST(ReportInput, DiscoverStatusListsAreReadAsFlatOnes) {
+  std::string error;
+  auto list = kivo::report::read_devices(
+      "[{\"address\": \"10.0.0.7\", \"name\": \"Acme Jet 100\", \"kind\": \"printer\","
+      " \"endpoints\": [{\"scheme\": \"ipp\", \"uri\": \"ipp://10.0.0.7:631/ipp/print\", \"port\": 631}],"
+      " \"status\": {\"state\": \"idle\", \"device_status\": \"warning\", \"errors\": [\"lowToner\"],"
+      " \"alerts\": [{\"severity\": \"warning\", \"group\": \"marker\", \"code\": \"markerTonerAlmostEmpty\","
+      " \"description\": \"Toner low\"}], \"supplies\": [{\"index\": 1, \"description\": \"Black toner\","
+      " \"class\": \"supplyThatIsConsumed\", \"type\": \"toner\", \"colorant\": \"black\", \"unit\": \"percent\","
+      " \"max\": 100, \"level\": 8, \"percent\": 8}], \"page_count\": 1234, \"serial\": \"S-1\","
+      " \"location\": \"Room 4\", \"mac\": \"02:00:00:00:00:07\"}}]",
+      "", error);
+  ASSERT_TRUE(list.has_value()) << error;
+  ASSERT_EQ(list->size(), 1u);
+  const Device &d = (*list)[0];
+  EXPECT_EQ(d.state, "idle");
+  EXPECT_EQ(d.device_status, "warning");
+  EXPECT_EQ(d.errors, std::vector<std::string>{"lowToner"});
+  ASSERT_EQ(d.alerts.size(), 1u);
+  ASSERT_EQ(d.supplies.size(), 1u);
+  EXPECT_EQ(d.supplies[0].percent, 8);
+  EXPECT_EQ(d.page_count, 1234);
+  EXPECT_EQ(d.serial, "S-1");
+  EXPECT_EQ(d.location, "Room 4");
+  EXPECT_EQ(d.mac, "02:00:00:00:00:07");
+  ASSERT_EQ(d.endpoints.size(), 1u);
+  EXPECT_EQ(d.endpoints[0].uri, "ipp://10.0.0.7:631/ipp/print");
+  EXPECT_EQ(d.endpoints[0].protocol, "ipp");
+}
+
 TEST(ReportPage, RowsNeedingAttentionComeFirstThenByLocationAndName) {
   TempDir scratch;
   const std::string page = kivo::report::render_page(report_devices({"site-a.json", "site-b.json"}), test_summary());

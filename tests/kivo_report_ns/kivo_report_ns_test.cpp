@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -32,6 +33,12 @@ std::vector<SnmprecLine> printer(const std::string &model, const std::string &qu
       {"1.3.6.1.2.1.25.3.2.1.3.1", "4", "Acme " + model},
       {"1.3.6.1.2.1.25.3.2.1.5.1", "2", "2"},
       {"1.3.6.1.2.1.43.5.1.1.16.1", "4", queue},
+      // One toner at 42 %: read by the search's status reads, shown on the page.
+      {"1.3.6.1.2.1.43.11.1.1.4.1.1", "2", "3"},
+      {"1.3.6.1.2.1.43.11.1.1.5.1.1", "2", "3"},
+      {"1.3.6.1.2.1.43.11.1.1.6.1.1", "4", "Black Toner " + model},
+      {"1.3.6.1.2.1.43.11.1.1.8.1.1", "2", "100"},
+      {"1.3.6.1.2.1.43.11.1.1.9.1.1", "2", "42"},
       {"1.3.6.1.4.1.2699.1.2.1.2.1.1.3.1", "4", "MFG:Acme;MDL:" + model + ";"},
   };
 }
@@ -70,15 +77,24 @@ TEST_F(KivoReportNetwork, PageListsThePrintersOfTheNetwork) {
   std::vector<std::string> names = first_cells(info, 0);
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"Acme Jet 100", "Acme Jet 200", "Acme Jet 300"}));
-  // Addresses and how each was found, in the row of every printer.
+  // Addresses, the MAC address the neighbour table learnt (the namespaces' are random)
+  // and how each was found, in the row of every printer.
   std::set<std::string> addresses;
-  for (const auto &row : info["tables"][0]) addresses.insert(row[2].get<std::string>());
+  const std::regex mac("MAC [0-9a-f]{2}(:[0-9a-f]{2}){5}");
+  for (const auto &row : info["tables"][0]) {
+    const std::string cell = row[2].get<std::string>();
+    EXPECT_TRUE(std::regex_search(cell, mac)) << cell;
+    addresses.insert(std::regex_replace(cell, mac, ""));
+  }
   EXPECT_EQ(addresses, (std::set<std::string>{"10.78.0.2found by broadcast", "10.78.0.3found by broadcast",
                                               "10.78.0.4found by broadcast"}));
   EXPECT_EQ(first_cells(info, 1), std::vector<std::string>{"gwEdge router 7"}) << "its name, then its product";
   const std::string text = kivo8::test::read_bytes(page);
   EXPECT_NE(text.find("3 printers found, 0 need attention</strong>; 1 other device."), std::string::npos);
   EXPECT_NE(text.find("10.78.0.1/24"), std::string::npos) << "the network searched is named";
+  for (const char *model : {"Jet 100", "Jet 200", "Jet 300"})
+    EXPECT_NE(text.find(std::string("Black Toner ") + model), std::string::npos)
+        << "the search reads each printer's supplies";
 
   // The same search saved by kivo discover and made into a page later: the same rows.
   auto saved = run_kivo(&net_->hub(), home_, {"discover", "--json", "--timeout", "2", "--no-slp", "--no-mdns", "--no-web"});

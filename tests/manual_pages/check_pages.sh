@@ -72,6 +72,10 @@ cases=(
   "kivo help w|walk"
   "kivo walk --m|--max"
   "kivo report --o|--output"
+  "kivo discover --st|--status"
+  "kivo status --|--json --openmetrics --save-credentials --help"
+  "kivo status -v |1 2c 3"
+  "kivo help st|status"
   "kivo --v|--version --v2c --v3-user"
 )
 # A row marked + lists what must be among the offers (the saved ids are offered with the

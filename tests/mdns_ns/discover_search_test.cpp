@@ -9,6 +9,7 @@
 #include <map>
 
 #include "discover/mdns_search.h"
+#include "support/device_book.h"
 #include "support/mdns_lan.h"
 
 namespace kivo8::mdns {
@@ -19,27 +20,7 @@ using kivo::discover::Device;
 using kivo::discover::Kind;
 using kivo8::test::MdnsLan;
 
-class Book final : public kivo::discover::DeviceBook {
- public:
-  Device *find_or_add(in_addr address, std::uint32_t how) override {
-    Device &d = devices[address.s_addr];
-    d.address = address;
-    d.found_by |= how;
-    return &d;
-  }
-  Device *find(in_addr address) override {
-    auto it = devices.find(address.s_addr);
-    return it == devices.end() ? nullptr : &it->second;
-  }
-  void changed(Device &) override { ++changes; }
-  void note_dropped(std::uint64_t n) override { dropped += n; }
-  void note_sent(std::uint64_t n) override { sent += n; }
-  void note_answer(std::uint64_t n) override { answers += n; }
-  void note_address_done(std::uint64_t) override {}
-
-  std::map<std::uint32_t, Device> devices;
-  std::uint64_t changes = 0, dropped = 0, sent = 0, answers = 0;
-};
+using Book = kivo8::test::RecordingBook;
 
 std::uint32_t ip(const std::string &dotted) {
   in_addr a{};

@@ -10,50 +10,13 @@
 
 #include "codec_support.h"
 #include "kivo8/mt_support.h"
+#include "support/pcap.h"
 #include "support/peers.h"
 
 namespace {
 
 using namespace kivo8::test;
 using Oid = std::vector<std::uint32_t>;
-
-// A capture of raw IPv4 packets (link type 101), one UDP datagram to port 161 each.
-void write_pcap(const std::string &path, const std::vector<Bytes> &messages) {
-  std::ofstream out(path, std::ios::binary);
-  auto le32 = [&](std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) out.put(static_cast<char>(v >> (8 * i)));
-  };
-  auto le16 = [&](std::uint16_t v) {
-    out.put(static_cast<char>(v));
-    out.put(static_cast<char>(v >> 8));
-  };
-  le32(0xA1B2C3D4);
-  le16(2);
-  le16(4);
-  le32(0);
-  le32(0);
-  le32(65535);
-  le32(101);
-  std::uint32_t seconds = 1;
-  for (const Bytes &m : messages) {
-    const std::size_t udp_len = 8 + m.size(), ip_len = 20 + udp_len;
-    Bytes p = {0x45, 0, std::uint8_t(ip_len >> 8), std::uint8_t(ip_len), 0, 1, 0, 0, 64, 17, 0, 0,
-               127, 0, 0, 1, 127, 0, 0, 1};
-    std::uint32_t sum = 0;
-    for (std::size_t i = 0; i < 20; i += 2) sum += (p[i] << 8) | p[i + 1];
-    while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
-    p[10] = std::uint8_t(~sum >> 8);
-    p[11] = std::uint8_t(~sum);
-    const Bytes udp = {0x9C, 0x40, 0x00, 0xA1, std::uint8_t(udp_len >> 8), std::uint8_t(udp_len), 0, 0};
-    p.insert(p.end(), udp.begin(), udp.end());
-    p.insert(p.end(), m.begin(), m.end());
-    le32(seconds++);
-    le32(0);
-    le32(static_cast<std::uint32_t>(p.size()));
-    le32(static_cast<std::uint32_t>(p.size()));
-    out.write(reinterpret_cast<const char *>(p.data()), static_cast<std::streamsize>(p.size()));
-  }
-}
 
 struct Dissected {
   std::string version, community, data, request_id;
@@ -179,7 +142,7 @@ TEST(TsharkDissection, ReadsBackWhatWeEncoded) {
   }
   TempDir dir;
   const std::string pcap = dir.file("snmp.pcap");
-  write_pcap(pcap, encoded);
+  kivo8::test::write_snmp_pcap(pcap, encoded);
   const auto dissected = dissect(pcap);
   ASSERT_EQ(dissected.size(), messages.size());
   for (std::size_t i = 0; i < messages.size(); ++i) {

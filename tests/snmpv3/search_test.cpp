@@ -17,41 +17,14 @@
 #include "kivo8/mt_support.h"
 #include "kivo8/snmpv3.h"
 #include "snmpv3/message.h"
+#include "support/device_book.h"
 #include "support/snmp_agents.h"
 
 namespace {
 
 using namespace kivo::discover;
 
-// The engine in miniature: the book, and the follow-ups it starts when a device changes.
-class Book : public DeviceBook, public FollowUps {
- public:
-  Device *find_or_add(in_addr a, std::uint32_t how) override {
-    Device &d = devices[a.s_addr];
-    d.address = a;
-    d.found_by |= how;
-    return &d;
-  }
-  Device *find(in_addr a) override {
-    auto it = devices.find(a.s_addr);
-    return it == devices.end() ? nullptr : &it->second;
-  }
-  void changed(Device &d) override {
-    ++changes;
-    if (describer != nullptr && !d.engine_id.empty() && asked.insert(d.address.s_addr).second)
-      (void)describer->follow_up(d, Clock::now());
-  }
-  void follow_up_done(in_addr) override { ++follow_ups_done; }
-  FollowUpSearch *describer = nullptr;
-  std::set<std::uint32_t> asked;
-  std::uint64_t follow_ups_done = 0;
-  void note_dropped(std::uint64_t n) override { dropped += n; }
-  void note_sent(std::uint64_t n) override { sent += n; }
-  void note_answer(std::uint64_t n) override { answers += n; }
-  void note_address_done(std::uint64_t n) override { done += n; }
-  std::map<std::uint32_t, Device> devices;
-  std::uint64_t changes = 0, dropped = 0, sent = 0, answers = 0, done = 0;
-};
+using Book = kivo8::test::RecordingBook;
 
 // The engine's loop in miniature: poll the searches' descriptors until their next wake-up.
 void run(const std::vector<Search *> &searches, Book &book, double limit_seconds) {

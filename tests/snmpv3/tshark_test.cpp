@@ -13,52 +13,13 @@
 #include "kivo8/snmpv3.h"
 #include "snmpv3/message.h"
 #include "snmpv3/usm.h"
+#include "support/pcap.h"
 #include "support/peers.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 using namespace kivo8::v3;
-
-// A classic pcap file of raw IPv4 datagrams (link type 101) from 127.0.0.1:40000 to
-// 127.0.0.1:161, one per message.
-void write_pcap(const std::string &path, const std::vector<Bytes> &messages) {
-  std::ofstream out(path, std::ios::binary);
-  auto le32 = [&](std::uint32_t v) {
-    const char b[4] = {char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
-    out.write(b, 4);
-  };
-  auto le16 = [&](std::uint16_t v) {
-    const char b[2] = {char(v), char(v >> 8)};
-    out.write(b, 2);
-  };
-  le32(0xA1B2C3D4);
-  le16(2);
-  le16(4);
-  le32(0);
-  le32(0);
-  le32(65535);
-  le32(101);
-  std::uint32_t seconds = 1;
-  for (const Bytes &m : messages) {
-    const std::size_t udp_len = 8 + m.size(), ip_len = 20 + udp_len;
-    Bytes p = {0x45, 0, std::uint8_t(ip_len >> 8), std::uint8_t(ip_len), 0, 1, 0, 0, 64, 17, 0, 0,
-               127, 0, 0, 1, 127, 0, 0, 1};
-    std::uint32_t sum = 0;
-    for (std::size_t i = 0; i < 20; i += 2) sum += (p[i] << 8) | p[i + 1];
-    while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
-    p[10] = std::uint8_t(~sum >> 8);
-    p[11] = std::uint8_t(~sum);
-    const Bytes udp = {0x9C, 0x40, 0x00, 0xA1, std::uint8_t(udp_len >> 8), std::uint8_t(udp_len), 0, 0};
-    p.insert(p.end(), udp.begin(), udp.end());
-    p.insert(p.end(), m.begin(), m.end());
-    le32(seconds++);
-    le32(0);
-    le32(static_cast<std::uint32_t>(p.size()));
-    le32(static_cast<std::uint32_t>(p.size()));
-    out.write(reinterpret_cast<const char *>(p.data()), static_cast<std::streamsize>(p.size()));
-  }
-}
 
 struct Proto {
   const char *tshark_auth;  // the snmp_users table's names
@@ -120,7 +81,7 @@ TEST(Snmpv3Tshark, DissectsVerifiesAndDecryptsOurMessages) {
 
     kivo8::test::TempDir dir;
     const std::string pcap = dir.file("v3.pcap");
-    write_pcap(pcap, {msg});
+    kivo8::test::write_snmp_pcap(pcap, {msg});
     const std::string uat = "uat:snmp_users:" + engine_hex + ",\"" + user + "\",\"" +
                             c.tshark_auth + "\",\"ink-and-paper\",\"" + c.tshark_priv +
                             "\",\"toner-secret\"";

@@ -6,11 +6,17 @@
 #include <gtest/gtest.h>
 #include <sys/types.h>
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
 
 namespace kivo8::test {
+
+// Seconds from `start` to now, for the tests that time what they call.
+inline double seconds_since(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
 
 // True when running under CI: a missing peer is then a failure, never a skip.
 bool in_ci();

@@ -41,9 +41,17 @@ inline UniqueFd loopback_socket(bool listening, int backlog = 16) {
   return fd;
 }
 
-inline double seconds_since(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
+
+// Two connected stream sockets, for the tests of what reads and writes them.
+struct SocketPair {
+  SocketPair() {
+    int fds[2];
+    EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
+    a.reset(fds[0]);
+    b.reset(fds[1]);
+  }
+  UniqueFd a, b;
+};
 
 // A namespace whose loopback drops every segment to one TCP port, so a connect there
 // gets no answer at all (the SYN and its retransmissions vanish). Threads that create

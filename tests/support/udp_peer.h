@@ -20,6 +20,7 @@
 #include "core/unique_fd.h"
 #include "kivo8/ifinfo.h"
 #include "kivo8/udp_sess.h"
+#include "support/peers.h"
 
 namespace kivo8::test::udp {
 
@@ -37,9 +38,7 @@ inline std::string text_of(struct in_addr a) {
   return inet_ntop(AF_INET, &a, buf, sizeof buf);
 }
 
-inline double seconds_since(Clock::time_point t0) {
-  return std::chrono::duration<double>(Clock::now() - t0).count();
-}
+using ::kivo8::test::seconds_since;
 
 inline void pause_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 

@@ -22,15 +22,7 @@ using kivo8::test::loopback_socket;
 using kivo8::test::seconds_since;
 using clk = std::chrono::steady_clock;
 
-struct Pair {
-  Pair() {
-    int fds[2];
-    EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
-    a.reset(fds[0]);
-    b.reset(fds[1]);
-  }
-  UniqueFd a, b;
-};
+using Pair = kivo8::test::SocketPair;
 
 in_addr loopback() {
   in_addr a{};

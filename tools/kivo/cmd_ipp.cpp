@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "common.h"
+#include "json_out.h"
 
 namespace kivo {
 
@@ -103,101 +104,84 @@ void print_attributes(const kivo_ipp_attribute *attrs, uint32_t count, int depth
   }
 }
 
-std::string json_members(const kivo_ipp_attribute *attrs, uint32_t count);
+Json json_members(const kivo_ipp_attribute *attrs, uint32_t count);
 
-std::string json_value(const kivo_ipp_value &v) {
-  if (out_of_band(v.tag))
-    return std::string("{\"out-of-band\": ") + json_string(out_of_band_word(v.tag)) + "}";
+Json json_value(const kivo_ipp_value &v) {
+  if (out_of_band(v.tag)) return Json{{"out-of-band", out_of_band_word(v.tag)}};
   switch (v.tag) {
     case KIVO_IPP_TAG_INTEGER:
-    case KIVO_IPP_TAG_ENUM: return std::to_string(v.integer);
-    case KIVO_IPP_TAG_BOOLEAN: return v.integer != 0 ? "true" : "false";
-    case KIVO_IPP_TAG_RANGE:
-      return "{\"lower\": " + std::to_string(v.integer) + ", \"upper\": " + std::to_string(v.upper) + "}";
+    case KIVO_IPP_TAG_ENUM: return v.integer;
+    case KIVO_IPP_TAG_BOOLEAN: return v.integer != 0;
+    case KIVO_IPP_TAG_RANGE: return Json{{"lower", v.integer}, {"upper", v.upper}};
     case KIVO_IPP_TAG_RESOLUTION:
-      return "{\"x\": " + std::to_string(v.xres) + ", \"y\": " + std::to_string(v.yres) +
-             ", \"units\": " + json_string(v.units == 3 ? "dpi" : v.units == 4 ? "dpcm" : "unknown") + "}";
-    case KIVO_IPP_TAG_DATE_TIME: return json_string(date_text(v));
+      return Json{{"x", v.xres}, {"y", v.yres}, {"units", v.units == 3 ? "dpi" : v.units == 4 ? "dpcm" : "unknown"}};
+    case KIVO_IPP_TAG_DATE_TIME: return date_text(v);
     case KIVO_IPP_TAG_TEXT_LANG:
-    case KIVO_IPP_TAG_NAME_LANG:
-      return "{\"text\": " + json_string(bytes_of(v)) + ", \"language\": " + json_string(v.language) + "}";
+    case KIVO_IPP_TAG_NAME_LANG: return Json{{"text", json_text(bytes_of(v))}, {"language", json_text(v.language)}};
     case KIVO_IPP_TAG_COLLECTION: return json_members(v.members, v.member_count);
-    default: return json_string(bytes_of(v));
+    default: return json_text(bytes_of(v));
   }
 }
 
-std::string json_values(const kivo_ipp_attribute &a) {
-  std::string s = "[";
-  for (uint32_t j = 0; j < a.value_count; ++j) {
-    if (j != 0) s += ", ";
-    s += json_value(a.values[j]);
-  }
-  return s + "]";
+Json json_values(const kivo_ipp_attribute &a) {
+  Json values = Json::array();
+  for (uint32_t j = 0; j < a.value_count; ++j) values.push_back(json_value(a.values[j]));
+  return values;
 }
 
-// A collection: its members by name, each with its list of values.
-std::string json_members(const kivo_ipp_attribute *attrs, uint32_t count) {
-  std::string s = "{";
+// A collection: its members by name, each with its list of values. A name a printer
+// sends twice keeps its first values (a JSON object has each name once).
+Json json_members(const kivo_ipp_attribute *attrs, uint32_t count) {
+  Json members = Json::object();
   for (uint32_t i = 0; i < count; ++i) {
-    if (i != 0) s += ", ";
-    s += json_string(attrs[i].name) + ": " + json_values(attrs[i]);
+    const Json name = json_text(attrs[i].name);
+    const std::string key = name.get<std::string>();
+    if (!members.contains(key)) members[key] = json_values(attrs[i]);
   }
-  return s + "}";
+  return members;
 }
 
-std::string json_result(const kivo_ipp_result &r) {
-  std::string s = "{\"uri\": " + json_string(r.uri) + ", \"ok\": " + (r.code == KIVO_IPP_OK ? "true" : "false");
-  if (r.code != KIVO_IPP_OK) s += ", \"error\": " + json_string(r.error);
-  s += ", \"http_status\": " + std::to_string(r.http_status);
-  s += ", \"ipp_status\": " + std::to_string(r.ipp_status);
-  s += ", \"tls\": " + std::string(r.tls != 0 ? "true" : "false");
+Json json_result(const kivo_ipp_result &r) {
+  Json j;
+  j["uri"] = json_text(r.uri);
+  j["ok"] = r.code == KIVO_IPP_OK;
+  if (r.code != KIVO_IPP_OK) j["error"] = json_text(r.error);
+  j["http_status"] = r.http_status;
+  j["ipp_status"] = r.ipp_status;
+  j["tls"] = r.tls != 0;
   if (r.tls != 0) {
-    s += ", \"tls_verified\": " + std::string(r.tls_verified != 0 ? "true" : "false");
-    s += ", \"tls_sha256\": " + json_string(r.tls_sha256);
+    j["tls_verified"] = r.tls_verified != 0;
+    j["tls_sha256"] = json_text(r.tls_sha256);
   }
-  s += ", \"driverless\": " + std::string(kivo_ipp_driverless(&r) != 0 ? "true" : "false");
-  s += ", \"attributes\": [";
+  j["driverless"] = kivo_ipp_driverless(&r) != 0;
+  Json attributes = Json::array();
   for (uint32_t i = 0; i < r.attribute_count; ++i) {
     const kivo_ipp_attribute &a = r.attributes[i];
-    if (i != 0) s += ", ";
-    s += "{\"name\": " + json_string(a.name) + ", \"group\": " + json_string(group_word(a.group)) +
-         ", \"values\": " + json_values(a) + "}";
+    attributes.push_back(Json{{"name", json_text(a.name)}, {"group", group_word(a.group)}, {"values", json_values(a)}});
   }
-  return s + "]}\n";
+  j["attributes"] = std::move(attributes);
+  return j;
 }
 
 }  // namespace
 
 int cmd_ipp(int argc, char **argv, int first) {
-  Args args("ipp", argc, argv, first);
-  bool json = false;
+  const Parsed args = parse_command_line(
+      "ipp", {{"json", 0, false}, {"verify", 0, false}, {"timeout", 0, true}, {"user", 0, true}}, argc, argv,
+      first);
+  if (args.help) {
+    put(stdout, tr(kIppHelp));
+    return kExitOk;
+  }
+  const bool json = args.has("json");
   kivo_ipp_options options{};
   options.size = sizeof options;
-  std::string user;
-  std::vector<std::string> operands;
-  std::string opt, operand;
-  while (args.next(opt, operand)) {
-    if (opt.empty()) {
-      operands.push_back(operand);
-    } else if (opt == "h" || opt == "help") {
-      args.no_value();
-      put(stdout, tr(kIppHelp));
-      return kExitOk;
-    } else if (opt == "json") {
-      args.no_value();
-      json = true;
-    } else if (opt == "verify") {
-      args.no_value();
-      options.flags |= KIVO_IPP_VERIFY;
-    } else if (opt == "timeout") {
-      options.timeout_ms = static_cast<uint32_t>(parse_number(args, "the time-out", args.value(), 1, 600000));
-    } else if (opt == "user") {
-      user = args.value();
-      options.user = user.c_str();
-    } else {
-      args.unknown();
-    }
-  }
+  if (args.has("verify")) options.flags |= KIVO_IPP_VERIFY;
+  if (auto t = args.last("timeout"))
+    options.timeout_ms = static_cast<uint32_t>(parse_number(args, "the time-out", *t, 1, 600000));
+  const std::string user = args.last("user").value_or("");
+  if (args.has("user")) options.user = user.c_str();
+  const std::vector<std::string> &operands = args.operands;
   if (operands.empty()) args.fail(tr("no URI given"));
   if (operands.size() > 1) args.fail(subst(tr("too many arguments: '{1}'"), {operands[1]}));
 
@@ -214,7 +198,7 @@ int cmd_ipp(int argc, char **argv, int first) {
     return kExitFailed;
   }
   if (json) {
-    std::fputs(json_result(*result).c_str(), stdout);
+    put(stdout, json_dump(json_result(*result)) + "\n");
   } else {
     std::string out;
     if (code == KIVO_IPP_OK || code == KIVO_IPP_ESTATUS) {

@@ -175,7 +175,8 @@ std::optional<std::string> discover_json(const std::vector<std::string> &options
     status = kExitFailed;
     return std::nullopt;
   }
-  std::vector<std::string> words = {"kivo", "discover", "--json"};
+  // The page shows each printer's state and supplies: the search reads them too.
+  std::vector<std::string> words = {"kivo", "discover", "--json", "--status"};
   words.insert(words.end(), options.begin(), options.end());
   std::vector<char *> argv;
   argv.reserve(words.size() + 1);

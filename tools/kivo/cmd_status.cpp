@@ -50,7 +50,7 @@ struct CommunityList {
 struct Settings {
   int version = SNMP_VERSION_1;
   std::string community = "vellum";
-  int timeout = 2;
+  std::int64_t timeout_ms = 2000;
   int retries = 1;
 };
 
@@ -78,7 +78,8 @@ StatusRecord read_one(const Settings &settings, const HostPort &target, snmp_com
     }
     session->version = settings.version;
     session->community = communities;
-    session->udp->timeout = settings.timeout;
+    // The v1/v2c session waits whole seconds: a fraction is rounded up, never down.
+    session->udp->timeout = static_cast<int32_t>((settings.timeout_ms + 999) / 1000);
     session->udp->retries = settings.retries + 1;
     session->udp->port = static_cast<std::uint16_t>(target.port);
     rc = kivo_status_read(session.get(), &raw);
@@ -94,56 +95,46 @@ StatusRecord read_one(const Settings &settings, const HostPort &target, snmp_com
 }  // namespace
 
 int cmd_status(int argc, char **argv, int first) {
-  Args args("status", argc, argv, first);
-  Settings settings;
-  V3Args v3;
-  bool json = false, openmetrics = false;
-  std::vector<std::string> operands;
-  std::string opt, operand;
-  while (args.next(opt, operand)) {
-    if (opt.empty()) {
-      operands.push_back(operand);
-    } else if (opt == "h" || opt == "help") {
-      args.no_value();
-      put(stdout, tr(kStatusHelp) + tr(kV3Help));
-      return kExitOk;
-    } else if (opt == "v" || opt == "version") {
-      std::string v = args.value();
-      if (v == "1")
-        settings.version = SNMP_VERSION_1;
-      else if (v == "2c")
-        settings.version = SNMP_VERSION_2c;
-      else if (v == "3")
-        settings.version = SNMP_VERSION_3;
-      else
-        args.fail(subst(tr("the SNMP version must be 1, 2c or 3, not '{1}'"), {v}));
-    } else if (opt == "c" || opt == "community") {
-      settings.community = args.value();
-      check_community(args, settings.community);
-    } else if (opt == "t" || opt == "timeout") {
-      settings.timeout = static_cast<int>(parse_number(args, "the time-out", args.value(), 1, 60));
-    } else if (opt == "r" || opt == "retries") {
-      settings.retries = static_cast<int>(parse_number(args, "the retries", args.value(), 0, 10));
-    } else if (opt == "json") {
-      args.no_value();
-      json = true;
-    } else if (opt == "openmetrics") {
-      args.no_value();
-      openmetrics = true;
-    } else if (!take_v3_option(args, opt, v3)) {
-      args.unknown();
-    }
+  std::vector<Option> options = {{"version", 'v', true}, {"community", 'c', true},
+                                 {"timeout", 't', true}, {"retries", 'r', true},
+                                 {"json", 0, false},     {"openmetrics", 0, false}};
+  for (const Option &o : v3_option_list(true)) options.push_back(o);
+  const Parsed p = parse_command_line("status", options, argc, argv, first);
+  if (p.help) {
+    put(stdout, tr(kStatusHelp) + tr(kV3Help));
+    return kExitOk;
   }
-  if (operands.empty()) args.fail(tr("no host given"));
-  if (json && openmetrics) args.fail(tr("--json and --openmetrics cannot be combined"));
+  Settings settings;
+  if (auto v = p.last("version")) {
+    if (*v == "1")
+      settings.version = SNMP_VERSION_1;
+    else if (*v == "2c")
+      settings.version = SNMP_VERSION_2c;
+    else if (*v == "3")
+      settings.version = SNMP_VERSION_3;
+    else
+      p.fail(subst(tr("the SNMP version must be 1, 2c or 3, not '{1}'"), {*v}));
+  }
+  if (auto c = p.last("community")) {
+    check_community(p, *c);
+    settings.community = *c;
+  }
+  if (auto t = p.last("timeout")) settings.timeout_ms = parse_seconds(p, "the time-out", *t, 10, 60000);
+  if (auto r = p.last("retries"))
+    settings.retries = static_cast<int>(parse_number(p, "the retries", *r, 0, 10));
+  V3Args v3 = v3_args(p);
+  const bool json = p.has("json");
+  const bool openmetrics = p.has("openmetrics");
+  if (p.operands.empty()) p.fail(tr("no host given"));
+  if (json && openmetrics) p.fail(tr("--json and --openmetrics cannot be combined"));
   std::vector<HostPort> targets;
-  targets.reserve(operands.size());
-  for (const auto &o : operands) targets.push_back(parse_host_port(args, o, 161));
+  targets.reserve(p.operands.size());
+  for (const auto &o : p.operands) targets.push_back(parse_host_port(p, o, 161));
 
   std::unique_ptr<kivo_snmpv3_options> v3_options_given;
   if (settings.version == SNMP_VERSION_3) {
-    v3_options_given = std::make_unique<kivo_snmpv3_options>(v3_options(args, v3));
-    v3_options_given->timeout_ms = static_cast<std::uint32_t>(settings.timeout) * 1000;
+    v3_options_given = std::make_unique<kivo_snmpv3_options>(v3_options(p, v3));
+    v3_options_given->timeout_ms = static_cast<std::uint32_t>(settings.timeout_ms);
     v3_options_given->retries = settings.retries;
   }
   Session::Options setup;
@@ -169,6 +160,8 @@ int cmd_status(int argc, char **argv, int first) {
     if (device.status == nullptr) status = kExitFailed;
     view.push_back(std::move(device));
   }
+  // The sessions are made: the pass phrases the options pointed at are no longer needed.
+  v3_forget_pass_phrases(v3);
   if (json || openmetrics) {
     // Written whole: a label value may hold a NUL byte the device sent.
     const std::string text = json ? status_json(view) : status_openmetrics(view);

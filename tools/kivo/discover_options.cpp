@@ -55,6 +55,9 @@ const char kDiscoverHelp[] =
     "  --no-web            do not probe web servers\n"
     "  --no-endpoints      do not try print ports or ask IPP (no URIs, no driverless)\n"
     "  --slp-type TYPE     SLP service type (default service:printer)\n"
+    "  --status            also read the state and supplies of every printer that\n"
+    "                      answers SNMP, as kivo status does: a Status column in the\n"
+    "                      table, a \"status\" object (null for others) in JSON\n"
     "  --format FORMAT     table (default), json (an array), ndjson (one object a line,\n"
     "                      each as soon as the device is described) or csv; JSON and CSV\n"
     "                      texts are UTF-8 and untranslated, web_server null with --no-web\n"
@@ -89,6 +92,7 @@ const std::vector<Option> &discover_option_list() {
         {"timeout", 0, true},     {"retries", 0, true},     {"rate", 0, true},
         {"max-devices", 0, true}, {"threads", 0, true},     {"slp-type", 0, true},
         {"community", 0, true},   {"range", 0, true},       {"hosts-file", 0, true},
+        {"status", 0, false},
     };
     for (const Option &v3 : v3_option_list(false)) o.push_back(v3);
     return o;
@@ -135,6 +139,7 @@ DiscoverOptions read_discover_options(const Parsed &p) {
   o.mdns = !p.has("no-mdns");
   o.snmpv3 = !p.has("no-snmpv3");
   o.web = !p.has("no-web");
+  o.status = p.has("status");
   o.endpoints = !p.has("no-endpoints");
   o.v2c = p.has("v2c");
   o.v3 = v3_args(p);

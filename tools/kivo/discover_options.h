@@ -24,6 +24,7 @@ struct DiscoverOptions {
   bool mdns = true;
   bool snmpv3 = true;
   bool web = true;
+  bool status = false;          // --status: the state and supplies of every printer
   bool endpoints = true;         // print ports probed and IPP asked
   bool v2c = false;
   V3Args v3;

@@ -8,6 +8,7 @@
 
 #include "common.h"
 #include "json_out.h"
+#include "status_view.h"
 #include "text_out.h"
 
 namespace kivo {
@@ -86,7 +87,8 @@ std::string text_or_empty(const char *t) { return t != nullptr ? t : ""; }
 
 }  // namespace
 
-DiscoveredDevice view_of(const kivo_discover_device &d, const std::string &v3_user, bool endpoints_probed) {
+DiscoveredDevice view_of(const kivo_discover_device &d, const std::string &v3_user, bool status,
+                         bool endpoints_probed) {
   DiscoveredDevice v;
   const device_record *r = d.record;
   v.ip = ntohl(d.address.s_addr);
@@ -157,6 +159,8 @@ DiscoveredDevice view_of(const kivo_discover_device &d, const std::string &v3_us
   v.ipp_state = d.ipp_state;
   v.ipp_state_reasons = text_or_empty(d.ipp_state_reasons);
   v.tls_fingerprint = text_or_empty(d.tls_fingerprint);
+  v.status_asked = status;
+  if (status) v.status = d.status;
   return v;
 }
 
@@ -188,15 +192,22 @@ std::string uri_cell(const DiscoveredDevice &d, bool wide) {
   return all;
 }
 constexpr std::size_t kNameRoom = 30;
+// The status cell, unless --wide: the state and the first supplies fit.
+constexpr std::size_t kStatusRoom = 60;
 
 void print_device_table(std::FILE *out, const std::vector<DiscoveredDevice> &devices, bool wide) {
   if (devices.empty()) {
     put(out, tr("No devices found.") + "\n");
     return;
   }
+  // --status adds a column before the ones a narrow terminal may leave out: it was asked
+  // for.
+  const bool status = std::any_of(devices.begin(), devices.end(),
+                                  [](const DiscoveredDevice &d) { return d.status_asked; });
   std::vector<std::vector<std::string>> rows;
   rows.push_back({tr("Address"), tr("Name"), tr("Kind"), tr("Web server"), tr("Found by"),
                   tr("Print URI"), tr("Community"), tr("System name"), tr("MAC address")});
+  if (status) rows[0].insert(rows[0].begin() + 5, tr("Status"));
   for (const DiscoveredDevice &d : devices) {
     std::string ways;
     for (const auto &w : d.found_by) ways += (ways.empty() ? "" : ", ") + tr(w.c_str());
@@ -205,6 +216,11 @@ void print_device_table(std::FILE *out, const std::vector<DiscoveredDevice> &dev
                     uri_cell(d, wide), d.community.empty() ? "-" : safe_text(d.community),
                     d.sys_name.empty() ? "-" : safe_text(first_line(d.sys_name)),
                     d.mac.empty() ? "-" : d.mac});
+    if (status) {
+      std::string cell = d.status != nullptr ? status_brief(*d.status) : "-";
+      if (!wide) cell = cut_to(cell, kStatusRoom);
+      rows.back().insert(rows.back().begin() + 5, cell);
+    }
   }
   // On a narrow terminal the URI, community, system name and MAC columns go (MAC first)
   // while the name would be cut shorter than kNameRoom; --wide and the other formats
@@ -356,6 +372,9 @@ Json device_json(const DiscoveredDevice &d) {
   } else {
     item["ipp"] = Json(nullptr);
   }
+  // The fields of `kivo status --json`; null for a device without one (not a printer,
+  // or its read did not end).
+  if (d.status_asked) item["status"] = d.status != nullptr ? status_fields_json(*d.status) : Json(nullptr);
   if (!exact.empty()) item["exact_bytes"] = std::move(exact);
   return item;
 }

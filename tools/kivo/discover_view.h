@@ -64,12 +64,16 @@ struct DiscoveredDevice {
   bool ipp = false;                // the device answered Get-Printer-Attributes
   std::string uuid, ipp_make_and_model, ipp_location, ipp_state_reasons, tls_fingerprint;
   int ipp_state = 0;               // 3 idle, 4 processing, 5 stopped, 0 unknown
+  // --status: asked for it; the printer's state and supplies (owned by the search
+  // handle, which must outlive the view), null when it has none.
+  bool status_asked = false;
+  const kivo_status *status = nullptr;
 };
 
-// The device as kivo shows it, from the library's record.
-// `endpoints_probed`: whether the endpoint search ran.
+// The device as kivo shows it, from the library's record; with `status` the state and
+// supplies the search read (--status); `endpoints_probed`: whether the endpoint search ran.
 DiscoveredDevice view_of(const kivo_discover_device &device, const std::string &v3_user,
-                         bool endpoints_probed = true);
+                         bool status = false, bool endpoints_probed = true);
 
 // One device as JSON (see json_out.h for how its texts are written).
 Json device_json(const DiscoveredDevice &device);

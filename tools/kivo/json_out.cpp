@@ -83,10 +83,15 @@ std::string json_dump(const Json &value) {
 
 std::string json_string(std::string_view text) { return json_dump(json_text(text)); }
 
-void write_json_lines_array(std::FILE *out, const std::vector<Json> &items) {
+std::string json_lines_array(const std::vector<Json> &items) {
   std::string text = "[";
   for (std::size_t i = 0; i < items.size(); ++i) text += (i == 0 ? "\n  " : ",\n  ") + json_dump(items[i]);
   text += items.empty() ? "]\n" : "\n]\n";
+  return text;
+}
+
+void write_json_lines_array(std::FILE *out, const std::vector<Json> &items) {
+  const std::string text = json_lines_array(items);
   // JSON is UTF-8 whatever the terminal: written as it stands, never converted.
   (void)std::fwrite(text.data(), 1, text.size(), out);
 }

@@ -35,6 +35,7 @@ std::string json_string(std::string_view text);
 // One line, no line end: ", " and ": " between items as people write JSON.
 std::string json_dump(const Json &value);
 // An array of values, one to a line: "[\n  {...},\n  {...}\n]\n" ("[]\n" when empty).
+std::string json_lines_array(const std::vector<Json> &items);
 void write_json_lines_array(std::FILE *out, const std::vector<Json> &items);
 
 }  // namespace kivo

@@ -102,22 +102,33 @@ Device device_of(const json &d, const std::string &site) {
   out.mac = text_of(d, "mac");
   out.uuid = text_of(d, "uuid");
   out.found_by = texts_of(d, "found_by");
-  out.state = text_of(d, "state");
-  out.device_status = text_of(d, "device_status");
-  out.errors = texts_of(d, "errors");
-  if (const json *alerts = array_of(d, "alerts"))
+  // `kivo discover --status` keeps what was read under "status", with the field names of
+  // `kivo status --json`; lists written by hand or by older programs have them beside the
+  // device's own fields.
+  const auto status_it = d.find("status");
+  const json &st = status_it != d.end() && status_it->is_object() ? *status_it : d;
+  if (&st != &d) {
+    const std::pair<const char *, std::string *> fields[] = {
+        {"location", &out.location}, {"contact", &out.contact}, {"serial", &out.serial}, {"mac", &out.mac}};
+    for (const auto &[key, field] : fields)
+      if (field->empty()) *field = text_of(st, key);
+  }
+  out.state = text_of(st, "state");
+  out.device_status = text_of(st, "device_status");
+  out.errors = texts_of(st, "errors");
+  if (const json *alerts = array_of(st, "alerts"))
     for (const json &a : *alerts)
       if (a.is_object())
         out.alerts.push_back({text_of(a, "severity"), text_of(a, "group"), text_of(a, "code"),
                               text_of(a, "description")});
-  if (const json *supplies = array_of(d, "supplies"))
+  if (const json *supplies = array_of(st, "supplies"))
     for (const json &s : *supplies)
       if (s.is_object()) out.supplies.push_back(supply_of(s));
-  if (auto pages = integer_of(d, "page_count"); pages && *pages >= 0) out.page_count = *pages;
+  if (auto pages = integer_of(st, "page_count"); pages && *pages >= 0) out.page_count = *pages;
   if (const json *endpoints = array_of(d, "endpoints"))
     for (const json &e : *endpoints)
       if (e.is_object())
-        out.endpoints.push_back({text_of(e, "uri"), text_of(e, "protocol"),
+        out.endpoints.push_back({text_of(e, "uri"), e.contains("scheme") ? text_of(e, "scheme") : text_of(e, "protocol"),
                                  static_cast<long>(clamped(integer_of(e, "port").value_or(0), 0, 65535)),
                                  text_of(e, "tls_sha256")});
   out.slp_urls = texts_of(d, "slp_urls");

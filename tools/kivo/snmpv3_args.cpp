@@ -212,22 +212,6 @@ V3Args v3_args(const Parsed &p) {
   return v3;
 }
 
-bool take_v3_option(Args &args, const std::string &opt, V3Args &v3) {
-  if (opt == "u") v3.user = args.value();
-  else if (opt == "l") v3.level = args.value();
-  else if (opt == "a") v3.auth = args.value();
-  else if (opt == "A") v3.auth_pass = args.value();
-  else if (opt == "x") v3.priv = args.value();
-  else if (opt == "X") v3.priv_pass = args.value();
-  else if (opt == "n") v3.context = args.value();
-  else if (opt == "save-credentials") {
-    args.no_value();
-    v3.save = true;
-  } else
-    return false;
-  return true;
-}
-
 kivo_snmpv3_options v3_options(const CommandErrors &args, V3Args &v3) {
   if (v3.user.empty()) args.fail("SNMPv3 needs a user name (-u USER)");
   if (!v3.save) {

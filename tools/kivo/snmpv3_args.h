@@ -26,9 +26,6 @@ struct V3Args {
 std::vector<Option> v3_option_list(bool get_walk);
 // What of them was given.
 V3Args v3_args(const Parsed &parsed);
-// Takes the option just read by `args` when it is one of the SNMPv3 options; false when
-// it is not (for a command that reads its options one by one).
-bool take_v3_option(Args &args, const std::string &option, V3Args &v3);
 
 // The options as the library takes them, with what was not given filled in from the
 // saved credentials of the same user; saves them first when asked to. Usage errors are

@@ -1,19 +1,17 @@
 // kivo status's three outputs. Every device text goes through exactly one escaping
-// function of its output: safe_text for the terminal, the JSON writer (after to_utf8) for
-// JSON, openmetrics_label for OpenMetrics.
+// function of its output: safe_text for the terminal, kivo's one JSON writer (json_out.h)
+// for JSON, openmetrics_label for OpenMetrics.
 #include "status_view.h"
 
 #include <charconv>
-#include <nlohmann/json.hpp>
 
 #include "common.h"
+#include "json_out.h"
 #include "text_out.h"
 
 namespace kivo {
 
 namespace {
-
-using Json = nlohmann::ordered_json;
 
 constexpr int kBarCells = 20;
 constexpr std::size_t kDescriptionColumns = 40;
@@ -45,7 +43,7 @@ Json int_json(std::int32_t value) {
 }
 Json text_json(const kivo_status_text &t) {
   if (!given(t)) return nullptr;
-  return to_utf8(bytes(t));
+  return json_text(bytes(t));
 }
 
 std::vector<std::string> error_names(const kivo_status &s) {
@@ -156,70 +154,108 @@ void print_status_text(std::FILE *out, const std::vector<DeviceStatus> &devices)
   }
 }
 
+Json status_fields_json(const kivo_status &s) {
+  Json d = Json::object();
+  d["state"] = enum_json(kivo_status_printer_status_name(s.printer_status), s.printer_status);
+  d["device_status"] = enum_json(kivo_status_device_status_name(s.device_status), s.device_status);
+  d["errors"] = s.errors_given ? Json(error_names(s)) : Json(nullptr);
+  Json alerts = Json::array();
+  for (std::uint32_t i = 0; i < s.alert_count; ++i) {
+    const kivo_status_alert &a = s.alerts[i];
+    Json j;
+    j["index"] = a.index;
+    j["severity"] = enum_json(kivo_status_severity_name(a.severity), a.severity);
+    j["training_level"] = enum_json(kivo_status_training_name(a.training_level), a.training_level);
+    j["group"] = enum_json(kivo_status_group_name(a.group), a.group);
+    j["group_index"] = int_json(a.group_index);
+    j["location"] = int_json(a.location);
+    j["code"] = enum_json(kivo_status_code_name(a.code), a.code);
+    j["description"] = text_json(a.description);
+    alerts.push_back(std::move(j));
+  }
+  d["alerts"] = std::move(alerts);
+  d["alerts_truncated"] = s.alerts_truncated != 0;
+  Json supplies = Json::array();
+  for (std::uint32_t i = 0; i < s.supply_count; ++i) {
+    const kivo_status_supply &sup = s.supplies[i];
+    Json j;
+    j["index"] = sup.index;
+    j["description"] = text_json(sup.description);
+    j["class"] = enum_json(kivo_status_class_name(sup.supply_class), sup.supply_class);
+    j["type"] = enum_json(kivo_status_type_name(sup.type), sup.type);
+    j["colorant"] = text_json(sup.colorant);
+    j["unit"] = enum_json(kivo_status_unit_name(sup.unit), sup.unit);
+    j["max"] = int_json(sup.max_capacity);
+    j["level"] = int_json(sup.level);
+    j["percent"] = sup.percent >= 0 ? Json(sup.percent) : Json(nullptr);
+    j["level_is_space_remaining"] = sup.level_is_space_remaining != 0;
+    supplies.push_back(std::move(j));
+  }
+  d["supplies"] = std::move(supplies);
+  d["supplies_truncated"] = s.supplies_truncated != 0;
+  d["page_count"] = s.page_count >= 0 ? Json(s.page_count) : Json(nullptr);
+  d["serial"] = text_json(s.serial);
+  d["location"] = text_json(s.location);
+  d["contact"] = text_json(s.contact);
+  d["mac"] = s.mac[0] != '\0' ? Json(s.mac) : Json(nullptr);
+  d["uptime_ticks"] = s.uptime_ticks >= 0 ? Json(s.uptime_ticks) : Json(nullptr);
+  Json display = Json::array();
+  for (std::uint32_t i = 0; i < s.display_count; ++i) display.push_back(text_json(s.display[i]));
+  d["display"] = std::move(display);
+  return d;
+}
+
+std::string status_brief(const kivo_status &s) {
+  std::string text = enum_text(kivo_status_printer_status_name(s.printer_status), s.printer_status);
+  std::string errors;
+  for (const auto &e : error_names(s)) errors += (errors.empty() ? "" : ", ") + e;
+  if (!errors.empty()) text += ": " + errors;
+  std::string supplies;
+  constexpr std::uint32_t kShown = 6;
+  for (std::uint32_t i = 0; i < s.supply_count && i < kShown; ++i) {
+    const kivo_status_supply &sup = s.supplies[i];
+    std::string name = given(sup.colorant) && sup.colorant.length > 0
+                           ? shown(sup.colorant, 12)
+                           : enum_text(kivo_status_type_name(sup.type), sup.type);
+    std::string level;
+    if (sup.percent >= 0) {
+      level = std::to_string(sup.percent) + "%";
+      if (sup.level_is_space_remaining) level += " " + tr("left");
+    } else if (sup.level == KIVO_STATUS_LEVEL_SOME_REMAINING) {
+      level = tr("some");
+    } else if (sup.level == KIVO_STATUS_LEVEL_UNRESTRICTED) {
+      level = tr("unlimited");
+    } else {
+      level = "?";
+    }
+    if (!supplies.empty()) supplies += ", ";
+    supplies += name;
+    supplies += ' ';
+    supplies += level;
+  }
+  if (s.supply_count > kShown)
+    supplies += ", " + subst(tr("{1} more"), {std::to_string(s.supply_count - kShown)});
+  if (!supplies.empty()) text += "; " + supplies;
+  if (s.alert_count > 0)
+    text += "; " + (s.alert_count == 1 ? tr("1 alert")
+                                       : subst(tr("{1} alerts"), {std::to_string(s.alert_count)}));
+  return text;
+}
+
 std::string status_json(const std::vector<DeviceStatus> &devices) {
-  Json all = Json::array();
+  std::vector<Json> all;
   for (const DeviceStatus &device : devices) {
     Json d;
-    d["address"] = to_utf8(device.address);
+    d["address"] = json_text(device.address);
     if (device.status == nullptr) {
-      d["error"] = to_utf8(device.error);
+      d["error"] = json_text(device.error);
       all.push_back(std::move(d));
       continue;
     }
-    const kivo_status &s = *device.status;
-    d["state"] = enum_json(kivo_status_printer_status_name(s.printer_status), s.printer_status);
-    d["device_status"] =
-        enum_json(kivo_status_device_status_name(s.device_status), s.device_status);
-    d["errors"] = s.errors_given ? Json(error_names(s)) : Json(nullptr);
-    Json alerts = Json::array();
-    for (std::uint32_t i = 0; i < s.alert_count; ++i) {
-      const kivo_status_alert &a = s.alerts[i];
-      Json j;
-      j["index"] = a.index;
-      j["severity"] = enum_json(kivo_status_severity_name(a.severity), a.severity);
-      j["training_level"] =
-          enum_json(kivo_status_training_name(a.training_level), a.training_level);
-      j["group"] = enum_json(kivo_status_group_name(a.group), a.group);
-      j["group_index"] = int_json(a.group_index);
-      j["location"] = int_json(a.location);
-      j["code"] = enum_json(kivo_status_code_name(a.code), a.code);
-      j["description"] = text_json(a.description);
-      alerts.push_back(std::move(j));
-    }
-    d["alerts"] = std::move(alerts);
-    d["alerts_truncated"] = s.alerts_truncated != 0;
-    Json supplies = Json::array();
-    for (std::uint32_t i = 0; i < s.supply_count; ++i) {
-      const kivo_status_supply &sup = s.supplies[i];
-      Json j;
-      j["index"] = sup.index;
-      j["description"] = text_json(sup.description);
-      j["class"] = enum_json(kivo_status_class_name(sup.supply_class), sup.supply_class);
-      j["type"] = enum_json(kivo_status_type_name(sup.type), sup.type);
-      j["colorant"] = text_json(sup.colorant);
-      j["unit"] = enum_json(kivo_status_unit_name(sup.unit), sup.unit);
-      j["max"] = int_json(sup.max_capacity);
-      j["level"] = int_json(sup.level);
-      j["percent"] = sup.percent >= 0 ? Json(sup.percent) : Json(nullptr);
-      j["level_is_space_remaining"] = sup.level_is_space_remaining != 0;
-      supplies.push_back(std::move(j));
-    }
-    d["supplies"] = std::move(supplies);
-    d["supplies_truncated"] = s.supplies_truncated != 0;
-    d["page_count"] = s.page_count >= 0 ? Json(s.page_count) : Json(nullptr);
-    d["serial"] = text_json(s.serial);
-    d["location"] = text_json(s.location);
-    d["contact"] = text_json(s.contact);
-    d["mac"] = s.mac[0] != '\0' ? Json(s.mac) : Json(nullptr);
-    d["uptime_ticks"] = s.uptime_ticks >= 0 ? Json(s.uptime_ticks) : Json(nullptr);
-    Json display = Json::array();
-    for (std::uint32_t i = 0; i < s.display_count; ++i) display.push_back(text_json(s.display[i]));
-    d["display"] = std::move(display);
+    d.update(status_fields_json(*device.status));
     all.push_back(std::move(d));
   }
-  // Every text went through to_utf8, so the writer never meets invalid UTF-8; replacing
-  // stays as the rule should that ever change.
-  return all.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+  return json_lines_array(all);
 }
 
 namespace {

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "json_out.h"
 #include "kivo8/status.h"
 
 namespace kivo {
@@ -32,6 +33,16 @@ std::string status_openmetrics(const std::vector<DeviceStatus> &devices);
 // format wants, every byte that is not part of valid UTF-8 replaced by U+FFFD; nothing
 // else changes (the format takes any other character as it is).
 std::string openmetrics_label(std::string_view text);
+
+// One device's status as `kivo status --json` writes it after its "address" (state,
+// device_status, errors, alerts, supplies ...): `kivo discover --status` puts the same
+// object under "status".
+Json status_fields_json(const kivo_status &status);
+
+// The state and supplies in one short line for a table cell, device texts through
+// safe_text: "idle; black 75%, cyan 40%, waste 80% left; 2 alerts", the state followed by
+// the error flags that are set ("other: doorOpen, jammed").
+std::string status_brief(const kivo_status &status);
 
 // The bar of a supply ("[#########...........]  45%") or what stands for its level.
 std::string supply_gauge(const kivo_status_supply &supply);

@@ -1,0 +1,363 @@
+// A status read as a state machine: one GET for the scalars (and the MAC of the interface
+// that holds the address asked), the printers' rows, their device status, then GETNEXT
+// walks of the tables, then the decoder over everything gathered.
+#include "status/reader.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "kivo8/snmpv3.h"
+
+namespace kivo8::status {
+
+namespace {
+
+constexpr std::int32_t kTooBig = 1;
+constexpr std::int32_t kNoSuchName = 2;
+
+Oid copy(oid::Name name) { return {name.begin(), name.end()}; }
+
+bool is_exception(const snmp_var *v) {
+  return v->type == SNMP_NOSUCHOBJECT || v->type == SNMP_NOSUCHINSTANCE ||
+         v->type == SNMP_ENDOFMIBVIEW;
+}
+
+bool inside(const snmp_var *v, const Oid &root) {
+  return v->name != nullptr && v->name_length > root.size() &&
+         std::equal(root.begin(), root.end(), v->name);
+}
+
+void add(std::vector<Binding> &kept, const snmp_var *v) {
+  if (v->name == nullptr) return;
+  std::span<const std::uint8_t> value;
+  if (v->value != nullptr) value = {v->value, v->value_length};
+  kept.push_back({{v->name, v->name_length}, v->type, value});
+}
+
+}  // namespace
+
+bool transport_failed(std::int32_t rc) noexcept {
+  return rc == SNMP_ERR_TIMEOUT || rc == SNMP_ERR_RECV || rc == SNMP_ERR_SEND ||
+         rc == SNMP_ERR_NOMEM || rc == SNMP_ERR_NOCOMM || rc == SNMP_ERR_VERSION ||
+         rc <= KIVO_SNMPV3_ERR_UNSUPPORTED_LEVEL;
+}
+
+struct TableWalk::Outcome {
+  bool failed = false;           // a transport failure: `rc`
+  std::int32_t rc = SNMP_ERR_NONE;
+  std::size_t no_such_name = 0;  // SNMPv1's end of a column: the position asked
+  bool too_big = false;
+  bool refused = false;          // any other error status or an undecodable reply
+};
+
+TableWalk::TableWalk(oid::Name entry, std::span<const std::uint32_t> columns,
+                     std::size_t max_rows)
+    : max_rows_(max_rows) {
+  if (columns.empty()) {
+    roots_.emplace_back(entry.begin(), entry.end());
+  } else {
+    roots_.reserve(columns.size());
+    for (std::uint32_t c : columns) {
+      roots_.emplace_back(entry.begin(), entry.end());
+      roots_.back().push_back(c);
+    }
+  }
+  current_ = roots_;
+  active_.resize(roots_.size());
+  for (std::size_t i = 0; i < active_.size(); ++i) active_[i] = i;
+  // Each noSuchName or too-big answer ends or narrows a request without giving a row.
+  requests_left_ = 2 * max_rows + roots_.size();
+}
+
+bool TableWalk::next(Request &out) {
+  out.command = Command::getnext;
+  out.names.clear();
+  if (by_column_) {
+    out.names.push_back(current_[active_[column_]]);
+    return true;
+  }
+  if (ended_ || active_.empty() || rows_ >= max_rows_ || requests_left_ == 0) {
+    ended_ = true;
+    return false;
+  }
+  --requests_left_;
+  out.names.reserve(active_.size());
+  for (std::size_t k : active_) out.names.push_back(current_[k]);
+  return true;
+}
+
+TableWalk::Outcome TableWalk::judge(std::int32_t rc, const snmp_pdu *response,
+                                    std::span<const std::size_t> asked,
+                                    std::vector<std::size_t> &still, std::vector<Binding> &kept) {
+  Outcome o;
+  if (rc == SNMP_ERR_NONE && response == nullptr) rc = SNMP_ERR_OTHER;
+  if (rc != SNMP_ERR_NONE) {
+    // A reply larger than the receive buffer arrives cut and does not decode.
+    if (rc == SNMP_ERR_DECODE) {
+      o.too_big = true;
+    } else if (transport_failed(rc)) {
+      o.failed = true;
+      o.rc = rc;
+    } else {
+      o.refused = true;
+    }
+    return o;
+  }
+  if (response->errstat == kNoSuchName && response->errindex >= 1 &&
+      response->errindex <= static_cast<std::int32_t>(asked.size())) {
+    o.no_such_name = static_cast<std::size_t>(response->errindex);
+    return o;
+  }
+  if (response->errstat == kTooBig) {
+    o.too_big = true;
+    return o;
+  }
+  if (response->errstat > 0) {
+    o.refused = true;
+    return o;
+  }
+  const snmp_var *v = response->variables;
+  for (std::size_t k : asked) {
+    if (v == nullptr) break;
+    const Oid &at = current_[k];
+    bool increases = v->name != nullptr &&
+                     std::lexicographical_compare(at.begin(), at.end(), v->name,
+                                                  v->name + v->name_length);
+    if (!is_exception(v) && inside(v, roots_[k]) && increases) {
+      add(kept, v);
+      current_[k].assign(v->name, v->name + v->name_length);
+      still.push_back(k);
+    }
+    v = v->next;
+  }
+  return o;
+}
+
+std::int32_t TableWalk::answer(std::int32_t rc, const snmp_pdu *response,
+                               std::vector<Binding> &kept) {
+  if (by_column_) {
+    const std::size_t k = active_[column_];
+    std::vector<std::size_t> took;
+    Outcome o = judge(rc, response, std::span(&k, 1), took, kept);
+    if (o.failed) {
+      ended_ = true;
+      by_column_ = false;
+      return o.rc;
+    }
+    if (o.too_big) {
+      skipped_.push_back(k);
+    } else if (!took.empty()) {
+      still_.push_back(k);
+      row_.emplace(current_[k].begin() + static_cast<std::ptrdiff_t>(roots_[k].size()),
+                   current_[k].end());
+    }
+    if (++column_ == active_.size()) end_row_by_column();
+    return SNMP_ERR_NONE;
+  }
+  std::vector<std::size_t> still;
+  Outcome o = judge(rc, response, active_, still, kept);
+  if (o.failed) {
+    ended_ = true;
+    return o.rc;
+  }
+  if (o.no_such_name != 0) {
+    active_.erase(active_.begin() + static_cast<std::ptrdiff_t>(o.no_such_name - 1));
+    return SNMP_ERR_NONE;
+  }
+  if (o.too_big) {
+    // One value (a description of thousands of characters, say) makes the row too big
+    // for one reply: ask for the row a column at a time, and step over the columns whose
+    // value alone is too big, so that the rows after it are still read.
+    by_column_ = true;
+    column_ = 0;
+    skipped_.clear();
+    still_.clear();
+    row_.reset();
+    return SNMP_ERR_NONE;
+  }
+  if (o.refused) {
+    ended_ = true;
+    return SNMP_ERR_NONE;
+  }
+  active_ = std::move(still);
+  ++rows_;
+  return SNMP_ERR_NONE;
+}
+
+void TableWalk::end_row_by_column() {
+  by_column_ = false;
+  // No column gave its row: nothing tells where the row after it starts.
+  if (!row_) {
+    ended_ = true;
+    return;
+  }
+  for (std::size_t k : skipped_) {
+    current_[k] = roots_[k];
+    current_[k].insert(current_[k].end(), row_->begin(), row_->end());
+    still_.push_back(k);
+  }
+  // Bindings of a reply follow the order of the names asked: keep the columns in order.
+  std::sort(still_.begin(), still_.end());
+  active_ = std::move(still_);
+  still_.clear();
+  ++rows_;
+}
+
+Reader::Reader(std::uint32_t address) : address_(address) {
+  std::uint8_t a[4];
+  std::memcpy(a, &address, 4);
+  ip_entry_ = copy(oid::kIpAdEntIfIndex);
+  ip_entry_.insert(ip_entry_.end(), {a[0], a[1], a[2], a[3]});
+  ip_address_ = copy(oid::kIpAddressIfIndex);
+  ip_address_.insert(ip_address_.end(), {1, 4, a[0], a[1], a[2], a[3]});
+  settle();
+}
+
+void Reader::end(std::int32_t rc) {
+  finished_ = true;
+  result_ = rc;
+  stage_ = Stage::done;
+}
+
+void Reader::keep(Pdu response) {
+  for (const snmp_var *v = response->variables; v != nullptr; v = v->next) add(bindings_, v);
+  responses_.push_back(std::move(response));
+}
+
+std::optional<std::int32_t> Reader::if_index(const Oid &name) const {
+  for (const Binding &b : bindings_) {
+    if (b.type == SNMP_TYPE_INTEGER && b.value.size() == 4 && std::ranges::equal(b.name, name)) {
+      std::int32_t v = 0;
+      std::memcpy(&v, b.value.data(), 4);
+      return v;
+    }
+  }
+  return std::nullopt;
+}
+
+std::vector<std::uint32_t> Reader::printer_devices() const {
+  const oid::Name root = oid::kHrPrinterStatus;
+  std::vector<std::uint32_t> out;
+  for (const Binding &b : bindings_) {
+    if (b.name.size() == root.size() + 1 && std::equal(root.begin(), root.end(), b.name.begin()))
+      out.push_back(b.name.back());
+  }
+  std::sort(out.begin(), out.end());
+  out.erase(std::unique(out.begin(), out.end()), out.end());
+  return out;
+}
+
+// Moves to the next request: the open stage's, else the first of the stages after it
+// that has one to ask.
+void Reader::settle() {
+  while (!finished_) {
+    switch (stage_) {
+      case Stage::scalars:
+        if (!stage_open_) {
+          scalars_ = {copy(oid::kSysUpTime), copy(oid::kSysContact), copy(oid::kSysLocation),
+                      ip_entry_, ip_address_};
+          stage_open_ = true;
+        }
+        if (!scalars_.empty()) {
+          request_ = {Command::get, scalars_};
+          return;
+        }
+        stage_ = Stage::phys;
+        stage_open_ = false;
+        break;
+      case Stage::phys:
+        if (!stage_open_) {
+          scalars_.clear();
+          auto ifindex = if_index(ip_entry_);
+          if (!ifindex || *ifindex <= 0) ifindex = if_index(ip_address_);
+          if (ifindex && *ifindex > 0) {
+            scalars_.push_back(copy(oid::kIfPhysAddress));
+            scalars_.back().push_back(static_cast<std::uint32_t>(*ifindex));
+          }
+          stage_open_ = true;
+        }
+        if (!scalars_.empty()) {
+          request_ = {Command::get, scalars_};
+          return;
+        }
+        stage_ = Stage::printers;
+        stage_open_ = false;
+        break;
+      case Stage::printers:
+        if (!stage_open_) {
+          walk_.emplace(oid::kHrPrinterEntry, kPrinterColumns, kPrinterRows);
+          stage_open_ = true;
+        }
+        if (walk_->next(request_)) return;
+        stage_ = Stage::device_status;
+        stage_open_ = false;
+        break;
+      case Stage::device_status:
+        if (!stage_open_) {
+          scalars_.clear();
+          for (std::uint32_t device : printer_devices()) {
+            scalars_.push_back(copy(oid::kHrDeviceStatus));
+            scalars_.back().push_back(device);
+          }
+          stage_open_ = true;
+        }
+        if (!scalars_.empty()) {
+          request_ = {Command::get, scalars_};
+          return;
+        }
+        stage_ = Stage::tables;
+        stage_open_ = false;
+        table_ = 0;
+        break;
+      case Stage::tables:
+        if (table_ >= std::size(kTables)) {
+          stage_ = Stage::done;
+          break;
+        }
+        if (!stage_open_) {
+          const TablePlan &t = kTables[table_];
+          walk_.emplace(t.entry, t.columns, t.rows);
+          stage_open_ = true;
+        }
+        if (walk_->next(request_)) return;
+        ++table_;
+        stage_open_ = false;
+        break;
+      case Stage::done:
+        finished_ = true;
+        return;
+    }
+  }
+}
+
+void Reader::answer(std::int32_t rc, Pdu response) {
+  if (finished_) return;
+  if (rc == SNMP_ERR_NONE && !response) rc = SNMP_ERR_OTHER;
+  if (stage_ == Stage::printers || stage_ == Stage::tables) {
+    std::int32_t ended = walk_->answer(rc, response.get(), bindings_);
+    // The walk kept bindings that point into the response: it stays with the read.
+    if (response) responses_.push_back(std::move(response));
+    if (ended != SNMP_ERR_NONE) return end(ended);
+  } else {
+    // A GET. An SNMPv1 agent answers noSuchName for the whole request when it lacks one
+    // of the names: that name is dropped and the rest asked again. For the first request
+    // of a read every failure counts: a device none of whose replies decode has not
+    // answered, and must not be reported as a printer with nothing to say.
+    const bool first = stage_ == Stage::scalars;
+    if (rc != SNMP_ERR_NONE) {
+      if (first || transport_failed(rc)) return end(rc);
+      scalars_.clear();
+    } else if (response->errstat == kNoSuchName && response->errindex >= 1 &&
+               response->errindex <= static_cast<std::int32_t>(scalars_.size())) {
+      scalars_.erase(scalars_.begin() + (response->errindex - 1));
+    } else {
+      if (response->errstat <= 0) keep(std::move(response));
+      scalars_.clear();
+    }
+  }
+  settle();
+}
+
+Status Reader::status() const { return decode(bindings_, address_); }
+
+}  // namespace kivo8::status

@@ -1,0 +1,112 @@
+// The one path of a status read, as a state machine that moves no bytes: it says which
+// request goes out next and takes the answer to it, whoever carries them. The blocking
+// read (read.cpp) drives it over a session, one exchange after another; the discovery
+// engine drives many of them at once in its event loop. Both hand every answer here and
+// get the same record from the same answers.
+//
+// Every table is walked by TableWalk alone, so that it can move to GETBULK by changing
+// that one class; nothing else knows how a table is read.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "kivo8/snmp_sess.h"
+#include "status/model.h"
+
+namespace kivo8::status {
+
+using Oid = std::vector<std::uint32_t>;
+
+struct PduFree {
+  void operator()(snmp_pdu *p) const noexcept { snmp_free_pdu(p); }
+};
+using Pdu = std::unique_ptr<snmp_pdu, PduFree>;
+
+enum class Command : std::uint8_t { get, getnext };
+
+struct Request {
+  Command command = Command::get;
+  std::vector<Oid> names;
+};
+
+// True for the codes that end a whole read (no answer, a socket or security failure);
+// the others (an undecodable reply, a refusal) end only what was asked.
+bool transport_failed(std::int32_t rc) noexcept;
+
+// One walk of the columns below `entry` (or of the one column `entry` when `columns` is
+// empty), all in step, at most `max_rows` rows: each request asks, for every column not
+// yet finished, the name after the last one it gave. A column ends when its next name
+// leaves it or does not increase, at an exception value, or at an SNMPv1 noSuchName for
+// it. A row too big for one reply is asked a column at a time.
+class TableWalk {
+ public:
+  TableWalk(oid::Name entry, std::span<const std::uint32_t> columns, std::size_t max_rows);
+  // The next request, or false when the walk has ended.
+  bool next(Request &out);
+  // The answer to the last request; the bindings it keeps are appended to `kept`. A code
+  // that ends the whole read is returned; otherwise SNMP_ERR_NONE.
+  std::int32_t answer(std::int32_t rc, const snmp_pdu *response, std::vector<Binding> &kept);
+
+ private:
+  struct Outcome;
+  Outcome judge(std::int32_t rc, const snmp_pdu *response, std::span<const std::size_t> asked,
+                std::vector<std::size_t> &still, std::vector<Binding> &kept);
+  void end_row_by_column();
+
+  std::vector<Oid> roots_, current_;
+  std::vector<std::size_t> active_;
+  std::size_t rows_ = 0, max_rows_ = 0, requests_left_ = 0;
+  bool ended_ = false;
+  // Asking a row a column at a time: the position in active_, the columns whose value
+  // alone is too big, those that gave their row, and the row's index once one did.
+  bool by_column_ = false;
+  std::size_t column_ = 0;
+  std::vector<std::size_t> skipped_, still_;
+  std::optional<Oid> row_;
+};
+
+class Reader {
+ public:
+  // `address`: the device's IPv4 address in network order, the one the requests go to.
+  explicit Reader(std::uint32_t address);
+  // The request to send now; null once the read has ended.
+  const Request *request() const { return finished_ ? nullptr : &request_; }
+  // The answer to request(): the code the transport gave and, with SNMP_ERR_NONE, the
+  // response, which the reader keeps (its bindings are read at the end).
+  void answer(std::int32_t rc, Pdu response);
+  bool finished() const { return finished_; }
+  // SNMP_ERR_NONE, or the code that ended the read (the device did not answer its first
+  // request, a transport failure).
+  std::int32_t result() const { return result_; }
+  // The status made from every answer; only once finished with SNMP_ERR_NONE.
+  Status status() const;
+
+ private:
+  enum class Stage : std::uint8_t { scalars, phys, printers, device_status, tables, done };
+  void settle();
+  void end(std::int32_t rc);
+  void keep(Pdu response);
+  std::optional<std::int32_t> if_index(const Oid &name) const;
+  std::vector<std::uint32_t> printer_devices() const;
+
+  std::uint32_t address_;
+  Stage stage_ = Stage::scalars;
+  bool finished_ = false;
+  std::int32_t result_ = SNMP_ERR_NONE;
+  Request request_;
+  // The names a GET stage still asks (an SNMPv1 noSuchName removes one at a time).
+  std::vector<Oid> scalars_;
+  bool stage_open_ = false;
+  std::size_t table_ = 0;
+  std::optional<TableWalk> walk_;
+  Oid ip_entry_, ip_address_;
+  std::vector<Pdu> responses_;
+  std::vector<Binding> bindings_;
+};
+
+}  // namespace kivo8::status
