@@ -5,7 +5,9 @@
  * searches, on the calling thread, in one event loop over non-blocking sockets: SNMP GETs
  * to every broadcast target and every address of every range (paced at the send rate),
  * SLP Service Requests by multicast through every local interface, follow-up GETs that
- * describe each device as soon as it answers, and web probes. No thread is started.
+ * describe each device as soon as it answers, web probes, and (KIVO_DISCOVER_ENDPOINTS)
+ * TCP probes of the print ports and an IPP Get-Printer-Attributes of each device found.
+ * No thread is started.
  *
  * Ownership: the handle copies the options and communities; the target list stays the
  * caller's and must outlive the handle unchanged (records point at its entries). Records
@@ -14,7 +16,8 @@
  * during the call.
  *
  * Time: kivo_discover_run returns by its deadline (options.deadline_ms, or by default the
- * longest target time-out x (retries + 1), plus the describe and web-probe time-outs),
+ * longest target time-out x (retries + 1), plus the describe time-outs and the larger of
+ * the web-probe time-out and twice the endpoint time-out),
  * whatever arrives; sooner when nothing is left in flight.
  *
  * Memory: bounded by the addresses in flight and the devices kept (max_devices, default
@@ -58,6 +61,10 @@
 /* Not a search: reads the state and supplies of every device described as a printer
  * (kivo_discover_device.status). */
 #define KIVO_DISCOVER_STATUS 0x80u
+/* Endpoints of every device found (TCP connects to 631, 9100 and 515, and the DNS-SD
+ * print services it announced) and, where it speaks IPP, its Get-Printer-Attributes.
+ * Never for a whole range: only for devices another search found. */
+#define KIVO_DISCOVER_ENDPOINTS 0x40u
 
 /* SNMP versions to try (options.versions; 0 means SNMPv1). */
 #define KIVO_DISCOVER_V1 0x01u
@@ -80,6 +87,12 @@
 #define KIVO_DISCOVER_WEB_NOT_PROBED 0
 #define KIVO_DISCOVER_WEB_YES 1
 #define KIVO_DISCOVER_WEB_NO 2
+
+/* kivo_discover_endpoint.scheme */
+#define KIVO_ENDPOINT_IPP 1
+#define KIVO_ENDPOINT_IPPS 2
+#define KIVO_ENDPOINT_SOCKET 3
+#define KIVO_ENDPOINT_LPD 4
 
 /* Why the device callback is called. */
 #define KIVO_DISCOVER_EVENT_FOUND 1    /* a device first seen */
@@ -106,6 +119,14 @@ typedef struct kivo_discover_service {
   const kivo_discover_txt *txt;
   uint32_t txt_count;
 } kivo_discover_service;
+
+/* One way to print to a device. */
+typedef struct kivo_discover_endpoint {
+  int32_t scheme;     /* KIVO_ENDPOINT_* */
+  uint16_t port;
+  const char *uri;    /* "ipp://10.0.0.5:631/ipp/print", "socket://10.0.0.5:9100", ... */
+  int32_t from_dnssd; /* 1: announced over DNS-SD, 0: found by a TCP probe */
+} kivo_discover_endpoint;
 
 /* One device. Texts are never null (empty when unknown) and carry the bytes the device
  * sent, cut to at most 1,024 bytes. */
@@ -145,6 +166,19 @@ typedef struct kivo_discover_device {
   /* null unless KIVO_DISCOVER_STATUS and the device is a printer that answered; owned by
    * the handle (never kivo_status_free it) */
   const kivo_status *status;
+  /* Filled by the endpoint search (KIVO_DISCOVER_ENDPOINTS); texts below that may be null
+   * are null when unknown. Best first: ipps, ipp, socket, lpd. */
+  const kivo_discover_endpoint *endpoints;
+  uint32_t endpoint_count;
+  int32_t driverless;            /* 1 prints without a driver (IPP 2.0 and PWG raster or
+                                    PDF), 0 not, -1 unknown (no IPP answer) */
+  const char *printer_uuid;      /* printer-uuid, null when none */
+  const char *ipp_make_and_model; /* printer-make-and-model, null when none */
+  const char *ipp_location;      /* printer-location, null when none */
+  int32_t ipp_state;             /* printer-state: 3 idle, 4 processing, 5 stopped; 0 unknown */
+  const char *ipp_state_reasons; /* comma-separated keywords, null when none */
+  const char *tls_fingerprint;   /* SHA-256 of the IPPS certificate as hex, null when none
+                                    (the certificate is not verified) */
 } kivo_discover_device;
 
 typedef struct kivo_discover_progress {
@@ -197,6 +231,10 @@ typedef struct kivo_discover_options {
    * only: the keys are derived there and the pass phrases not kept. Its port, time-out,
    * retries and context name are not used (the search's own apply). */
   const kivo_snmpv3_options *snmpv3;
+  /* The endpoint search: the time-out of each TCP connect and of each IPP exchange (0:
+   * 2,000), and how many connects and exchanges are open at once (0: 32). */
+  int32_t endpoint_timeout_ms;
+  uint32_t endpoint_in_flight;
 } kivo_discover_options;
 
 KIVO8_API void kivo_discover_options_init(kivo_discover_options *options) KIVO8_NOEXCEPT;

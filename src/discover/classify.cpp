@@ -1,6 +1,7 @@
 // How a device is classed and named, from everything the searches learnt about it.
 #include "discover/classify.h"
 
+#include "discover/endpoint_search.h"
 #include "discover/naming.h"
 
 namespace kivo::discover {
@@ -26,6 +27,7 @@ void classify(Device &d) {
   in.device_id_standard = d.device_id_standard;
   in.device_id_private = d.device_id_private;
   in.answered_snmp = d.snmp_version >= 0;
+  in.ipp_make_and_model = d.ipp.make_and_model;
   if (!d.services.empty()) {
     const Service &s = d.services.front();
     in.mdns_instance = s.instance;
@@ -46,7 +48,8 @@ void classify(Device &d) {
   d.mfg.clear();
   d.mdl.clear();
   d.cmd.clear();
-  for (const std::string *raw : {&d.device_id_standard, &d.device_id_private}) {
+  // SNMP's device ids first; a printer known only by IPP has printer-device-id.
+  for (const std::string *raw : {&d.device_id_standard, &d.device_id_private, &d.ipp.device_id}) {
     if (raw->empty()) continue;
     if (auto id = parse_device_id(*raw)) {
       d.device_id = *raw;
@@ -59,10 +62,11 @@ void classify(Device &d) {
   // A printer is what its SNMP description showed (the searches that read it set the
   // kind) or what announced itself as one by SLP or DNS-SD. An agent that answered only
   // the SNMPv3 engine-id probe told nothing of what it is: its kind stays unknown.
+  d.endpoints = list_endpoints(d);
   if (d.kind == Kind::kPrinter) return;
-  // A device that announces a printer service by DNS-SD is a printer, whatever else it
-  // answered.
-  if (!d.services.empty()) d.kind = d.snmp_version >= 0 ? Kind::kPrinter : Kind::kPrinterNoSnmp;
+  // A device that announces a printer service by DNS-SD, or answers IPP's
+  // Get-Printer-Attributes, is a printer, whatever else it answered.
+  if (!d.services.empty() || d.ipp.answered) d.kind = d.snmp_version >= 0 ? Kind::kPrinter : Kind::kPrinterNoSnmp;
   else if (d.snmp_version >= 0) d.kind = Kind::kOther;
   else if ((d.found_by & (kFoundSlp | kFoundMdns)) != 0) d.kind = Kind::kPrinterNoSnmp;
   else d.kind = Kind::kUnknown;

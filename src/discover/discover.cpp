@@ -28,8 +28,11 @@ bool read_options(const kivo_discover_options *given, Options &out) {
     if (o.communities[i] == nullptr || o.communities[i][0] == '\0') return false;
     out.communities.emplace_back(o.communities[i]);
   }
-  if (o.timeout_ms < 0 || o.deadline_ms < 0 || o.describe_timeout_ms < 0 || o.web_timeout_ms < 0)
+  if (o.timeout_ms < 0 || o.deadline_ms < 0 || o.describe_timeout_ms < 0 || o.web_timeout_ms < 0 ||
+      o.endpoint_timeout_ms < 0)
     return false;
+  if (o.endpoint_timeout_ms != 0) out.endpoint_timeout_ms = o.endpoint_timeout_ms;
+  if (o.endpoint_in_flight != 0) out.endpoint_in_flight = o.endpoint_in_flight;
   out.timeout_ms = o.timeout_ms;
   out.retries = o.retries < 0 ? 0 : o.retries;
   if (out.retries > 20) return false;

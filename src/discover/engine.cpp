@@ -44,6 +44,7 @@ struct Engine::Entry {
   std::vector<std::vector<const char *>> service_addresses;
   std::vector<std::vector<kivo_discover_txt>> service_txt;
   std::unique_ptr<kivo_status, StatusFree> status;
+  std::vector<kivo_discover_endpoint> endpoints;
   int outstanding = 0;
   bool announced = false;
   // Which of the engine's follow-up searches (by index) have started one for it.
@@ -214,6 +215,20 @@ void Engine::refresh_view(Entry &e) const {
   v.services = e.services.empty() ? nullptr : e.services.data();
   v.service_count = static_cast<std::uint32_t>(e.services.size());
   v.record = &e.record;
+  e.endpoints.clear();
+  for (const Endpoint &p : d.endpoints)
+    e.endpoints.push_back({static_cast<std::int32_t>(p.scheme), p.port, p.uri.c_str(), p.from_dnssd ? 1 : 0});
+  v.endpoints = e.endpoints.empty() ? nullptr : e.endpoints.data();
+  v.endpoint_count = static_cast<std::uint32_t>(e.endpoints.size());
+  const IppFacts &ipp = d.ipp;
+  auto or_null = [](const std::string &t) { return t.empty() ? nullptr : t.c_str(); };
+  v.driverless = ipp.answered ? ipp.driverless : -1;
+  v.printer_uuid = or_null(ipp.uuid);
+  v.ipp_make_and_model = or_null(ipp.make_and_model);
+  v.ipp_location = or_null(ipp.location);
+  v.ipp_state = ipp.state;
+  v.ipp_state_reasons = or_null(ipp.state_reasons);
+  v.tls_fingerprint = or_null(ipp.tls_fingerprint);
   v.status = e.status.get();
 }
 
@@ -246,7 +261,7 @@ void Engine::report_progress(bool force) {
   options_.progress(&p, options_.user);
 }
 
-void Engine::build_searches(Plan &plan) {
+void Engine::build_searches(Plan &plan, TimePoint deadline) {
   addresses_total_ = plan.addresses_total;
   // The SNMP sweep carries v1, v2c and the SNMPv3 engine-id probes; the SNMPv3 search
   // only describes, with credentials, what answered the probe.
@@ -280,6 +295,12 @@ void Engine::build_searches(Plan &plan) {
     auto w = std::make_unique<WebSearch>(options_.web_timeout_ms, options_.web_in_flight, *this);
     follow_ups_.push_back(w.get());
     searches_.push_back(std::move(w));
+  }
+  if ((options_.searches & KIVO_DISCOVER_ENDPOINTS) != 0) {
+    auto s = std::make_unique<EndpointSearch>(options_.endpoint_timeout_ms, options_.endpoint_in_flight,
+                                              deadline, *this, options_.endpoint_ports);
+    follow_ups_.push_back(s.get());
+    searches_.push_back(std::move(s));
   }
   // Last of the follow-ups: a device is offered to them in order, and the status read
   // starts on the change that made it a printer, over what described it.
@@ -353,11 +374,41 @@ void Engine::teardown() {
   std::sort(entries_.begin(), entries_.end(), [](const auto &a, const auto &b) {
     return ntohl(a->device.address.s_addr) < ntohl(b->device.address.s_addr);
   });
+  merge_by_uuid();
   for (auto &e : entries_) refresh_view(*e);
   report_progress(true);
   follow_ups_.clear();
   live_.clear();
   searches_.clear();
+}
+
+// A printer with two addresses (two interfaces, or IPv4 aliases) answers IPP on both with
+// one printer-uuid: it is kept once, at its lowest address, with the endpoints of every
+// address (their URIs name the address they reach) and every way it was found. Entries
+// are sorted by address when this runs.
+void Engine::merge_by_uuid() {
+  std::unordered_map<std::string, Entry *> first;
+  std::vector<std::unique_ptr<Entry>> kept;
+  kept.reserve(entries_.size());
+  for (auto &e : entries_) {
+    const std::string &uuid = e->device.ipp.uuid;
+    if (!uuid.empty()) {
+      auto [it, fresh] = first.emplace(uuid, e.get());
+      if (!fresh) {
+        Device &into = it->second->device;
+        into.found_by |= e->device.found_by;
+        for (const Endpoint &p : e->device.endpoints)
+          if (into.endpoints.size() < kMaxListItems) into.endpoints.push_back(p);
+        std::stable_sort(into.endpoints.begin(), into.endpoints.end(), [](const Endpoint &x, const Endpoint &y) {
+          return endpoint_rank(x.scheme) < endpoint_rank(y.scheme);
+        });
+        by_address_[e->device.address.s_addr] = it->second;
+        continue;
+      }
+    }
+    kept.push_back(std::move(e));
+  }
+  entries_ = std::move(kept);
 }
 
 std::int32_t Engine::run() {
@@ -369,7 +420,7 @@ std::int32_t Engine::run() {
   const TimePoint deadline = start + (options_.deadline_ms > 0
                                           ? std::chrono::milliseconds(options_.deadline_ms)
                                           : plan.run_length);
-  build_searches(plan);
+  build_searches(plan, deadline);
 
   // The bucket holds a tenth of a second's sends, so that a start-up burst stays small. A
   // rate the caller gave is kept as it is; the default one adapts to what the path takes.

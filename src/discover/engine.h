@@ -13,6 +13,7 @@
 
 #include "core/unique_fd.h"
 #include "discover/classify.h"
+#include "discover/endpoint_search.h"
 #include "discover/search.h"
 #include "discover/searches.h"
 #include "kivo8/discover.h"
@@ -56,6 +57,10 @@ struct Options {
   std::shared_ptr<const kivo8::v3::User> snmpv3_user;
   // Where SNMP requests of every version go (a test's agent may listen elsewhere).
   std::uint16_t snmp_port = 161;
+  std::int32_t endpoint_timeout_ms = kDefaultEndpointTimeoutMs;
+  std::uint32_t endpoint_in_flight = kDefaultEndpointInFlight;
+  // The ports the endpoint search probes (a test's peers may listen elsewhere).
+  EndpointPorts endpoint_ports;
 };
 
 struct Plan;
@@ -92,7 +97,9 @@ class Engine final : public DeviceBook, public FollowUps {
   void report_progress(bool force);
   // The three stages of run(): the searches that the plan asks for, the loop that drives
   // them until all are done (or the deadline or a cancel), and the final records.
-  void build_searches(Plan &plan);
+  void build_searches(Plan &plan, TimePoint deadline);
+  // One record per printer that answers on several addresses (same printer-uuid).
+  void merge_by_uuid();
   void loop(TimePoint deadline);
   void teardown();
 

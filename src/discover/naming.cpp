@@ -421,6 +421,8 @@ Naming choose_name(const NamingInput &in) {
   };
   for (const auto &id : ids)
     if (id) offer(tidy_description(id->model), NameSource::device_id);
+  // What the printer's IPP service calls itself is meant for people to read.
+  offer(tidy_description(in.ipp_make_and_model), NameSource::ipp);
   offer(tidy_description(in.hr_device_descr), NameSource::hr_device_descr);
   offer(tidy_description(in.sys_descr), NameSource::sys_descr);
   offer(tidy_description(in.printer_name), NameSource::printer_name);
@@ -445,7 +447,7 @@ Naming choose_name(const NamingInput &in) {
   if (out.make.empty()) out.make = std::string(maker_of_object_id(in.sys_object_id));
   if (out.make.empty() && !in.mdns_usb_mfg.empty()) out.make = maker_from_text(in.mdns_usb_mfg);
   for (std::string_view text :
-       {in.sys_descr, in.hr_device_descr, in.printer_name, in.mdns_ty, instance}) {
+       {in.ipp_make_and_model, in.sys_descr, in.hr_device_descr, in.printer_name, in.mdns_ty, instance}) {
     if (!out.make.empty()) break;
     if (const Maker *m = maker_opening(clean(first_line(text)))) out.make = std::string(m->name);
   }

@@ -38,6 +38,8 @@ struct NamingInput {
   std::string_view device_id_standard, device_id_private;
   // DNS-SD: the service instance name and the TXT keys product, ty, usb_MFG, usb_MDL.
   std::string_view mdns_instance, mdns_product, mdns_ty, mdns_usb_mfg, mdns_usb_mdl;
+  // IPP: printer-make-and-model.
+  std::string_view ipp_make_and_model;
   bool answered_snmp = false;
 };
 
@@ -45,6 +47,7 @@ struct NamingInput {
 enum class NameSource {
   none,
   device_id,
+  ipp,
   hr_device_descr,
   printer_name,
   mdns_ty,

@@ -136,7 +136,12 @@ Plan plan_work(const ifinfo *targets, const Options &options) {
   // the end of its transmissions.
   plan.status = on(options, KIVO_DISCOVER_STATUS) && !plan.snmp.empty();
   const std::int64_t status = plan.status ? describe + kStatusExchangesMs : 0;
-  plan.run_length = std::chrono::milliseconds(std::max(snmp_ms, listen_ms) + describe + status + web);
+  // Endpoints: a connect, then (where 631 took it) one IPP exchange; the resources tried
+  // after a refusal answer at once. They run beside the web probes.
+  const std::int64_t endpoints =
+      on(options, KIVO_DISCOVER_ENDPOINTS) ? 2 * std::int64_t{options.endpoint_timeout_ms} : 0;
+  plan.run_length =
+      std::chrono::milliseconds(std::max(snmp_ms, listen_ms) + describe + status + std::max(web, endpoints));
   return plan;
 }
 

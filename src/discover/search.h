@@ -55,6 +55,30 @@ struct Service {
   std::vector<std::pair<std::string, std::string>> txt;
 };
 
+// Ways to print to a device; values of the exported KIVO_ENDPOINT_*, in the order a
+// device's endpoints are listed (best first).
+enum class Scheme : std::int32_t { kIpps = 2, kIpp = 1, kSocket = 3, kLpd = 4 };
+
+struct Endpoint {
+  Scheme scheme = Scheme::kIpp;
+  std::uint16_t port = 0;
+  std::string uri;
+  bool from_dnssd = false;
+};
+
+// What the device answered to Get-Printer-Attributes (texts cut to kMaxText).
+struct IppFacts {
+  bool answered = false;
+  bool tls = false;
+  std::uint16_t port = 0;
+  std::string resource;  // where it answered, "/ipp/print"
+  std::int32_t driverless = -1;
+  std::string uuid, make_and_model, name, info, location, state_reasons, more_info;
+  std::string device_id;  // printer-device-id: an IEEE 1284 device id
+  std::int32_t state = 0;
+  std::string tls_fingerprint;
+};
+
 // Everything learnt about the device at one IPv4 address. Texts are as the device sent
 // them, cut to a bounded length by whoever stores them (see kMaxText).
 struct Device {
@@ -87,6 +111,11 @@ struct Device {
   std::int32_t snmpv3_error = 0;
   // The printer's state and supplies, when the status search read them whole.
   std::optional<kivo8::status::Status> status;
+  // Ports that accepted a TCP connect (endpoint search), and its IPP answer.
+  std::vector<Endpoint> probed;
+  IppFacts ipp;
+  // Every endpoint, DNS-SD's and the probes', best first (made by the classifier).
+  std::vector<Endpoint> endpoints;
   // Set by the engine once every follow-up for this device has ended.
   bool complete = false;
 };

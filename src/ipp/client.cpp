@@ -39,7 +39,7 @@ std::vector<std::string_view> default_requested_attributes() {
           "printer-state", "printer-state-reasons", "printer-uuid", "printer-more-info",
           "document-format-supported", "ipp-versions-supported", "urf-supported",
           "pwg-raster-document-resolution-supported", "marker-names", "marker-types",
-          "marker-colors", "marker-levels"};
+          "marker-colors", "marker-levels", "printer-device-id"};
 }
 
 namespace {
@@ -323,6 +323,14 @@ void Exchange::advance(short revents, std::uint64_t now_ms) {
            std::string("timed out ") + where[static_cast<int>(x.state)]);
   }
 }
+
+std::vector<std::string> usual_resources() { return {"/ipp/print", "/ipp", "/"}; }
+
+bool try_another_resource(const Exchange &x) noexcept {
+  return x.state() == State::Failed && (x.failure() == Failure::HttpStatus || x.failure() == Failure::Ipp);
+}
+
+bool answered(const Exchange &x) noexcept { return x.state() == State::Done && x.response().code < 0x0100; }
 
 bool driverless(const Message &m) {
   bool format = false;

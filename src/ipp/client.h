@@ -80,6 +80,19 @@ class Exchange {
   std::unique_ptr<Impl> impl_;
 };
 
+// The resources tried in turn for a printer whose URI names none: where most printers
+// answer, then the older and the shortest forms.
+std::vector<std::string> usual_resources();
+
+// After a failed exchange: whether the resource was not the printer's (an HTTP error
+// status, or a body that is not IPP), so that another is worth a try. Anything else
+// would fail the same way again.
+bool try_another_resource(const Exchange &x) noexcept;
+
+// An answer that counts: the exchange is done and its IPP status a success (below
+// 0x0100; some successes carry notes).
+bool answered(const Exchange &x) noexcept;
+
 // True when a printer's attributes say it prints without a driver: it takes PWG raster or
 // PDF, and speaks IPP 2.0 or later.
 bool driverless(const Message &m);

@@ -136,7 +136,7 @@ void get(const char *uri_text, const kivo_ipp_options &opt, Result &res) {
 
   std::vector<std::string> resources;
   if (uri->resource.empty() || uri->resource == "/")
-    resources = {"/ipp/print", "/ipp", "/"};
+    resources = usual_resources();
   else
     resources = {uri->resource};
 
@@ -161,8 +161,7 @@ void get(const char *uri_text, const kivo_ipp_options &opt, Result &res) {
       res.version_major = res.message.major;
       res.version_minor = res.message.minor;
       res.ipp_status = res.message.code;
-      // Status codes below 0x0100 are successes (some with notes); the rest are errors.
-      if (res.message.code >= 0x0100) {
+      if (!answered(x)) {
         res.code = KIVO_IPP_ESTATUS;
         char buf[64];
         (void)std::snprintf(buf, sizeof buf, "IPP status 0x%04x", unsigned(res.message.code));
@@ -175,10 +174,7 @@ void get(const char *uri_text, const kivo_ipp_options &opt, Result &res) {
     }
     res.code = code_of(x.failure());
     res.error_text = x.detail();
-    // Another resource is worth a try only when this one was not there: an HTTP error
-    // status or a body that is not IPP. Anything else would fail the same way again.
-    const bool next = x.failure() == Failure::HttpStatus || x.failure() == Failure::Ipp;
-    if (!next) return;
+    if (!try_another_resource(x)) return;
   }
 }
 

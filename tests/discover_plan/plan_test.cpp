@@ -157,6 +157,12 @@ TEST(DiscoverPlan, DefaultRunLengthIsDecidedOnce) {
        2000 + 4000 + 4000 + 3000},
       // Nothing is described without an SNMP search, so nothing is read.
       {"status without SNMP", 0, 0, KIVO_DISCOVER_MDNS | KIVO_DISCOVER_STATUS, 10000, 2000},
+      // Endpoints after the broadcast: a connect and one IPP exchange of 2 s each, beside
+      // the web probe (they run at once), so the longer of the two counts.
+      {"broadcast, web and endpoints", 0, 0,
+       KIVO_DISCOVER_BROADCAST | KIVO_DISCOVER_WEB | KIVO_DISCOVER_ENDPOINTS, 10000, 2000 + 4000 + 4000},
+      // DNS-SD finds, the endpoint search follows: the window, then its 4 s.
+      {"DNS-SD and endpoints", 0, 0, KIVO_DISCOVER_MDNS | KIVO_DISCOVER_ENDPOINTS, 10000, 2000 + 4000},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);

@@ -61,7 +61,7 @@ cases=(
   "kivo |discover targets get walk probe status credentials report ipp help"
   "kivo credentials |list add remove"
   "kivo t|targets"
-  "kivo discover --no-|--no-broadcast --no-slp --no-mdns --no-snmpv3 --no-web"
+  "kivo discover --no-|--no-broadcast --no-endpoints --no-slp --no-mdns --no-snmpv3 --no-web"
   "kivo targets |list add-range add-broadcast add-slp remove set"
   "+kivo targets remove |10001 20001"
   "kivo targets set 1000|10001"

@@ -154,7 +154,7 @@ kivo_discover_options engine_options(const DiscoverOptions &opt, const Plan &pla
                      (interfaces && opt.slp ? KIVO_DISCOVER_SLP : 0u) |
                      (interfaces && opt.mdns ? KIVO_DISCOVER_MDNS : 0u) |
                      (opt.web ? KIVO_DISCOVER_WEB : 0u) | (opt.snmpv3 ? KIVO_DISCOVER_SNMPV3 : 0u) |
-                     (opt.status ? KIVO_DISCOVER_STATUS : 0u);
+                     (opt.endpoints ? KIVO_DISCOVER_ENDPOINTS : 0u) | (opt.status ? KIVO_DISCOVER_STATUS : 0u);
   if (v3) options.snmpv3 = &*v3;
   options.versions = opt.v2c ? KIVO_DISCOVER_V2C : KIVO_DISCOVER_V1;
   options.timeout_ms = static_cast<std::int32_t>(opt.timeout_ms);
@@ -180,7 +180,7 @@ struct Run {
   static void on_device(std::int32_t event, const kivo_discover_device *d, void *user) {
     auto *run = static_cast<Run *>(user);
     if (event != KIVO_DISCOVER_EVENT_COMPLETE || run->opt->format != OutputFormat::ndjson) return;
-    DiscoveredDevice v = view_of(*d, run->opt->v3.user, run->opt->status);
+    DiscoveredDevice v = view_of(*d, run->opt->v3.user, run->opt->status, run->opt->endpoints);
     const auto macs = read_neighbours();
     if (auto m = macs.find(v.ip); m != macs.end()) v.mac = m->second;
     run->progress.finish();
@@ -193,7 +193,7 @@ struct Run {
 // library sees a search), or every record when there is no such group; with the MAC
 // addresses the kernel learnt while talking to them.
 std::vector<DiscoveredDevice> collect(kivo_discover *search, const std::string &v3_user,
-                                      bool status) {
+                                      bool status, bool endpoints) {
   Groups groups(tr("All devices"), tr("Unused devices"));
   const bool grouped = groups.ok && kivo_discover_fill_group(search) == 0;
   device_group *all = grouped ? device_groups_all_devices() : nullptr;
@@ -202,7 +202,7 @@ std::vector<DiscoveredDevice> collect(kivo_discover *search, const std::string &
   for (std::uint32_t i = 0; i < kivo_discover_count(search); ++i) {
     const kivo_discover_device *d = kivo_discover_get(search, i);
     if (all != nullptr && device_group_include_dev(all, d->record) != 1) continue;
-    view.push_back(view_of(*d, v3_user, status));
+    view.push_back(view_of(*d, v3_user, status, endpoints));
     if (auto m = macs.find(view.back().ip); m != macs.end()) view.back().mac = m->second;
   }
   return view;
@@ -269,7 +269,7 @@ int report(kivo_discover *search, const DiscoverOptions &opt, const Plan &plan, 
            std::FILE *out, bool interrupted) {
   kivo_discover_stats stats{};
   (void)kivo_discover_get_stats(search, &stats);
-  const std::vector<DiscoveredDevice> devices = collect(search, opt.v3.user, opt.status);
+  const std::vector<DiscoveredDevice> devices = collect(search, opt.v3.user, opt.status, opt.endpoints);
   // NDJSON has written each device already as it completed; what is left are those an
   // interrupt or the deadline caught before their description was complete.
   std::vector<DiscoveredDevice> rest = devices;

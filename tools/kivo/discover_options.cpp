@@ -23,7 +23,9 @@ const char kDiscoverHelp[] =
     "  - SNMPv3: an engine-id discovery request to the same targets, which every\n"
     "    SNMPv3 agent answers whatever its users are;\n"
     "  - DNS-SD: multicast DNS queries for printer services through every interface.\n"
-    "Each device that answers is asked for its names at once, and its web server probed.\n"
+    "Each device that answers is asked for its names at once, and its web server probed;\n"
+    "its print ports (IPP 631, raw socket 9100, LPD 515) are tried and, where it speaks\n"
+    "IPP, it is asked for its attributes: the table shows the best way to print to it.\n"
     "A target whose communities were set with `kivo targets --community` is asked with\n"
     "those; every other target (this host's interfaces, the ranges given here) with\n"
     "vellum and public, or with the names given by --community.\n"
@@ -51,6 +53,7 @@ const char kDiscoverHelp[] =
     "  --no-mdns           no DNS-SD (multicast DNS) searches\n"
     "  --no-snmpv3         no SNMPv3 engine-id search\n"
     "  --no-web            do not probe web servers\n"
+    "  --no-endpoints      do not try print ports or ask IPP (no URIs, no driverless)\n"
     "  --slp-type TYPE     SLP service type (default service:printer)\n"
     "  --status            also read the state and supplies of every printer that\n"
     "                      answers SNMP, as kivo status does: a Status column in the\n"
@@ -60,7 +63,7 @@ const char kDiscoverHelp[] =
     "                      texts are UTF-8 and untranslated, web_server null with --no-web\n"
     "  --json              the same as --format json\n"
     "  --wide              show long names and every column whole instead of fitting the\n"
-    "                      table to the terminal's width\n"
+    "                      table to the terminal's width, and every print URI\n"
     "  --quiet             no progress and no notes on standard error, errors only\n"
     "  --lang LANG         language of names and headings (default: from the locale)\n"
     "  --datadir DIR       catalogue directory (default {1})\n"
@@ -85,6 +88,7 @@ const std::vector<Option> &discover_option_list() {
         {"quiet", 0, false},      {"only", 0, false},       {"no-broadcast", 0, false},
         {"no-slp", 0, false},     {"no-mdns", 0, false},    {"no-snmpv3", 0, false},
         {"no-web", 0, false},     {"v2c", 0, false},        {"v3-user", 0, true},
+        {"no-endpoints", 0, false},
         {"timeout", 0, true},     {"retries", 0, true},     {"rate", 0, true},
         {"max-devices", 0, true}, {"threads", 0, true},     {"slp-type", 0, true},
         {"community", 0, true},   {"range", 0, true},       {"hosts-file", 0, true},
@@ -136,6 +140,7 @@ DiscoverOptions read_discover_options(const Parsed &p) {
   o.snmpv3 = !p.has("no-snmpv3");
   o.web = !p.has("no-web");
   o.status = p.has("status");
+  o.endpoints = !p.has("no-endpoints");
   o.v2c = p.has("v2c");
   o.v3 = v3_args(p);
   if (auto u = p.last("v3-user")) o.v3.user = *u;

@@ -25,6 +25,7 @@ struct DiscoverOptions {
   bool snmpv3 = true;
   bool web = true;
   bool status = false;          // --status: the state and supplies of every printer
+  bool endpoints = true;         // print ports probed and IPP asked
   bool v2c = false;
   V3Args v3;
   std::int64_t timeout_ms = 0;  // 0: each target's own

@@ -64,9 +64,31 @@ std::string hex(const std::uint8_t *bytes, std::uint32_t n) {
   return s;
 }
 
+const char *scheme_word(std::int32_t scheme) {
+  switch (scheme) {
+    case KIVO_ENDPOINT_IPPS: return "ipps";
+    case KIVO_ENDPOINT_IPP: return "ipp";
+    case KIVO_ENDPOINT_SOCKET: return "socket";
+    case KIVO_ENDPOINT_LPD: return "lpd";
+    default: return "other";
+  }
+}
+
+const char *state_word(int state) {
+  switch (state) {
+    case 3: return "idle";
+    case 4: return "processing";
+    case 5: return "stopped";
+    default: return nullptr;
+  }
+}
+
+std::string text_or_empty(const char *t) { return t != nullptr ? t : ""; }
+
 }  // namespace
 
-DiscoveredDevice view_of(const kivo_discover_device &d, const std::string &v3_user, bool status) {
+DiscoveredDevice view_of(const kivo_discover_device &d, const std::string &v3_user, bool status,
+                         bool endpoints_probed) {
   DiscoveredDevice v;
   const device_record *r = d.record;
   v.ip = ntohl(d.address.s_addr);
@@ -124,6 +146,19 @@ DiscoveredDevice view_of(const kivo_discover_device &d, const std::string &v3_us
     for (std::uint32_t k = 0; k < s.txt_count; ++k) out.txt.emplace_back(s.txt[k].key, s.txt[k].value);
     v.services.push_back(std::move(out));
   }
+  v.endpoints_probed = endpoints_probed;
+  for (std::uint32_t i = 0; i < d.endpoint_count; ++i) {
+    const kivo_discover_endpoint &e = d.endpoints[i];
+    v.endpoints.push_back({scheme_word(e.scheme), text_or_empty(e.uri), e.port, e.from_dnssd != 0});
+  }
+  v.driverless = d.driverless;
+  v.ipp = d.ipp_make_and_model != nullptr || d.printer_uuid != nullptr || d.ipp_state != 0 || d.driverless >= 0;
+  v.uuid = text_or_empty(d.printer_uuid);
+  v.ipp_make_and_model = text_or_empty(d.ipp_make_and_model);
+  v.ipp_location = text_or_empty(d.ipp_location);
+  v.ipp_state = d.ipp_state;
+  v.ipp_state_reasons = text_or_empty(d.ipp_state_reasons);
+  v.tls_fingerprint = text_or_empty(d.tls_fingerprint);
   v.status_asked = status;
   if (status) v.status = d.status;
   return v;
@@ -146,7 +181,16 @@ std::string table_name(const DiscoveredDevice &d) {
 }
 
 // Columns a narrow terminal leaves out, last first, before the name is cut below this.
-constexpr std::size_t kOptionalColumns = 3;
+constexpr std::size_t kOptionalColumns = 4;
+
+// The print URI column: the best endpoint, or with --wide every one.
+std::string uri_cell(const DiscoveredDevice &d, bool wide) {
+  if (!d.endpoints_probed || d.endpoints.empty()) return "-";
+  if (!wide) return safe_text(d.endpoints.front().uri);
+  std::string all;
+  for (const auto &e : d.endpoints) all += (all.empty() ? "" : " ") + safe_text(e.uri);
+  return all;
+}
 constexpr std::size_t kNameRoom = 30;
 // The status cell, unless --wide: the state and the first supplies fit.
 constexpr std::size_t kStatusRoom = 60;
@@ -162,14 +206,14 @@ void print_device_table(std::FILE *out, const std::vector<DiscoveredDevice> &dev
                                   [](const DiscoveredDevice &d) { return d.status_asked; });
   std::vector<std::vector<std::string>> rows;
   rows.push_back({tr("Address"), tr("Name"), tr("Kind"), tr("Web server"), tr("Found by"),
-                  tr("Community"), tr("System name"), tr("MAC address")});
+                  tr("Print URI"), tr("Community"), tr("System name"), tr("MAC address")});
   if (status) rows[0].insert(rows[0].begin() + 5, tr("Status"));
   for (const DiscoveredDevice &d : devices) {
     std::string ways;
     for (const auto &w : d.found_by) ways += (ways.empty() ? "" : ", ") + tr(w.c_str());
     rows.push_back({safe_text(d.address), table_name(d), tr(kind_heading(d.kind)),
                     !d.web_probed ? "-" : tr(d.web ? "yes" : "no"), safe_text(ways),
-                    d.community.empty() ? "-" : safe_text(d.community),
+                    uri_cell(d, wide), d.community.empty() ? "-" : safe_text(d.community),
                     d.sys_name.empty() ? "-" : safe_text(first_line(d.sys_name)),
                     d.mac.empty() ? "-" : d.mac});
     if (status) {
@@ -178,7 +222,7 @@ void print_device_table(std::FILE *out, const std::vector<DiscoveredDevice> &dev
       rows.back().insert(rows.back().begin() + 5, cell);
     }
   }
-  // On a narrow terminal the community, system name and MAC columns go (MAC first)
+  // On a narrow terminal the URI, community, system name and MAC columns go (MAC first)
   // while the name would be cut shorter than kNameRoom; --wide and the other formats
   // keep them.
   const std::size_t width = terminal_width();
@@ -206,7 +250,7 @@ void print_device_table(std::FILE *out, const std::vector<DiscoveredDevice> &dev
 const char *const kCsvColumns[] = {"address",   "name",        "kind",         "web_server",
                                    "found_by",  "snmp_version", "community",   "sys_name",
                                    "sys_descr", "make",        "model",        "mac",
-                                   "snmpv3_error"};
+                                   "snmpv3_error", "uri",      "driverless",   "uuid"};
 
 std::string csv_row(const DiscoveredDevice &d) {
   std::string ways;
@@ -216,7 +260,9 @@ std::string csv_row(const DiscoveredDevice &d) {
                                 !d.web_probed ? "" : d.web ? "true" : "false",
                                 ways, version != nullptr ? version : "", d.community,
                                 d.sys_name, d.sys_descr, d.make, d.model, d.mac,
-                                d.snmpv3_error != 0 ? snmpv3_error_token(d.snmpv3_error) : ""};
+                                d.snmpv3_error != 0 ? snmpv3_error_token(d.snmpv3_error) : "",
+                                d.endpoints.empty() ? "" : d.endpoints.front().uri,
+                                d.driverless < 0 ? "" : d.driverless == 1 ? "true" : "false", d.uuid};
   std::string line;
   for (const std::string &f : fields) line += (line.empty() ? "" : ",") + csv_field(f);
   return line + "\r\n";
@@ -295,6 +341,37 @@ Json device_json(const DiscoveredDevice &d) {
   Json services = Json::array();
   for (const DiscoveredService &svc : d.services) services.push_back(service_json(svc));
   item["services"] = std::move(services);
+  if (d.endpoints_probed) {
+    Json endpoints = Json::array();
+    for (const DiscoveredEndpoint &e : d.endpoints)
+      endpoints.push_back(Json{{"scheme", e.scheme}, {"uri", json_text(e.uri)}, {"port", e.port},
+                               {"from", e.from_dnssd ? "dnssd" : "probe"}});
+    item["endpoints"] = std::move(endpoints);
+  } else {
+    item["endpoints"] = Json(nullptr);
+  }
+  item["driverless"] = d.driverless < 0 ? Json(nullptr) : Json(d.driverless == 1);
+  item["uuid"] = d.uuid.empty() ? Json(nullptr) : json_text(d.uuid);
+  if (d.ipp) {
+    auto or_null = [](const std::string &t) { return t.empty() ? Json(nullptr) : json_text(t); };
+    const char *state = state_word(d.ipp_state);
+    Json reasons = Json::array();
+    for (std::size_t start = 0; start < d.ipp_state_reasons.size();) {
+      std::size_t comma = d.ipp_state_reasons.find(',', start);
+      if (comma == std::string::npos) comma = d.ipp_state_reasons.size();
+      reasons.push_back(json_text(d.ipp_state_reasons.substr(start, comma - start)));
+      start = comma + 1;
+    }
+    item["ipp"] = Json{{"make_and_model", or_null(d.ipp_make_and_model)},
+                       {"location", or_null(d.ipp_location)},
+                       {"state", state != nullptr ? Json(state) : Json(nullptr)},
+                       {"state_reasons", std::move(reasons)},
+                       {"tls_fingerprint", or_null(d.tls_fingerprint)}};
+    if (auto hex = exact_bytes(d.ipp_make_and_model)) exact["ipp_make_and_model"] = *hex;
+    if (auto hex = exact_bytes(d.ipp_location)) exact["ipp_location"] = *hex;
+  } else {
+    item["ipp"] = Json(nullptr);
+  }
   // The fields of `kivo status --json`; null for a device without one (not a printer,
   // or its read did not end).
   if (d.status_asked) item["status"] = d.status != nullptr ? status_fields_json(*d.status) : Json(nullptr);

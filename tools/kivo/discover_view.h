@@ -27,6 +27,14 @@ struct DiscoveredService {
   std::vector<std::pair<std::string, std::string>> txt;
 };
 
+// One way to print to a device, as the endpoint search found it.
+struct DiscoveredEndpoint {
+  std::string scheme;  // "ipps", "ipp", "socket", "lpd"
+  std::string uri;
+  std::uint16_t port = 0;
+  bool from_dnssd = false;
+};
+
 struct DiscoveredDevice {
   std::uint32_t ip = 0;            // host order
   std::string address;             // dotted text
@@ -49,6 +57,13 @@ struct DiscoveredDevice {
   std::int32_t snmpv3_error = 0;   // why that user could not (kivo_discover_device)
   std::string mac;                 // "aa:bb:cc:dd:ee:ff" from the neighbour table; or empty
   std::vector<DiscoveredService> services;
+  // The endpoint search: best first; empty when none was found (or it did not run).
+  std::vector<DiscoveredEndpoint> endpoints;
+  bool endpoints_probed = true;    // false: --no-endpoints, shown as "-" and null
+  int driverless = -1;             // 1, 0, -1 unknown
+  bool ipp = false;                // the device answered Get-Printer-Attributes
+  std::string uuid, ipp_make_and_model, ipp_location, ipp_state_reasons, tls_fingerprint;
+  int ipp_state = 0;               // 3 idle, 4 processing, 5 stopped, 0 unknown
   // --status: asked for it; the printer's state and supplies (owned by the search
   // handle, which must outlive the view), null when it has none.
   bool status_asked = false;
@@ -56,9 +71,9 @@ struct DiscoveredDevice {
 };
 
 // The device as kivo shows it, from the library's record; with `status` the state and
-// supplies the search read (--status).
+// supplies the search read (--status); `endpoints_probed`: whether the endpoint search ran.
 DiscoveredDevice view_of(const kivo_discover_device &device, const std::string &v3_user,
-                         bool status = false);
+                         bool status = false, bool endpoints_probed = true);
 
 // One device as JSON (see json_out.h for how its texts are written).
 Json device_json(const DiscoveredDevice &device);
