@@ -114,7 +114,7 @@ class Cupsd {
         << "ServerRoot " << d << "/etc\nRequestRoot " << d << "/spool\nTempDir " << d << "/spool/tmp\n"
         << "CacheDir " << d << "/cache\nStateDir " << d << "/state\nServerBin " << d << "/bin\n"
         << "DataDir /usr/share/cups\nErrorLog " << d << "/log/error_log\nAccessLog " << d
-        << "/log/access_log\nPageLog " << d << "/log/page_log\nUser lp\nGroup lp\nSystemGroup root\n";
+        << "/log/access_log\nPageLog " << d << "/log/page_log\nPrintcap " << d << "/printcap\nUser lp\nGroup lp\nSystemGroup root\n";
     ns.must("ip link set lo up");
     cupsd_ = Process({"cupsd", "-f", "-c", d + "/etc/cupsd.conf", "-s", d + "/etc/cups-files.conf"}, ns.name(),
                      dir_.file("cupsd.out"));
@@ -140,6 +140,7 @@ class Cupsd {
   KIVO8_REQUIRE_SNMPSIM();                  \
   KIVO8_REQUIRE_PROGRAM("cupsd");           \
   KIVO8_REQUIRE_PROGRAM("lpinfo");          \
+  KIVO8_REQUIRE_PROGRAM("/usr/lib/cups/daemon/cups-deviced"); \
   KIVO8_REQUIRE_PROGRAM("lpstat");          \
   KIVO8_REQUIRE_PROGRAM("lp");              \
   KIVO8_REQUIRE_PROGRAM("ippeveprinter");   \
