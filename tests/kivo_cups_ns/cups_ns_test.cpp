@@ -271,5 +271,52 @@ TEST(KivoCupsNamespace, SetupMakesAnEverywhereQueueThatPrintsToIppeveprinter) {
   })) << sh_output("ls -lR " + eve.spool()) << eve.log() << cupsd.error_log();
 }
 
+std::vector<SnmprecLine> raw_printer_data() {
+  return {
+      {"1.3.6.1.2.1.1.1.0", "4", "Acme engine controller v2"},
+      {"1.3.6.1.2.1.1.2.0", "6", "1.3.6.1.4.1.11.2.3.9.1"},
+      {"1.3.6.1.2.1.1.5.0", "4", "shelf"},
+      {"1.3.6.1.2.1.25.3.2.1.2.1", "6", "1.3.6.1.2.1.25.3.1.5"},
+      {"1.3.6.1.2.1.25.3.2.1.3.1", "4", "Acme LabelJet 410"},
+      {"1.3.6.1.2.1.43.5.1.1.16.1", "4", "shelf"},
+      {"1.3.6.1.4.1.11.2.3.9.1.1.7.0", "4", "MFG:Acme;MDL:LabelJet 410;CMD:ZPL;"},
+  };
+}
+
+TEST(KivoCupsNamespace, SetupMakesARawQueueOnTheSocketPortThatPrints) {
+  KIVO8_REQUIRE_CUPS();
+  KIVO8_REQUIRE_PROGRAM("/usr/lib/cups/backend/socket");
+  HubNetwork net(1, "10.86.0");
+  TempDir dir;
+  sh("mkdir -p " + dir.file("jobs"));
+  Snmpsim agent(net.agent(0).name(), raw_printer_data());
+  ASSERT_TRUE(agent.wait_ready());
+  Process printer({"/usr/bin/python3", source_dir() + "/tests/kivo_cups_ns/raw_printer.py", "--dir",
+                   dir.file("jobs"), "--ready", dir.file("raw.ready")},
+                  net.agent(0).name(), dir.file("raw.log"));
+  ASSERT_TRUE(wait_until(10, [&] { return std::ifstream(dir.file("raw.ready")).good(); }));
+  Cupsd cupsd(net.hub());
+  ASSERT_TRUE(cupsd.ready()) << cupsd.error_log();
+
+  // No IPP at the address: kivo searches it and finds the raw port.
+  int status = -1;
+  const std::string made = sh_output("ip netns exec " + net.hub().name() + " " + kivo_program() +
+                                         " setup --server " + cupsd.server() + " --queue shelf " +
+                                         net.agent_ip(0) + " 2>&1",
+                                     &status);
+  ASSERT_EQ(status, 0) << made << cupsd.error_log();
+  EXPECT_NE(made.find("driver"), std::string::npos) << "a raw queue must say a driver may be needed:\n" << made;
+  EXPECT_NE(net.hub().sh_output("lpstat -h " + cupsd.server() + " -v 2>&1").find("shelf: socket://" + net.agent_ip(0) + ":9100"),
+            std::string::npos);
+
+  const std::string label = dir.file("label.zpl");
+  std::ofstream(label) << "^XA^FO50,50^FDkivo raw queue^FS^XZ\n";
+  const std::string submitted = net.hub().sh_output("lp -h " + cupsd.server() + " -d shelf " + label + " 2>&1");
+  ASSERT_NE(submitted.find("request id is shelf-"), std::string::npos) << submitted << cupsd.error_log();
+  EXPECT_TRUE(wait_until(120, [&] {
+    return sh("grep -rlq 'kivo raw queue' " + dir.file("jobs") + " 2>/dev/null") == 0;
+  })) << sh_output("ls -l " + dir.file("jobs") + "; cat " + dir.file("raw.log")) << cupsd.error_log();
+}
+
 }  // namespace
 }  // namespace kivo8::test
