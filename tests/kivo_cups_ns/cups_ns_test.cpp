@@ -92,7 +92,7 @@ Process tcp_peer(Netns &ns, TempDir &dir, const std::string &tag, const std::vec
 // scratch folder that cupsd's own user (lp, which runs the backends) can read.
 class Cupsd {
  public:
-  explicit Cupsd(Netns &ns) : ns_(ns) {
+  explicit Cupsd(Netns &ns) {
     const std::string d = dir_.path();
     sh("chmod 755 " + d);
     sh("mkdir -p " + d + "/etc/ppd " + d + "/spool/tmp " + d + "/cache " + d + "/state/certs " + d +
@@ -129,7 +129,6 @@ class Cupsd {
   std::string error_log() { return sh_output("cat " + dir_.file("log/error_log") + " " + dir_.file("cupsd.out")); }
 
  private:
-  Netns &ns_;
   TempDir dir_;
   Process cupsd_;
   bool ready_ = false;
@@ -208,10 +207,12 @@ TEST(KivoCupsNamespace, LpinfoListsOneLinePerPrinterEvenForHostileStrings) {
   Cupsd cupsd(net.hub());
   ASSERT_TRUE(cupsd.ready()) << cupsd.error_log();
 
-  // The backend is given 30 seconds: it ends its search after 8 of them.
-  const std::string listing = net.hub().sh_output("lpinfo -h " + cupsd.server() + " --timeout 30 -l -v 2>&1");
-  const std::vector<std::string> lines = lines_for(
-      net.hub().sh_output("lpinfo -h " + cupsd.server() + " --timeout 30 -v 2>&1"), "10.84.0");
+  // lpinfo asks with cupsd's default time-out, the budget the backend must keep: cupsd
+  // drops whatever a backend prints after it (cups-deviced logs nothing then, so the
+  // lines themselves are the check).
+  const std::string listing = net.hub().sh_output("lpinfo -h " + cupsd.server() + " -l -v 2>&1");
+  const std::vector<std::string> lines =
+      lines_for(net.hub().sh_output("lpinfo -h " + cupsd.server() + " -v 2>&1"), "10.84.0");
   // One line per device, whichever protocols found it.
   ASSERT_EQ(lines.size(), 2u) << listing << cupsd.error_log();
   EXPECT_EQ(lines[0], "network ipp://" + net.agent_ip(0) + ":631/ipp/print") << listing;
@@ -224,7 +225,6 @@ TEST(KivoCupsNamespace, LpinfoListsOneLinePerPrinterEvenForHostileStrings) {
   EXPECT_EQ(listing.find("ipp://forged"), std::string::npos) << listing;
   const std::string log = cupsd.error_log();
   EXPECT_EQ(log.find("Bad line"), std::string::npos) << log;
-  EXPECT_EQ(log.find("kivo-cups\" took too long"), std::string::npos) << log;
   EXPECT_NE(log.find("kivo-cups"), std::string::npos) << "cupsd never ran our backend:\n" << log;
 }
 

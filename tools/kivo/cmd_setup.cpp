@@ -61,7 +61,8 @@ std::string attribute_text(const kivo_ipp_result &r, const char *name) {
 
 std::string host_of(const std::string &uri) {
   std::string rest = uri.substr(uri.find("://") + 3);
-  rest = rest.substr(0, rest.find_first_of("/:?"));
+  const std::size_t end = rest.find_first_of("/:?");
+  if (end != std::string::npos) rest.resize(end);
   return rest;
 }
 

@@ -72,14 +72,14 @@ bool run_as_backend(std::string_view argv0) {
 int cups_backend(int argc, char **argv) {
   (void)argv;
   if (argc == 6 || argc == 7) {
-    std::fputs("ERROR: kivo-cups only finds printers; it does not print. Give the queue the "
+    (void)std::fputs("ERROR: kivo-cups only finds printers; it does not print. Give the queue the "
                "printer's own URI (ipp://, ipps://, socket:// or lpd://), as kivo-cups "
                "lists it.\n",
                stderr);
     return kBackendFailed;
   }
   if (argc != 1) {
-    std::fputs("Usage: kivo-cups (run by cupsd to list the network printers it finds)\n", stderr);
+    (void)std::fputs("Usage: kivo-cups (run by cupsd to list the network printers it finds)\n", stderr);
     return kBackendFailed;
   }
   DiscoverOptions opt;
