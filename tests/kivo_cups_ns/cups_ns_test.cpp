@@ -257,17 +257,23 @@ TEST(KivoCupsNamespace, SetupMakesAnEverywhereQueueThatPrintsToIppeveprinter) {
     return net.hub().sh("lpstat -h " + cupsd.server() + " -a Kivo_Eve 2>/dev/null | grep -q 'accepting requests'") == 0;
   })) << cupsd.error_log();
 
-  // A small PDF, sent unchanged (no CUPS filters need be installed) to the printer.
+  // cupsd built the queue's PPD from the printer's attributes: it has options a raw
+  // queue lacks.
+  const std::string options = net.hub().sh_output("lpoptions -h " + cupsd.server() + " -p Kivo_Eve -l 2>&1");
+  EXPECT_NE(options.find("PageSize"), std::string::npos) << options << cupsd.error_log();
+
+  // A small PDF, through the queue's filters (cupsd's PPD for the printer says it takes
+  // PDF, so pdftopdf rewrites it) to the printer, which keeps it in its spool.
   const std::string pdf = dir.file("hello.pdf");
   std::ofstream(pdf) << "%PDF-1.4\n1 0 obj<</Type/Catalog/Pages 2 0 R>>endobj\n"
                         "2 0 obj<</Type/Pages/Kids[3 0 R]/Count 1>>endobj\n"
                         "3 0 obj<</Type/Page/Parent 2 0 R/MediaBox[0 0 612 792]>>endobj\n"
                         "trailer<</Root 1 0 R>>\n%%EOF\n";
   const std::string submitted =
-      net.hub().sh_output("lp -h " + cupsd.server() + " -d Kivo_Eve -o raw " + pdf + " 2>&1");
+      net.hub().sh_output("lp -h " + cupsd.server() + " -d Kivo_Eve " + pdf + " 2>&1");
   ASSERT_NE(submitted.find("request id is Kivo_Eve-"), std::string::npos) << submitted << cupsd.error_log();
   EXPECT_TRUE(wait_until(120, [&] {
-    return sh("grep -rlq 'trailer<</Root 1 0 R>>' " + eve.spool() + " 2>/dev/null") == 0;
+    return sh("grep -rlq '^%PDF-' " + eve.spool() + " 2>/dev/null") == 0;
   })) << sh_output("ls -lR " + eve.spool()) << eve.log() << cupsd.error_log();
 }
 
