@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "support/peers.h"
+
 namespace {
 
 using kivo::cups_backend_text;
@@ -156,6 +158,31 @@ TEST(ShellWord, ReadBackUnchanged) {
   EXPECT_EQ(kivo::shell_word(""), "''");
   EXPECT_EQ(kivo::shell_word("a b"), "'a b'");
   EXPECT_EQ(kivo::shell_word("it's $(rm)"), "'it'\\''s $(rm)'");
+}
+
+// cupsd runs a backend for a job with 5 or 6 arguments and the device URI as argv[0];
+// kivo-cups cannot print, and must say so as backends do rather than run a search or
+// report success for a job it never sent.
+TEST(KivoCupsBackend, RefusesPrintJobsWithCupsFailureStatus) {
+  kivo8::test::TempDir dir;
+  const std::string backend = dir.file("kivo-cups");
+  ASSERT_EQ(kivo8::test::sh("ln -s " + kivo8::test::binary_dir() + "/tools/kivo/kivo " + backend), 0);
+  const struct {
+    const char *fault;
+    std::string command;
+  } cases[] = {
+      {"job without a file taken for a search", backend + " 7 lp title 1 ''"},
+      {"job with a file taken for a search", backend + " 7 lp title 1 '' /dev/null"},
+      {"device URI as argv[0] not recognised",
+       "bash -c 'exec -a kivo-cups://x \"$0\" 7 lp title 1 \"\"' " + backend},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.fault);
+    int status = -1;
+    const std::string out = kivo8::test::sh_output(c.command + " 2>&1 </dev/null", &status);
+    EXPECT_EQ(status, 1) << out;
+    EXPECT_EQ(out.rfind("ERROR: ", 0), 0u) << out;
+  }
 }
 
 }  // namespace
