@@ -89,10 +89,12 @@ Process tcp_peer(Netns &ns, TempDir &dir, const std::string &tag, const std::vec
 }
 
 // cupsd in `ns`, listening on 127.0.0.1:kCupsPort there, everything it writes below a
-// scratch folder that cupsd's own user (lp, which runs the backends) can read.
+// scratch folder that cupsd's own user (lp, which runs the backends) can read. Anyone may
+// do anything, unless `admin_only`: then making queues takes an administrator, as on a
+// normal installation.
 class Cupsd {
  public:
-  explicit Cupsd(Netns &ns) {
+  explicit Cupsd(Netns &ns, bool admin_only = false) {
     const std::string d = dir_.path();
     sh("chmod 755 " + d);
     sh("mkdir -p " + d + "/etc/ppd " + d + "/spool/tmp " + d + "/cache " + d + "/state/certs " + d +
@@ -107,9 +109,13 @@ class Cupsd {
     sh("for f in /usr/lib/cups/daemon/*; do ln -s \"$f\" " + d + "/bin/daemon/; done");
     std::ofstream(d + "/etc/cupsd.conf")
         << "LogLevel debug\nListen 127.0.0.1:" << kCupsPort << "\nBrowsing Off\nWebInterface No\n"
-        << "DefaultAuthType None\nDefaultPolicy open\n"
+        << "DefaultAuthType " << (admin_only ? "Basic" : "None") << "\nDefaultPolicy open\n"
         << "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
-        << "<Policy open>\n  <Limit All>\n    Order deny,allow\n  </Limit>\n</Policy>\n";
+        << "<Policy open>\n"
+        << (admin_only ? "  <Limit CUPS-Add-Modify-Printer CUPS-Set-Default CUPS-Delete-Printer>\n"
+                         "    AuthType Default\n    Require user @SYSTEM\n    Order deny,allow\n  </Limit>\n"
+                       : "")
+        << "  <Limit All>\n    Order deny,allow\n  </Limit>\n</Policy>\n";
     std::ofstream(d + "/etc/cups-files.conf")
         << "ServerRoot " << d << "/etc\nRequestRoot " << d << "/spool\nTempDir " << d << "/spool/tmp\n"
         << "CacheDir " << d << "/cache\nStateDir " << d << "/state\nServerBin " << d << "/bin\n"
@@ -322,6 +328,33 @@ TEST(KivoCupsNamespace, SetupMakesARawQueueOnTheSocketPortThatPrints) {
   EXPECT_TRUE(wait_until(120, [&] {
     return sh("grep -rlq 'kivo raw queue' " + dir.file("jobs") + " 2>/dev/null") == 0;
   })) << sh_output("ls -l " + dir.file("jobs") + "; cat " + dir.file("raw.log")) << cupsd.error_log();
+}
+
+// A user cupsd does not let make queues is told what to do about it; a cupsd that is
+// not there is named as such.
+TEST(KivoCupsNamespace, SetupSaysWhyCupsdRefused) {
+  KIVO8_REQUIRE_CUPS();
+  KIVO8_REQUIRE_PROGRAM("setpriv");
+  HubNetwork net(1, "10.87.0");
+  Cupsd cupsd(net.hub(), true);
+  ASSERT_TRUE(cupsd.ready()) << cupsd.error_log();
+  int status = -1;
+  const std::string refused = sh_output(
+      "ip netns exec " + net.hub().name() + " setsid setpriv --reuid=nobody --regid=nogroup --clear-groups " +
+          kivo_program() + " setup --server " + cupsd.server() + " --queue q socket://" + net.agent_ip(0) +
+          ":9100 2>&1 </dev/null",
+      &status);
+  EXPECT_EQ(status, 1) << refused;
+  EXPECT_NE(refused.find("lpadmin group"), std::string::npos) << refused;
+  EXPECT_NE(refused.find("sudo"), std::string::npos) << refused;
+  EXPECT_NE(net.hub().sh_output("lpstat -h " + cupsd.server() + " -v 2>&1").find("No destinations"), std::string::npos);
+
+  const std::string absent = sh_output("ip netns exec " + net.hub().name() + " " + kivo_program() +
+                                           " setup --server 127.0.0.1:" + std::to_string(kCupsPort + 1) +
+                                           " socket://" + net.agent_ip(0) + ":9100 2>&1",
+                                       &status);
+  EXPECT_EQ(status, 1) << absent;
+  EXPECT_NE(absent.find("is it running?"), std::string::npos) << absent;
 }
 
 }  // namespace

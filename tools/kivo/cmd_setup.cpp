@@ -170,9 +170,14 @@ struct HttpClose {
 };
 
 // Why cupsd refused, in words people can act on.
-std::string refusal(ipp_status_t status, const std::string &server) {
+// A 401 that libcups could not answer (no password to give, no local certificate to
+// show) comes back as "authentication cancelled", with the HTTP status beside it.
+std::string refusal(http_t *http, ipp_status_t status, const std::string &server) {
+  const http_status_t http_status = httpGetStatus(http);
   if (status == IPP_STATUS_ERROR_NOT_AUTHORIZED || status == IPP_STATUS_ERROR_FORBIDDEN ||
-      status == IPP_STATUS_ERROR_NOT_AUTHENTICATED)
+      status == IPP_STATUS_ERROR_NOT_AUTHENTICATED ||
+      status == IPP_STATUS_ERROR_CUPS_AUTHENTICATION_CANCELED ||
+      http_status == HTTP_STATUS_UNAUTHORIZED || http_status == HTTP_STATUS_FORBIDDEN)
     return tr("not allowed to make queues: the user must be in the lpadmin group, or run "
               "kivo setup with sudo");
   if (status == IPP_STATUS_ERROR_SERVICE_UNAVAILABLE || status == IPP_STATUS_ERROR_INTERNAL)
@@ -187,7 +192,7 @@ bool send(http_t *http, ipp_t *request, const char *resource, const std::string 
   ippDelete(response);
   const ipp_status_t status = cupsLastError();
   if (status <= IPP_STATUS_OK_EVENTS_COMPLETE) return true;
-  error = refusal(status, server);
+  error = refusal(http, status, server);
   return false;
 }
 
