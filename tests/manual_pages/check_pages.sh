@@ -19,7 +19,7 @@ need bash
 
 # Every page renders without a warning, by man (as a user reads it) and by groff at its
 # strictest.
-for page in "$pages"/kivo.1 "$pages"/kivo-mkcat.1; do
+for page in "$pages"/kivo.1 "$pages"/kivo-mkcat.1 "$pages"/kivo-cups.8; do
   out=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
   [ -z "$out" ] || fail "man warns about $(basename "$page"): $out"
   out=$(groff -ww -man -z "$page" 2>&1)
@@ -28,7 +28,7 @@ done
 
 # Every long option a --help prints is documented: the page cannot drift from the program.
 rendered=$(MANWIDTH=200 man -l "$pages/kivo.1" 2>/dev/null | col -b)
-for command in "" discover targets get walk probe credentials report status; do
+for command in "" discover targets get walk probe credentials report status setup; do
   help=$("$kivo" $command --help 2>&1)
   for option in $(grep -oE -- '--[a-z0-9][a-z0-9-]*' <<<"$help" | sort -u); do
     grep -qe "$option" <<<"$rendered" || fail "kivo ${command:-(no command)} --help names $option, kivo(1) does not"
@@ -36,6 +36,10 @@ for command in "" discover targets get walk probe credentials report status; do
 done
 for section in NAME SYNOPSIS DESCRIPTION COMMANDS "EXIT STATUS" FILES EXAMPLES; do
   grep -q "^$section" <<<"$rendered" || fail "kivo(1) has no $section section"
+done
+rendered=$(MANWIDTH=200 man -l "$pages/kivo-cups.8" 2>/dev/null | col -b)
+for word in "network" "ERROR:" "8 seconds" "127 bytes"; do
+  grep -qe "$word" <<<"$rendered" || fail "kivo-cups(8) does not say $word"
 done
 rendered=$(MANWIDTH=200 man -l "$pages/kivo-mkcat.1" 2>/dev/null | col -b)
 for option in $("$mkcat" --help 2>&1 | grep -oE -- '(^| )-(-[a-z]+|[a-z])' | sort -u); do
@@ -58,7 +62,8 @@ complete_words() {  # complete_words WORD... : prints what the completion offers
     printf "%s\n" "${COMPREPLY[@]}"' "$completion" "$@"
 }
 cases=(
-  "kivo |discover targets get walk probe status credentials report ipp help"
+  "kivo |discover targets get walk probe status credentials report ipp setup help"
+  "kivo setup --|--queue --default --dry-run --server --lang --datadir --help"
   "kivo credentials |list add remove"
   "kivo t|targets"
   "kivo discover --no-|--no-broadcast --no-endpoints --no-slp --no-mdns --no-snmpv3 --no-web"

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -316,6 +317,36 @@ int search(Session &lib, DiscoverOptions &opt, const std::optional<kivo_snmpv3_o
 }
 
 }  // namespace
+
+int discover_records(DiscoverOptions &opt, std::int32_t deadline_ms,
+                     const std::function<void(const kivo_discover_device &, std::FILE *)> &each) {
+  Session::Options setup;
+  setup.load_targets = !opt.only;
+  Session lib(setup);
+  QuietLibrary quiet;
+  if (!prepare_targets(lib, opt)) return kExitFailed;
+  const Plan plan = plan_of(lib, opt);
+  kivo_discover_options options = engine_options(opt, plan, std::nullopt);
+  options.deadline_ms = deadline_ms;
+  std::unique_ptr<kivo_discover, HandleFree> handle(kivo_discover_new(lib.targets(), &options));
+  if (!handle) {
+    note(tr("cannot set up the search"));
+    return kExitFailed;
+  }
+  const int32_t rc = kivo_discover_run(handle.get());
+  if (rc == KIVO_DISCOVER_ENOSEND) {
+    note(tr("no search request could be sent"));
+    return kExitFailed;
+  }
+  if (rc != KIVO_DISCOVER_OK) {
+    note(subst(tr("the search failed ({1})"), {std::to_string(rc)}));
+    return kExitFailed;
+  }
+  for (std::uint32_t i = 0; i < kivo_discover_count(handle.get()); ++i)
+    each(*kivo_discover_get(handle.get(), i), quiet.out());
+  (void)std::fflush(quiet.out());
+  return kExitOk;
+}
 
 int cmd_discover(int argc, char **argv, int first) {
   const Parsed p = parse_command_line("discover", discover_option_list(), argc, argv, first);

@@ -3,10 +3,13 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "args.h"
+#include "kivo8/discover.h"
 #include "ranges.h"
 #include "snmpv3_args.h"
 
@@ -48,5 +51,13 @@ DiscoverOptions read_discover_options(const Parsed &parsed);
 const std::vector<Option> &discover_option_list();
 // The help text, in the user's language.
 std::string discover_help();
+
+// One search with `opt` (SNMPv3 users aside) that ends by `deadline_ms`, shows no
+// progress and prints nothing of its own but notes on standard error; `each` gets every
+// record in address order, with the real standard output (the library's own lines are
+// kept off it while the search runs). kExitOk, or kExitFailed when the search could not
+// run (said why).
+int discover_records(DiscoverOptions &opt, std::int32_t deadline_ms,
+                     const std::function<void(const kivo_discover_device &, std::FILE *)> &each);
 
 }  // namespace kivo

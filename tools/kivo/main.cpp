@@ -8,6 +8,7 @@
 
 #include "cmd_status.h"
 #include "common.h"
+#include "cups_backend.h"
 #include "snmpv3_args.h"
 
 #ifndef KIVO_VERSION
@@ -15,7 +16,8 @@
 #endif
 
 namespace kivo {
-int cmd_ipp(int argc, char **argv, int first);  // cmd_ipp.cpp
+int cmd_ipp(int argc, char **argv, int first);    // cmd_ipp.cpp
+int cmd_setup(int argc, char **argv, int first);  // cmd_setup.cpp
 }
 
 namespace {
@@ -40,6 +42,7 @@ const Command kCommands[] = {
      kivo::cmd_credentials},
     {"report", "write the printers found (or saved lists) as one HTML page", kivo::cmd_report},
     {"ipp", "ask a printer for its attributes over IPP", kivo::cmd_ipp},
+    {"setup", "make a CUPS print queue for a printer", kivo::cmd_setup},
 };
 
 const char kHelpHead[] =
@@ -129,6 +132,8 @@ int dispatch(int argc, char **argv) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  // Run by cupsd as its backend kivo-cups: no options, no catalogue, lines for cupsd.
+  if (argc > 0 && kivo::run_as_backend(argv[0])) return kivo::cups_backend(argc, argv);
   kivo::terminal_setup();
   std::string lang, datadir;
   kivo::global_options(argc, argv, lang, datadir);
