@@ -78,6 +78,7 @@ cases=(
   "kivo walk --m|--max --max-repetitions"
   "kivo walk --no|--no-bulk"
   "kivo report --o|--output"
+  "kivo ipp --v|--verify"
   "kivo discover --st|--status"
   "kivo status --|--json --openmetrics --save-credentials --help"
   "kivo status -v |1 2c 3"
