@@ -108,7 +108,10 @@ std::string resource_of_rp(std::string_view rp) {
     if (!plain) return {};
   }
   if (!rp.empty() && rp.front() == '/') return std::string(rp);
-  return "/" + std::string(rp);
+  // Built piecewise: g++ 12 warns falsely (-Wrestrict) on "literal" + std::string&&.
+  std::string resource = "/";
+  resource.append(rp);
+  return resource;
 }
 
 std::vector<Endpoint> list_endpoints(const Device &d) {
