@@ -435,6 +435,10 @@ TEST(EndpointsNamespace, KivoShowsUrisAndIppFields) {
                 a0 + ":9100\", 9100, \"probe\"]], true, true, \"Kivo Lab 9\"], [\"" + a1 + "\", [[\"socket\", \"socket://" +
                 a1 + ":9100\", 9100, \"probe\"], [\"lpd\", \"lpd://" + a1 + ":515\", 515, \"probe\"]], null, false, null]]")
       << json.out;
+  // Each endpoint also names its protocol, and its certificate's fingerprint where it has
+  // one (none without TLS).
+  EXPECT_EQ(json_query(home, json.out, "[[e['protocol'], e['tls_sha256']] for e in d[0]['endpoints']]"),
+            "[[\"ipp\", null], [\"socket\", null]]");
   EXPECT_EQ(json_query(home, json.out, "[d[0]['uuid'], d[0]['ipp']['location'], d[0]['ipp']['state']]"),
             "[\"" + eve.uuid() + "\", \"Room \\\"1\\\" \\\\ S\\u00fcd\", \"idle\"]");
 

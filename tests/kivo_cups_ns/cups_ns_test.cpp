@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "support/hub_network.h"
+#include "support/kivo_run.h"
 #include "support/net_util.h"
 #include "support/peers.h"
 #include "support/snmpsim.h"
@@ -23,8 +24,6 @@ namespace kivo8::test {
 namespace {
 
 constexpr int kCupsPort = 8631;
-
-std::string kivo_program() { return binary_dir() + "/tools/kivo/kivo"; }
 
 // ippeveprinter in `ns` on port 631 of the loopback (tests/discover_endpoints_ns has the
 // same peer: it will not start without DNS-SD, so it gets a private D-Bus bus and an
@@ -320,6 +319,22 @@ TEST(KivoCupsNamespace, SetupMakesARawQueueOnTheSocketPortThatPrints) {
   EXPECT_NE(made.find("driver"), std::string::npos) << "a raw queue must say a driver may be needed:\n" << made;
   EXPECT_NE(net.hub().sh_output("lpstat -h " + cupsd.server() + " -v 2>&1").find("shelf: socket://" + net.agent_ip(0) + ":9100"),
             std::string::npos);
+
+  // The same printer by its system name (letter case aside) from the last kivo discover,
+  // kept in the user's home: set up from the print services that discover found.
+  const std::string home = dir.file("home");
+  sh("mkdir -p " + home);
+  const std::string as_user = "env HOME=" + shell_quote(home) + " " + kivo_program();
+  (void)net.hub().sh_output(as_user + " discover --only --range " + net.agent_ip(0) +
+                            " --no-web --timeout 4 --format json 2>&1");
+  ASSERT_TRUE(std::ifstream(home + "/.kivo/last-discover.json").good()) << "discover kept no list";
+  int named_status = -1;
+  const std::string named = sh_output("ip netns exec " + net.hub().name() + " " + as_user +
+                                          " setup --dry-run SHELF 2>&1",
+                                      &named_status);
+  EXPECT_EQ(named_status, 0) << named;
+  EXPECT_NE(named.find(" -v socket://" + net.agent_ip(0) + ":9100"), std::string::npos) << named;
+  EXPECT_EQ(named.find("everywhere"), std::string::npos) << named;
 
   const std::string label = dir.file("label.zpl");
   std::ofstream(label) << "^XA^FO50,50^FDkivo raw queue^FS^XZ\n";

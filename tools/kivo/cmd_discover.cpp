@@ -278,6 +278,7 @@ int report(kivo_discover *search, const DiscoverOptions &opt, const Plan &plan, 
     std::erase_if(rest, [&](const DiscoveredDevice &d) { return run.streamed.count(d.ip) != 0; });
   print_devices(out, rest, opt.format, opt.wide);
   (void)std::fflush(out);
+  save_last_run(devices);
   notes(opt, plan, devices, stats, interrupted);
   if (!interrupted) return kExitOk;
   note(subst(tr("interrupted: the {1} devices found so far are shown"), {std::to_string(devices.size())}));

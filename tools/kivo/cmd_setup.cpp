@@ -4,9 +4,13 @@
 // attributes; any other printer a raw queue on its socket or LPD endpoint.
 #include <arpa/inet.h>
 
+#include <strings.h>
+
 #include <cstdio>
+#include <fstream>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -18,6 +22,8 @@
 #include "cups_backend.h"
 #include "cups_line.h"
 #include "discover_options.h"
+#include "discover_view.h"
+#include "json_out.h"
 
 namespace kivo {
 
@@ -25,9 +31,11 @@ namespace {
 
 const char kSetupHelp[] =
     "Usage: kivo setup [--queue NAME] [--default] [--dry-run] [--server HOST[:PORT]] PRINTER\n"
-    "Makes a CUPS print queue for PRINTER, an address, a host name or a URI (ipp://,\n"
-    "ipps://, socket://, lpd://). kivo asks the printer over IPP (an address: at port 631)\n"
-    "and, when it does not answer, searches that address for its print ports. A printer\n"
+    "Makes a CUPS print queue for PRINTER: the name (or uuid) of a printer the last\n"
+    "`kivo discover` found, an address, a host name or a URI (ipp://, ipps://, socket://,\n"
+    "lpd://). A printer of the last discover is set up from the print services it found;\n"
+    "otherwise kivo asks the printer over IPP (an address: at port 631) and, when it does\n"
+    "not answer, searches that address for its print ports. A printer\n"
     "that prints without a driver gets an IPP Everywhere queue; any other a raw queue on\n"
     "its socket or LPD port, which may need a driver.\n"
     "\n"
@@ -114,6 +122,74 @@ std::optional<Target> search_address(in_addr address) {
   return found;
 }
 
+// A printer of the last kivo discover named `wanted`: by its name, system name, printer
+// name or uuid (letter case aside), or its address. Nothing when there is no such list or
+// no such printer in it; an error when the name fits several printers or the printer has
+// no endpoint CUPS prints to.
+std::optional<Target> from_last_run(const CommandErrors &errors, const std::string &wanted) {
+  const std::string path = last_run_path();
+  std::ifstream file(path, std::ios::binary);
+  if (path.empty() || !file) return std::nullopt;
+  // The list is ours, but a file in the home folder may be anything: read at most 64 MiB.
+  constexpr std::size_t kMaxList = std::size_t{64} << 20;
+  std::string text;
+  char buf[65536];
+  while (file.read(buf, sizeof buf) || file.gcount() > 0) {
+    text.append(buf, static_cast<std::size_t>(file.gcount()));
+    if (text.size() > kMaxList) return std::nullopt;
+  }
+  const Json list = Json::parse(text, nullptr, false);
+  if (!list.is_array()) return std::nullopt;
+  auto same = [](const std::string &a, const std::string &b) {
+    return a.size() == b.size() && strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
+  };
+  auto text_of = [](const Json &d, const char *key) {
+    const auto it = d.find(key);
+    return it != d.end() && it->is_string() ? it->get<std::string>() : std::string();
+  };
+  std::vector<const Json *> matches;
+  for (const Json &d : list) {
+    if (!d.is_object()) continue;
+    for (const char *key : {"name", "sys_name", "printer_name", "uuid", "address"}) {
+      const std::string value = text_of(d, key);
+      if (!value.empty() && same(value, wanted)) {
+        matches.push_back(&d);
+        break;
+      }
+    }
+  }
+  if (matches.empty()) return std::nullopt;
+  if (matches.size() > 1) {
+    std::string addresses;
+    for (const Json *d : matches) addresses += (addresses.empty() ? "" : ", ") + text_of(*d, "address");
+    errors.fail(subst(tr("'{1}' names several printers of the last kivo discover ({2}): give "
+                         "one address"),
+                      {safe_text(wanted), safe_text(addresses)}));
+  }
+  const Json &d = *matches.front();
+  const auto driverless = d.find("driverless");
+  const bool prints_driverless = driverless != d.end() && driverless->is_boolean() && driverless->get<bool>();
+  std::optional<Target> ipp, raw;
+  const auto endpoints = d.find("endpoints");
+  if (endpoints != d.end() && endpoints->is_array()) {
+    for (const Json &e : *endpoints) {
+      if (!e.is_object()) continue;
+      const std::string uri = text_of(e, "uri"), protocol = text_of(e, "protocol");
+      if (uri.empty() || !cups_uri_ok(uri)) continue;
+      if ((protocol == "ipps" || protocol == "ipp") && prints_driverless && !ipp) ipp = Target{uri, true, {}};
+      if ((protocol == "socket" || protocol == "lpd") && !raw) raw = Target{uri, false, {}};
+    }
+  }
+  std::optional<Target> found = ipp ? ipp : raw;
+  if (!found)
+    throw std::runtime_error(subst(tr("the last kivo discover found no print service of '{1}' "
+                                      "(give its URI, e.g. socket://ADDRESS:9100)"),
+                                   {safe_text(wanted)}));
+  found->name = text_of(d, "name");
+  if (found->name.empty()) found->name = text_of(d, "address");
+  return found;
+}
+
 Target find_target(const CommandErrors &errors, const std::string &printer) {
   const std::size_t sep = printer.find("://");
   if (sep != std::string::npos) {
@@ -128,8 +204,14 @@ Target find_target(const CommandErrors &errors, const std::string &printer) {
     throw std::runtime_error(subst(tr("the printer at {1} does not answer over IPP: {2}"),
                                    {printer, safe_text(why)}));
   }
+  // A name (or uuid) from the last kivo discover comes before a host name: printers are
+  // seldom named like hosts, and the list knows their print services already.
+  in_addr literal{};
+  if (::inet_pton(AF_INET, printer.c_str(), &literal) != 1)
+    if (auto t = from_last_run(errors, printer)) return *t;
   const auto address = resolve_host(printer);
-  if (!address) errors.fail(subst(tr("cannot find the host '{1}'"), {printer}));
+  if (!address)
+    errors.fail(subst(tr("'{1}' is no printer of the last kivo discover and no host name"), {printer}));
   std::string why;
   if (auto t = ask_ipp("ipp://" + ipv4_text(*address) + ":631/", why)) return *t;
   if (auto t = search_address(*address)) return *t;
@@ -256,7 +338,8 @@ int cmd_setup(int argc, char **argv, int first) {
     put(stdout, tr(kSetupHelp));
     return kExitOk;
   }
-  if (p.operands.size() != 1) p.fail(tr("give one printer: an address, a host name or a URI"));
+  if (p.operands.size() != 1)
+    p.fail(tr("give one printer: a name from the last kivo discover, an address, a host name or a URI"));
   const auto queue_given = p.last("queue");
   if (queue_given && !cups_queue_name_ok(*queue_given))
     p.fail(subst(tr("'{1}' is not a queue name CUPS takes (letters, digits, _ and -, at most "

@@ -2,6 +2,10 @@
 #include "discover_view.h"
 
 #include <arpa/inet.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
 
 #include <algorithm>
 #include <cstring>
@@ -344,7 +348,13 @@ Json device_json(const DiscoveredDevice &d) {
   if (d.endpoints_probed) {
     Json endpoints = Json::array();
     for (const DiscoveredEndpoint &e : d.endpoints)
-      endpoints.push_back(Json{{"scheme", e.scheme}, {"uri", json_text(e.uri)}, {"port", e.port},
+      endpoints.push_back(Json{{"uri", json_text(e.uri)},
+                               {"protocol", e.scheme},
+                               {"port", e.port},
+                               {"tls_sha256", e.scheme == "ipps" && !d.tls_fingerprint.empty()
+                                                  ? json_text(d.tls_fingerprint)
+                                                  : Json(nullptr)},
+                               {"scheme", e.scheme},
                                {"from", e.from_dnssd ? "dnssd" : "probe"}});
     item["endpoints"] = std::move(endpoints);
   } else {
@@ -418,6 +428,35 @@ void print_devices(std::FILE *out, const std::vector<DiscoveredDevice> &devices,
     }
     case OutputFormat::table: print_device_table(out, devices, wide); return;
   }
+}
+
+}  // namespace kivo
+
+namespace kivo {
+
+std::string last_run_path() {
+  const char *home = std::getenv("HOME");  // NOLINT(concurrency-mt-unsafe)
+  if (home == nullptr || *home == '\0') return "";
+  std::string path = home;
+  path += "/.kivo/last-discover.json";
+  return path;
+}
+
+void save_last_run(const std::vector<DiscoveredDevice> &devices) {
+  const std::string path = last_run_path();
+  if (path.empty()) return;
+  const std::string dir = path.substr(0, path.rfind('/'));
+  (void)::mkdir(dir.c_str(), 0700);
+  std::vector<Json> items;
+  items.reserve(devices.size());
+  for (const DiscoveredDevice &d : devices) items.push_back(device_json(d));
+  const std::string text = json_lines_array(items);
+  const std::string temporary = path + ".new";
+  std::FILE *f = std::fopen(temporary.c_str(), "w");
+  if (f == nullptr) return;
+  const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  if (std::fclose(f) != 0 || !written || std::rename(temporary.c_str(), path.c_str()) != 0)
+    (void)std::remove(temporary.c_str());
 }
 
 }  // namespace kivo

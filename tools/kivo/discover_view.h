@@ -77,6 +77,13 @@ DiscoveredDevice view_of(const kivo_discover_device &device, const std::string &
 
 // One device as JSON (see json_out.h for how its texts are written).
 Json device_json(const DiscoveredDevice &device);
+
+// ~/.kivo/last-discover.json: the devices of the last kivo discover, as --format json
+// writes them, so that kivo setup can take a printer by its name. Empty without HOME.
+std::string last_run_path();
+// Writes it (through a new file renamed over the old one); a run whose list cannot be
+// kept is not a failed run, so nothing is said.
+void save_last_run(const std::vector<DiscoveredDevice> &devices);
 // The word JSON carries for an SNMPv3 refusal ("wrong_digest", "unknown_user" ...) and
 // the words people read ("wrong digest").
 std::string snmpv3_error_token(std::int32_t code);
