@@ -67,12 +67,10 @@ extern "C" KIVO8_API int32_t lanset_set_preference_dir(void) noexcept {
     struct stat st;
     return ::lstat(dir, &st) == 0 && (st.st_mode & 0xF000) == 0x4000;
   };
-  if (!is_directory()) {
-    struct stat st;
-    if (::lstat(dir, &st) == 0) return -1;
-    // Another process starting at the same moment may make it first.
-    if (::mkdir(dir, 0755) != 0 && (errno != EEXIST || !is_directory())) return -1;
-  }
+  // Another process starting at the same moment may make it first: then mkdir finds it
+  // there, and it is taken if it is a directory. A file or a link in its place is refused.
+  // (Looking once more before mkdir would race with that process.)
+  if (!is_directory() && ::mkdir(dir, 0755) != 0 && (errno != EEXIST || !is_directory())) return -1;
   std::memcpy(preference_dir, dir, sizeof dir);
   return 0;
 }
