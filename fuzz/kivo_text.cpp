@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "fuzz_input.h"
+#include "json_out.h"
 #include "text_out.h"
 
 namespace {
