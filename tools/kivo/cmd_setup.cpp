@@ -14,11 +14,8 @@
 #include <string>
 #include <vector>
 
-#ifdef KIVO_HAVE_CUPS
-#include <cups/cups.h>
-#endif
-
 #include "common.h"
+#include "cups_api.h"
 #include "cups_backend.h"
 #include "cups_line.h"
 #include "discover_options.h"
@@ -248,14 +245,15 @@ void print_dry_run(const Target &t, const std::string &queue, const std::optiona
 #ifdef KIVO_HAVE_CUPS
 
 struct HttpClose {
-  void operator()(http_t *h) const { httpClose(h); }
+  const CupsApi *cups;
+  void operator()(http_t *h) const { cups->httpClose(h); }
 };
 
 // Why cupsd refused, in words people can act on.
 // A 401 that libcups could not answer (no password to give, no local certificate to
 // show) comes back as "authentication cancelled", with the HTTP status beside it.
-std::string refusal(http_t *http, ipp_status_t status, const std::string &server) {
-  const http_status_t http_status = httpGetStatus(http);
+std::string refusal(const CupsApi &cups, http_t *http, ipp_status_t status, const std::string &server) {
+  const http_status_t http_status = cups.httpGetStatus(http);
   if (status == IPP_STATUS_ERROR_NOT_AUTHORIZED || status == IPP_STATUS_ERROR_FORBIDDEN ||
       status == IPP_STATUS_ERROR_NOT_AUTHENTICATED ||
       status == IPP_STATUS_ERROR_CUPS_AUTHENTICATION_CANCELED ||
@@ -264,50 +262,59 @@ std::string refusal(http_t *http, ipp_status_t status, const std::string &server
               "kivo setup with sudo");
   if (status == IPP_STATUS_ERROR_SERVICE_UNAVAILABLE || status == IPP_STATUS_ERROR_INTERNAL)
     return subst(tr("cupsd at {1} does not answer: is it running?"), {server});
-  return subst(tr("cupsd refused: {1}"), {safe_text(cupsLastErrorString())});
+  return subst(tr("cupsd refused: {1}"), {safe_text(cups.cupsLastErrorString())});
 }
 
 // One request to cupsd: true when it succeeded; `error` set otherwise.
-bool send(http_t *http, ipp_t *request, const char *resource, const std::string &server,
-          std::string &error) {
-  ipp_t *response = cupsDoRequest(http, request, resource);
-  ippDelete(response);
-  const ipp_status_t status = cupsLastError();
+bool send(const CupsApi &cups, http_t *http, ipp_t *request, const char *resource,
+          const std::string &server, std::string &error) {
+  ipp_t *response = cups.cupsDoRequest(http, request, resource);
+  cups.ippDelete(response);
+  const ipp_status_t status = cups.cupsLastError();
   if (status <= IPP_STATUS_OK_EVENTS_COMPLETE) return true;
-  error = refusal(http, status, server);
+  error = refusal(cups, http, status, server);
   return false;
 }
 
 int make_queue(const Target &t, const std::string &queue, const std::optional<std::string> &server,
                bool make_default) {
-  if (server) cupsSetServer(server->c_str());
-  const std::string shown = server ? *server : std::string(cupsServer());
-  std::unique_ptr<http_t, HttpClose> http(
-      httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, 30000, nullptr));
+  std::string why;
+  const CupsApi *api = load_cups(why);
+  if (api == nullptr) {
+    note(subst(tr("libcups could not be loaded ({1}): install it, or use --dry-run"), {safe_text(why)}));
+    return kExitFailed;
+  }
+  const CupsApi &cups = *api;
+  if (server) cups.cupsSetServer(server->c_str());
+  const std::string shown = server ? *server : std::string(cups.cupsServer());
+  std::unique_ptr<http_t, HttpClose> http(cups.httpConnect2(cups.cupsServer(), cups.ippPort(), nullptr,
+                                                            AF_UNSPEC, cups.cupsEncryption(), 1, 30000,
+                                                            nullptr),
+                                          HttpClose{&cups});
   if (!http) {
     note(subst(tr("cupsd at {1} does not answer: is it running?"), {shown}));
     return kExitFailed;
   }
   char printer_uri[1024];
-  (void)httpAssembleURIf(HTTP_URI_CODING_ALL, printer_uri, sizeof printer_uri, "ipp", nullptr,
+  (void)cups.httpAssembleURIf(HTTP_URI_CODING_ALL, printer_uri, sizeof printer_uri, "ipp", nullptr,
                          "localhost", 0, "/printers/%s", queue.c_str());
-  ipp_t *request = ippNewRequest(IPP_OP_CUPS_ADD_MODIFY_PRINTER);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, printer_uri);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
-  if (t.driverless) ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "ppd-name", nullptr, "everywhere");
-  ippAddString(request, IPP_TAG_PRINTER, IPP_TAG_URI, "device-uri", nullptr, t.uri.c_str());
-  ippAddBoolean(request, IPP_TAG_PRINTER, "printer-is-accepting-jobs", 1);
-  ippAddInteger(request, IPP_TAG_PRINTER, IPP_TAG_ENUM, "printer-state", IPP_PSTATE_IDLE);
+  ipp_t *request = cups.ippNewRequest(IPP_OP_CUPS_ADD_MODIFY_PRINTER);
+  cups.ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, printer_uri);
+  cups.ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cups.cupsUser());
+  if (t.driverless) cups.ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "ppd-name", nullptr, "everywhere");
+  cups.ippAddString(request, IPP_TAG_PRINTER, IPP_TAG_URI, "device-uri", nullptr, t.uri.c_str());
+  cups.ippAddBoolean(request, IPP_TAG_PRINTER, "printer-is-accepting-jobs", 1);
+  cups.ippAddInteger(request, IPP_TAG_PRINTER, IPP_TAG_ENUM, "printer-state", IPP_PSTATE_IDLE);
   std::string error;
-  if (!send(http.get(), request, "/admin/", shown, error)) {
+  if (!send(cups, http.get(), request, "/admin/", shown, error)) {
     note(error);
     return kExitFailed;
   }
   if (make_default) {
-    request = ippNewRequest(IPP_OP_CUPS_SET_DEFAULT);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, printer_uri);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
-    if (!send(http.get(), request, "/admin/", shown, error)) {
+    request = cups.ippNewRequest(IPP_OP_CUPS_SET_DEFAULT);
+    cups.ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, printer_uri);
+    cups.ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cups.cupsUser());
+    if (!send(cups, http.get(), request, "/admin/", shown, error)) {
       note(error);
       return kExitFailed;
     }

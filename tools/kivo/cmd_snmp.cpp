@@ -179,8 +179,10 @@ int walk_subtree(const Agent &session, const Output &out, const std::vector<std:
     }
     const snmp_var *v = response->variables;
     if (v == nullptr || !in_subtree(v, root)) break;
+    // No flush per binding: a terminal's output is line buffered already, and a pipe or
+    // file gets stdio's blocks, as net-snmp's tools give them (a write per reply cost a
+    // tenth of a GETBULK walk's time).
     out.binding(v);
-    std::fflush(stdout);
     ++printed;
     if (v->type == SNMP_ENDOFMIBVIEW || v->type == SNMP_NOSUCHOBJECT ||
         v->type == SNMP_NOSUCHINSTANCE)
@@ -225,7 +227,6 @@ int bulk_walk_subtree(const Agent &session, const Output &out,
         break;
       }
     }
-    std::fflush(stdout);
     return p.stopped ? 1 : 0;
   };
   std::vector<std::vector<std::uint32_t>> names{root};
