@@ -130,7 +130,9 @@ class SnmpSearch final : public Search, public FollowUpSearch {
   TimePoint blocked_until_{};
   bool want_write_ = false;
   std::uint64_t deferred_ = 0;
-  std::size_t on_link_in_flight_ = 0;
+  // On-link addresses of the sweep with requests still out, and how many each has: the
+  // neighbour table holds an entry per address, however many requests go to it.
+  std::unordered_map<std::uint32_t, std::uint16_t> on_link_requests_;
   std::vector<std::uint8_t> packet_;
   std::vector<std::uint8_t> receive_buffer_;
 };

@@ -31,9 +31,12 @@ constexpr int kReadsPerTurn = 256;
 // How long sends rest after the kernel refused one for want of buffers (an on-link sweep
 // fills the neighbour table; entries free up as resolutions end).
 constexpr auto kNoBufferRest = std::chrono::milliseconds(2);
-// On-link scan requests in flight at most: half the kernel's default neighbour table
-// (gc_thresh3, 1,024 entries), so that the sweep's unresolved neighbours never push out
-// the entries of the devices that answer, and the kernel never drops a request unseen.
+// On-link addresses with scan requests in flight at most: half the kernel's default
+// neighbour table (gc_thresh3, 1,024 entries), so that the sweep's unresolved neighbours
+// never push out the entries of the devices that answer, and the kernel never drops a
+// request unseen. Counted by address, not by request: an address asked with three
+// requests (v1, v2c, the SNMPv3 probe) takes one entry, and counting its requests held a
+// /22 on the link to a sixth of the pace the table allows.
 constexpr std::size_t kOnLinkInFlight = 512;
 
 struct PduDeleter {
@@ -81,6 +84,14 @@ bool SnmpSearch::start(const SearchContext &context, TimePoint now) {
   int want = 4 << 20;
   if (::setsockopt(sock_.get(), SOL_SOCKET, SO_RCVBUFFORCE, &want, sizeof want) != 0)
     (void)::setsockopt(sock_.get(), SOL_SOCKET, SO_RCVBUF, &want, sizeof want);
+  // A datagram to an address on the link waits in the kernel until ARP resolves it, and
+  // counts against this socket's send buffer all the while: three seconds for an address
+  // where nobody answers. With the default buffer a few hundred of those fill it, and the
+  // sweep then sends only as fast as they fail (about a hundred a second, so a /22 on the
+  // link did not finish by the deadline). A larger buffer lets a sweep's worth of them
+  // wait at once.
+  if (::setsockopt(sock_.get(), SOL_SOCKET, SO_SNDBUFFORCE, &want, sizeof want) != 0)
+    (void)::setsockopt(sock_.get(), SOL_SOCKET, SO_SNDBUF, &want, sizeof want);
   sockaddr_in local{};
   local.sin_family = AF_INET;
   if (::bind(sock_.get(), reinterpret_cast<const sockaddr *>(&local), sizeof local) != 0)
@@ -215,8 +226,8 @@ void SnmpSearch::send_some(TimePoint now) {
     if (sweep_blocked()) return;
     const SnmpTarget &target = targets_[sweep_target_];
     std::uint32_t reqid = new_reqid();
-    if (target.on_link) ++on_link_in_flight_;
     auto address = static_cast<std::uint32_t>(sweep_next_);
+    if (target.on_link) ++on_link_requests_[address];
     auto &p = pending_[reqid];
     p = Pending{address, 0xFFFFFFFFu, Purpose::kScan, static_cast<std::uint8_t>(retries_),
                 static_cast<std::uint16_t>(sweep_target_), sweep_community_, {}, target.timeout_ms,
@@ -272,15 +283,17 @@ void SnmpSearch::on_timer(TimePoint now) {
 }
 
 bool SnmpSearch::sweep_blocked() const {
-  return sweep_target_ < targets_.size() && targets_[sweep_target_].on_link &&
-         on_link_in_flight_ >= kOnLinkInFlight;
+  // Only a new address waits: the other requests of an address in flight cost no entry.
+  return sweep_target_ < targets_.size() && targets_[sweep_target_].on_link && sweep_community_ == 0 &&
+         on_link_requests_.size() >= kOnLinkInFlight;
 }
 
 void SnmpSearch::retire(std::unordered_map<std::uint32_t, Pending>::iterator it) {
   if (it == pending_.end()) return;
-  if (it->second.purpose == Purpose::kScan && targets_[it->second.target].on_link &&
-      on_link_in_flight_ > 0)
-    --on_link_in_flight_;
+  if (it->second.purpose == Purpose::kScan && targets_[it->second.target].on_link) {
+    auto address = on_link_requests_.find(it->second.address);
+    if (address != on_link_requests_.end() && --address->second == 0) on_link_requests_.erase(address);
+  }
   pending_.erase(it);
 }
 
