@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,6 +15,7 @@
 #include "support/net_util.h"
 #include "support/snmpd.h"
 #include "support/snmpsim.h"
+#include "support/status_recordings.h"
 
 namespace kivo8::test {
 namespace {
@@ -32,40 +32,6 @@ struct StatusFree {
   void operator()(kivo_status *s) const { kivo_status_free(s); }
 };
 using Record = std::unique_ptr<kivo_status, StatusFree>;
-
-std::vector<SnmprecLine> recording(const std::string &name, const std::string &ip) {
-  std::ifstream in(source_dir() + "/tests/status/recordings/" + name + ".snmprec");
-  EXPECT_TRUE(in.good()) << "no recording " << name;
-  std::vector<SnmprecLine> lines;
-  std::string line;
-  while (std::getline(in, line)) {
-    auto a = line.find('|');
-    auto b = line.find('|', a + 1);
-    if (a == std::string::npos || b == std::string::npos) continue;
-    std::string oid = line.substr(0, a);
-    // The recordings hold the address as it was on loopback: here the agent's own, so
-    // that the interface of the address asked (and its MAC) is found.
-    const std::string loopback = "1.3.6.1.2.1.4.20.1.2.127.0.0.1";
-    if (oid == loopback) oid = "1.3.6.1.2.1.4.20.1.2." + ip;
-    lines.push_back({oid, line.substr(a + 1, b - a - 1), line.substr(b + 1)});
-  }
-  return lines;
-}
-
-// A printer whose supplies and alerts tables have `rows` rows each.
-std::vector<SnmprecLine> flood(int rows) {
-  std::vector<SnmprecLine> lines{{"1.3.6.1.2.1.25.3.5.1.1.1", "2", "3"}};
-  for (int i = 1; i <= rows; ++i) {
-    std::string n = std::to_string(i);
-    lines.push_back({"1.3.6.1.2.1.43.11.1.1.4.1." + n, "2", "3"});
-    lines.push_back({"1.3.6.1.2.1.43.11.1.1.6.1." + n, "4", "Supply " + n});
-    lines.push_back({"1.3.6.1.2.1.43.11.1.1.8.1." + n, "2", "100"});
-    lines.push_back({"1.3.6.1.2.1.43.11.1.1.9.1." + n, "2", std::to_string(i % 101)});
-    lines.push_back({"1.3.6.1.2.1.43.18.1.1.2.1." + n, "2", "4"});
-    lines.push_back({"1.3.6.1.2.1.43.18.1.1.8.1." + n, "4", "Alert " + n});
-  }
-  return lines;
-}
 
 std::vector<SnmprecLine> router() {
   return {{"1.3.6.1.2.1.1.1.0", "4", "Edge router"},

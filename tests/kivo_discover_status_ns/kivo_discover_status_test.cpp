@@ -11,26 +11,10 @@
 #include "support/hub_network.h"
 #include "support/kivo_run.h"
 #include "support/snmpsim.h"
+#include "support/status_recordings.h"
 
 namespace kivo8::test {
 namespace {
-
-std::vector<SnmprecLine> recording(const std::string &name, const std::string &ip) {
-  std::ifstream in(source_dir() + "/tests/status/recordings/" + name + ".snmprec");
-  EXPECT_TRUE(in.good()) << "no recording " << name;
-  std::vector<SnmprecLine> lines;
-  std::string line;
-  while (std::getline(in, line)) {
-    auto a = line.find('|');
-    auto b = line.find('|', a + 1);
-    if (a == std::string::npos || b == std::string::npos) continue;
-    std::string oid = line.substr(0, a);
-    // Recorded on loopback: the agent's own address here, so that its MAC is found.
-    if (oid == "1.3.6.1.2.1.4.20.1.2.127.0.0.1") oid = "1.3.6.1.2.1.4.20.1.2." + ip;
-    lines.push_back({oid, line.substr(a + 1, b - a - 1), line.substr(b + 1)});
-  }
-  return lines;
-}
 
 class KivoDiscoverStatus : public ::testing::Test {
  protected:

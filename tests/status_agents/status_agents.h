@@ -2,7 +2,6 @@
 // and what snmpwalk reads from them, for the status tests of the library and of kivo.
 #pragma once
 
-#include <fstream>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -11,37 +10,9 @@
 
 #include "support/peers.h"
 #include "support/snmpsim.h"
+#include "support/status_recordings.h"
 
 namespace kivo8::test {
-
-inline std::vector<SnmprecLine> recording(const std::string &name) {
-  std::ifstream in(source_dir() + "/tests/status/recordings/" + name + ".snmprec");
-  EXPECT_TRUE(in.good()) << "no recording " << name;
-  std::vector<SnmprecLine> lines;
-  std::string line;
-  while (std::getline(in, line)) {
-    auto a = line.find('|');
-    auto b = line.find('|', a + 1);
-    if (a == std::string::npos || b == std::string::npos) continue;
-    lines.push_back({line.substr(0, a), line.substr(a + 1, b - a - 1), line.substr(b + 1)});
-  }
-  return lines;
-}
-
-// A device whose supplies and alerts tables have `rows` rows each, indexes 1 to rows.
-inline std::vector<SnmprecLine> flood(int rows) {
-  std::vector<SnmprecLine> lines{{"1.3.6.1.2.1.25.3.5.1.1.1", "2", "3"}};
-  for (int i = 1; i <= rows; ++i) {
-    std::string n = std::to_string(i);
-    lines.push_back({"1.3.6.1.2.1.43.11.1.1.4.1." + n, "2", "3"});
-    lines.push_back({"1.3.6.1.2.1.43.11.1.1.6.1." + n, "4", "Supply " + n});
-    lines.push_back({"1.3.6.1.2.1.43.11.1.1.8.1." + n, "2", "100"});
-    lines.push_back({"1.3.6.1.2.1.43.11.1.1.9.1." + n, "2", std::to_string(i % 101)});
-    lines.push_back({"1.3.6.1.2.1.43.18.1.1.2.1." + n, "2", "4"});
-    lines.push_back({"1.3.6.1.2.1.43.18.1.1.8.1." + n, "4", "Alert " + n});
-  }
-  return lines;
-}
 
 // One agent on 127.0.0.1 at a port of its own.
 struct LoopbackAgent {
