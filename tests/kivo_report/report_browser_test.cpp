@@ -94,7 +94,7 @@ TEST_F(ReportBrowser, ScreenshotsWideNarrowAndDarkAreNotBlank) {
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
     const std::string shot = artefact(c.name);
-    std::remove(shot.c_str());
+    (void)std::remove(shot.c_str());
     ASSERT_EQ(chromium(scratch_, page, std::string("--hide-scrollbars ") + c.options + " --screenshot=" + shell_quote(shot),
                        scratch_.file("shot.out")),
               0)
