@@ -123,7 +123,7 @@ std::vector<SnmprecLine> printer(const std::string &name, const std::string &mod
     lines.push_back({cell(4), "2", std::to_string(s.supply_class)});
     lines.push_back({cell(5), "2", std::to_string(s.type)});
     lines.push_back({cell(6), "4x", hex(s.description)});
-    lines.push_back({cell(7), "2", "19"});
+    lines.push_back({cell(7), "2", s.max > 100 ? "13" : "19"});  // tenths of grams, or percent
     lines.push_back({cell(8), "2", std::to_string(s.max)});
     lines.push_back({cell(9), "2", std::to_string(s.level)});
   }
@@ -134,7 +134,7 @@ std::vector<SnmprecLine> printer(const std::string &name, const std::string &mod
 
 // Supply classes and types of the Printer MIB.
 constexpr int kConsumed = 3, kReceptacle = 4;
-constexpr int kToner = 3, kWasteToner = 8, kOpc = 9;
+constexpr int kToner = 3, kWasteToner = 4, kOpc = 9;
 
 std::vector<SnmprecLine> colour_printer() {
   return printer("copy-room", "Jet 500", "Floor 2, copy room", "ACM500-0042",
@@ -263,7 +263,24 @@ TEST_F(ReportBrowserNetwork, BrowserShowsEveryDeviceRunsNoDeviceScriptAndKeepsIt
   // Every supply with its level in words beside its bar.
   const std::string supplies = colour[4].get<std::string>();
   EXPECT_EQ(supplies,
-            "Black Toner7 % (low)Cyan Toner55 %Magenta Toner80 %Yellow TonersomeDrum UnitunknownWaste Toner Box60 %");
+            "Black Toner7 % (low)Cyan Toner55 %Magenta Toner80 %Yellow TonersomeDrum UnitunknownWaste Toner Box (room "
+            "left)60 %");
+  // A bar with an amount is a meter named as its supply, whose value is the percentage
+  // the row shows; a bar without one is hidden from screen readers, the words beside it
+  // saying what it would.
+  for (const auto &bar : info["bars"]) {
+    SCOPED_TRACE(bar.dump());
+    const std::string words = bar["text"].get<std::string>();
+    if (bar["role"] == "meter") {
+      const std::string label = bar["label"].get<std::string>();
+      ASSERT_EQ(words.rfind(label, 0), 0u);
+      EXPECT_EQ(words.substr(label.size()).rfind(bar["now"].get<std::string>() + " %", 0), 0u);
+    } else {
+      EXPECT_EQ(bar["hidden"], "true");
+      EXPECT_TRUE(words.ends_with("some") || words.ends_with("unknown"));
+    }
+  }
+  EXPECT_EQ(info["bars"].size(), 9u) << "six, one, and the hostile device's two";
   EXPECT_EQ(colour[5], "12345");
   EXPECT_EQ(colour[7], "ACM500-0042");
 
@@ -308,7 +325,8 @@ TEST_F(ReportBrowserNetwork, BrowserShowsEveryDeviceRunsNoDeviceScriptAndKeepsIt
     EXPECT_EQ(m["title"], std::to_string(width) + " " + std::to_string(width)) << "document width, window width";
   }
 
-  // The screenshot people look at after the run (the build folder keeps it).
+  // The page and its screenshot stay in the build folder for people to look at.
+  write_text(browser_artefact("kivo_report_ns", "report-network.html"), read_bytes(page));
   const std::string shot = browser_artefact("kivo_report_ns", "report-network.png");
   (void)std::remove(shot.c_str());
   ASSERT_EQ(chromium(scratch_, page, "--hide-scrollbars --window-size=1280,1000 --screenshot=" + shell_quote(shot),
@@ -321,7 +339,7 @@ TEST_F(ReportBrowserNetwork, BrowserShowsEveryDeviceRunsNoDeviceScriptAndKeepsIt
   EXPECT_EQ(png["height"], 1000) << png;
   EXPECT_GT(png["colours"].get<int>(), 20) << "a blank page is one colour: " << png;
   EXPECT_GT(png["brightness"].get<int>(), 180) << png;
-  std::cout << "screenshot of the page: " << shot << "\n";
+  std::cout << "the page and its screenshot: " << shot << " and report-network.html beside it\n";
 }
 
 }  // namespace
