@@ -1,7 +1,8 @@
 // The page `kivo report` makes from a real network, in a real browser: a hub network of
-// namespaces with a colour printer (snmpsim, supplies of every kind of level), a printer
-// with ippeveprinter behind its IPP port, and a hostile agent whose texts are markup,
-// script URLs, a right-to-left override, 10,000 characters and bytes that are not UTF-8.
+// namespaces with a colour printer (snmpsim, supplies of every kind of level), a jammed
+// printer with a critical alert, a printer with ippeveprinter behind its IPP port, and a
+// hostile agent whose texts are markup, script URLs, a right-to-left override, 10,000
+// characters and bytes that are not UTF-8.
 // kivo searches in the hub and writes the page; headless Chromium loads it and hands back
 // the document it built, its layout and a screenshot, and html5lib reads the page.
 #include <gtest/gtest.h>
@@ -147,6 +148,20 @@ std::vector<SnmprecLine> colour_printer() {
                  {"black", "cyan", "magenta", "yellow"});
 }
 
+// A printer with a paper jam: its error bits and a critical alert.
+std::vector<SnmprecLine> jammed_printer() {
+  std::vector<SnmprecLine> lines =
+      printer("lab-2", "Jet 300", "Floor 1, lab", "ACM300-0003", {{1, kConsumed, kToner, "Black Toner", 100, 64}},
+              {"black"});
+  for (SnmprecLine &l : lines)
+    if (l.oid == "1.3.6.1.2.1.25.3.2.1.5.1") l.value = "3";  // warning
+  lines.push_back({"1.3.6.1.2.1.25.3.5.1.2.1", "4x", "04"});  // jammed
+  lines.push_back({"1.3.6.1.2.1.43.18.1.1.2.1.1", "2", "3"});  // critical
+  lines.push_back({"1.3.6.1.2.1.43.18.1.1.7.1.1", "2", "8"});  // jam
+  lines.push_back({"1.3.6.1.2.1.43.18.1.1.8.1.1", "4", "Paper jam in tray 2"});
+  return lines;
+}
+
 std::string script() { return "<script>document.title='pwned'</script>"; }
 std::string image() { return "\"><img src=x onerror=document.title='pwned'>"; }
 std::string script_url() { return "javascript:document.title='pwned'"; }
@@ -206,13 +221,14 @@ class ReportBrowserNetwork : public ::testing::Test {
     KIVO8_REQUIRE_PROGRAM("avahi-daemon");
     KIVO8_REQUIRE_PROGRAM("dbus-daemon");
     KIVO8_REQUIRE_PROGRAM("/usr/bin/python3");
-    net_ = std::make_unique<HubNetwork>(3, "10.79.0");
+    net_ = std::make_unique<HubNetwork>(4, "10.79.0");
     agents_.push_back(std::make_unique<Snmpsim>(net_->agent(0).name(), colour_printer()));
     agents_.push_back(std::make_unique<Snmpsim>(
         net_->agent(1).name(),
         printer("eve", "Jet 600", "Lab, room 1", "ACM600-0007", {{1, kConsumed, kToner, "Black Toner", 100, 81}},
                 {"black"})));
     agents_.push_back(std::make_unique<Snmpsim>(net_->agent(2).name(), hostile_printer()));
+    agents_.push_back(std::make_unique<Snmpsim>(net_->agent(3).name(), jammed_printer()));
     eve_ = std::make_unique<EvePrinter>(net_->agent(1), "Jet 600");
     for (auto &a : agents_) ASSERT_TRUE(a->wait_ready(30));
     ASSERT_TRUE(eve_->wait_ready()) << eve_->log();
@@ -247,16 +263,21 @@ TEST_F(ReportBrowserNetwork, BrowserShowsEveryDeviceRunsNoDeviceScriptAndKeepsIt
   for (const auto &a : info["attributes"]) EXPECT_NE(a.get<std::string>().rfind("on", 0), 0u) << a;
   EXPECT_FALSE(contains(text, rlo())) << "the override would turn the rest of the row around";
 
-  // The printer needing attention (its black toner is at 7 %) first, then by location
-  // (the hostile device's is left out, and no location comes last).
+  // The printers needing attention (a paper jam; a black toner at 7 %) first, then by
+  // location (the hostile device's is left out, and no location comes last).
   const std::vector<std::string> names = first_cells(info, 0);
-  ASSERT_EQ(names.size(), 3u) << text;
-  EXPECT_EQ(names[0].rfind("Acme Jet 500 needs attention", 0), 0u) << names[0];
-  EXPECT_EQ(names[1], "Acme Jet 600");
-  EXPECT_EQ(names[2].rfind(script(), 0), 0u) << "the hostile name, as text: " << names[2];
-  EXPECT_FALSE(contains(names[1] + names[2], "needs attention"));
+  ASSERT_EQ(names.size(), 4u) << text;
+  EXPECT_EQ(names[0].rfind("Acme Jet 300 needs attention", 0), 0u) << names[0];
+  EXPECT_EQ(names[1].rfind("Acme Jet 500 needs attention", 0), 0u) << names[1];
+  EXPECT_EQ(names[2], "Acme Jet 600");
+  EXPECT_EQ(names[3].rfind(script(), 0), 0u) << "the hostile name, as text: " << names[3];
+  EXPECT_FALSE(contains(names[2] + names[3], "needs attention"));
 
-  const auto &colour = info["tables"][0][0];
+  const auto &jam = info["tables"][0][0];
+  EXPECT_EQ(jam[1], "Floor 1, lab");
+  EXPECT_EQ(jam[3], "idle, warningpaper jamcritical: Paper jam in tray 2 (jam)");
+
+  const auto &colour = info["tables"][0][1];
   EXPECT_EQ(colour[1], "Floor 2, copy room");
   EXPECT_TRUE(contains(colour[2].get<std::string>(), net_->agent_ip(0))) << colour[2];
   EXPECT_EQ(colour[3], "idle, running");
@@ -280,11 +301,11 @@ TEST_F(ReportBrowserNetwork, BrowserShowsEveryDeviceRunsNoDeviceScriptAndKeepsIt
       EXPECT_TRUE(words.ends_with("some") || words.ends_with("unknown"));
     }
   }
-  EXPECT_EQ(info["bars"].size(), 9u) << "six, one, and the hostile device's two";
+  EXPECT_EQ(info["bars"].size(), 10u) << "one, six, one, and the hostile device's two";
   EXPECT_EQ(colour[5], "12345");
   EXPECT_EQ(colour[7], "ACM500-0042");
 
-  const auto &eve = info["tables"][0][1];
+  const auto &eve = info["tables"][0][2];
   EXPECT_EQ(eve[1], "Lab, room 1");
   const std::string uri = "ipp://" + net_->agent_ip(1) + ":631/ipp/print";
   EXPECT_EQ(eve[6], uri + "driverless");
@@ -296,7 +317,7 @@ TEST_F(ReportBrowserNetwork, BrowserShowsEveryDeviceRunsNoDeviceScriptAndKeepsIt
   // as U+FFFD, bytes that are not UTF-8 as the characters kivo reads them as (Latin-1),
   // 7,000 characters cut with an ellipsis; the status around the location of 10,000
   // characters, which no reply can carry, is read all the same.
-  const auto &hostile = info["tables"][0][2];
+  const auto &hostile = info["tables"][0][3];
   EXPECT_TRUE(contains(hostile[0].get<std::string>(), script() + " " + image() + "\xEF\xBF\xBD")) << hostile[0];
   const std::string contact = hostile[1].get<std::string>();
   EXPECT_EQ(contact.rfind("contact: " + script_url() + " WWW", 0), 0u) << contact.substr(0, 60);
