@@ -297,6 +297,16 @@ void Reader::end(std::int32_t rc) {
   stage_ = Stage::done;
 }
 
+void Reader::open_get() {
+  stage_open_ = true;
+  one_by_one_ = false;
+  get_answered_ = false;
+}
+
+void Reader::ask_get() {
+  request_ = {Command::get, one_by_one_ ? std::vector<Oid>{scalars_.front()} : scalars_, 0};
+}
+
 void Reader::keep(Pdu response) {
   for (const snmp_var *v = response->variables; v != nullptr; v = v->next) add(bindings_, v);
   responses_.push_back(std::move(response));
@@ -334,10 +344,10 @@ void Reader::settle() {
         if (!stage_open_) {
           scalars_ = {copy(oid::kSysUpTime), copy(oid::kSysContact), copy(oid::kSysLocation),
                       ip_entry_, ip_address_};
-          stage_open_ = true;
+          open_get();
         }
         if (!scalars_.empty()) {
-          request_ = {Command::get, scalars_};
+          ask_get();
           return;
         }
         stage_ = Stage::phys;
@@ -352,10 +362,10 @@ void Reader::settle() {
             scalars_.push_back(copy(oid::kIfPhysAddress));
             scalars_.back().push_back(static_cast<std::uint32_t>(*ifindex));
           }
-          stage_open_ = true;
+          open_get();
         }
         if (!scalars_.empty()) {
-          request_ = {Command::get, scalars_};
+          ask_get();
           return;
         }
         stage_ = Stage::printers;
@@ -377,10 +387,10 @@ void Reader::settle() {
             scalars_.push_back(copy(oid::kHrDeviceStatus));
             scalars_.back().push_back(device);
           }
-          stage_open_ = true;
+          open_get();
         }
         if (!scalars_.empty()) {
-          request_ = {Command::get, scalars_};
+          ask_get();
           return;
         }
         stage_ = Stage::tables;
@@ -424,7 +434,21 @@ void Reader::answer(std::int32_t rc, Pdu response) {
     // of a read every failure counts: a device none of whose replies decode has not
     // answered, and must not be reported as a printer with nothing to say.
     const bool first = stage_ == Stage::scalars;
-    if (rc != SNMP_ERR_NONE) {
+    const bool too_big = rc == SNMP_ERR_DECODE || (rc == SNMP_ERR_NONE && response->errstat == kTooBig);
+    if (too_big && !one_by_one_ && scalars_.size() > 1) {
+      // One value too big for a reply (a location of thousands of characters, say) must
+      // not take the others asked with it along: the names are asked again one at a
+      // time, and a name whose value alone is too big is stepped over.
+      one_by_one_ = true;
+    } else if (one_by_one_) {
+      if (rc != SNMP_ERR_NONE && transport_failed(rc)) return end(rc);
+      if (rc == SNMP_ERR_NONE) {
+        get_answered_ = true;
+        if (response->errstat <= 0) keep(std::move(response));
+      }
+      scalars_.erase(scalars_.begin());
+      if (scalars_.empty() && first && !get_answered_) return end(rc);
+    } else if (rc != SNMP_ERR_NONE) {
       if (first || transport_failed(rc)) return end(rc);
       scalars_.clear();
     } else if (response->errstat == kNoSuchName && response->errindex >= 1 &&

@@ -109,6 +109,8 @@ class Reader {
   void settle();
   void end(std::int32_t rc);
   void keep(Pdu response);
+  void open_get();
+  void ask_get();
   std::optional<std::int32_t> if_index(const Oid &name) const;
   std::vector<std::uint32_t> printer_devices() const;
 
@@ -120,6 +122,10 @@ class Reader {
   Request request_;
   // The names a GET stage still asks (an SNMPv1 noSuchName removes one at a time).
   std::vector<Oid> scalars_;
+  // A reply too big for the receive buffer (or a tooBig answer) to a GET of several
+  // names: its names are asked one at a time from then on, in that stage; and whether
+  // any of those replies decoded.
+  bool one_by_one_ = false, get_answered_ = false;
   bool stage_open_ = false;
   std::size_t table_ = 0;
   std::optional<TableWalk> walk_;

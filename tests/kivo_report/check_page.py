@@ -2,8 +2,9 @@
 # Reads an HTML page with html5lib (Debian's python3-html5lib), never with kivo's code,
 # and prints what the tests check as JSON:
 #   check_page.py strict FILE   {"errors": [...]}: the strict parser's complaints
-#   check_page.py inspect FILE  the page's title, elements, attributes, links, styles and
-#                               the rows of its tables (the texts of their cells)
+#   check_page.py inspect FILE  the page's title, elements, attributes, links, styles, the
+#                               rows of its tables (the texts of their cells) and its bars
+#                               (each with the text of the list item that holds it)
 #   check_page.py png FILE      width, height, the number of distinct pixels and the
 #                               mean brightness (0-255) of a PNG (8-bit RGB or RGBA, as
 #                               Chromium writes them)
@@ -44,6 +45,14 @@ def inspect(path):
                 hrefs.append(value)
             if name == 'style':
                 styles.append(value)
+    bars = []
+    for item in doc.iter(ns + 'li'):
+        for child in item:
+            if 'bar' in child.attrib.get('class', '').split():
+                bars.append({'text': text_of(item), 'role': child.attrib.get('role'),
+                             'label': child.attrib.get('aria-label'),
+                             'now': child.attrib.get('aria-valuenow'),
+                             'hidden': child.attrib.get('aria-hidden')})
     title = doc.find('.//%stitle' % ns)
     tables = []
     for table in doc.iter(ns + 'table'):
@@ -59,6 +68,7 @@ def inspect(path):
         'hrefs': hrefs,
         'styles': styles,
         'tables': tables,
+        'bars': bars,
     }
 
 

@@ -11,44 +11,23 @@
 #include <string>
 #include <vector>
 
-#include "report_support.h"
+#include "report_browser.h"
 
 namespace {
 
 using kivo::report::Device;
-using kivo8::test::binary_dir;
+using kivo8::test::browser_artefact;
+using kivo8::test::chromium;
+using kivo8::test::chromium_log;
 using kivo8::test::check_page;
 using kivo8::test::first_cells;
+using kivo8::test::read_bytes;
 using kivo8::test::report_devices;
+using kivo8::test::shell_quote;
 using kivo8::test::TempDir;
 using kivo8::test::write_text;
 
-std::string quote(const std::string &s) {
-  std::string out = "'";
-  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
-std::string read_all(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-// Runs headless Chromium on `page` with `options` (its own profile and HOME in
-// `scratch`); standard output to `out`. Its exit status.
-int chromium(const TempDir &scratch, const std::string &page, const std::string &options,
-             const std::string &out) {
-  const std::string command = "HOME=" + quote(scratch.path()) + " timeout 240 chromium --headless --no-sandbox " +
-                              "--disable-gpu --no-first-run --disable-extensions --disable-sync " +
-                              "--disable-background-networking --user-data-dir=" + quote(scratch.file("profile")) +
-                              " " + options + " " + quote("file://" + page) + " >" + quote(out) + " 2>>" +
-                              quote(scratch.file("chromium.log"));
-  return kivo8::test::sh(command);
-}
-
-std::string artefact(const std::string &name) { return binary_dir() + "/tests/kivo_report/" + name; }
+std::string artefact(const std::string &name) { return browser_artefact("kivo_report", name); }
 
 // The fleet fixture with the hostile list, as one page.
 std::string mixed_page() {
@@ -66,9 +45,9 @@ TEST_F(ReportBrowser, DocumentHasARowPerDeviceAndRunsNoDeviceScript) {
   const std::string page = scratch_.file("mixed.html");
   write_text(page, mixed_page());
   const std::string dom = scratch_.file("dom.html");
-  ASSERT_EQ(chromium(scratch_, page, "--dump-dom", dom), 0) << read_all(scratch_.file("chromium.log"));
+  ASSERT_EQ(chromium(scratch_, page, "--dump-dom", dom), 0) << chromium_log(scratch_);
   auto info = check_page(scratch_, "inspect", dom);
-  ASSERT_TRUE(info.is_object()) << read_all(dom);
+  ASSERT_TRUE(info.is_object()) << read_bytes(dom);
   // A script from a device would have set the title to "pwned".
   EXPECT_EQ(info["title"], "Printer report");
   for (const auto &e : info["elements"]) {
@@ -115,11 +94,11 @@ TEST_F(ReportBrowser, ScreenshotsWideNarrowAndDarkAreNotBlank) {
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
     const std::string shot = artefact(c.name);
-    std::remove(shot.c_str());
-    ASSERT_EQ(chromium(scratch_, page, std::string("--hide-scrollbars ") + c.options + " --screenshot=" + quote(shot),
+    (void)std::remove(shot.c_str());
+    ASSERT_EQ(chromium(scratch_, page, std::string("--hide-scrollbars ") + c.options + " --screenshot=" + shell_quote(shot),
                        scratch_.file("shot.out")),
               0)
-        << read_all(scratch_.file("chromium.log"));
+        << chromium_log(scratch_);
     auto png = check_page(scratch_, "png", shot);
     ASSERT_TRUE(png.is_object());
     EXPECT_EQ(png["width"], c.width) << png;
@@ -136,10 +115,10 @@ TEST_F(ReportBrowser, PrintsOnA4) {
   const std::string page = scratch_.file("mixed.html");
   write_text(page, mixed_page());
   const std::string pdf = scratch_.file("page.pdf");
-  ASSERT_EQ(chromium(scratch_, page, "--no-pdf-header-footer --print-to-pdf=" + quote(pdf), scratch_.file("pdf.out")),
+  ASSERT_EQ(chromium(scratch_, page, "--no-pdf-header-footer --print-to-pdf=" + shell_quote(pdf), scratch_.file("pdf.out")),
             0)
-      << read_all(scratch_.file("chromium.log"));
-  const std::string bytes = read_all(pdf);
+      << chromium_log(scratch_);
+  const std::string bytes = read_bytes(pdf);
   ASSERT_EQ(bytes.rfind("%PDF", 0), 0u);
   // A4 is 595 x 842 points; the page size comes from the page's @page rule, not from a
   // default paper size (Letter would be 612 x 792).
@@ -157,7 +136,7 @@ TEST_F(ReportBrowser, FourThousandDevicesRender) {
   const std::string page = scratch_.file("fleet.html");
   write_text(page, kivo::report::render_page(fleet, {"2026-12-10 21:00 UTC", "hub", {}}));
   const std::string dom = scratch_.file("dom.html");
-  ASSERT_EQ(chromium(scratch_, page, "--dump-dom", dom), 0) << read_all(scratch_.file("chromium.log"));
+  ASSERT_EQ(chromium(scratch_, page, "--dump-dom", dom), 0) << chromium_log(scratch_);
   auto info = check_page(scratch_, "inspect", dom);
   ASSERT_TRUE(info.is_object());
   ASSERT_EQ(info["tables"].size(), 1u);

@@ -309,7 +309,7 @@ TEST(ReportPage, RowsNeedingAttentionComeFirstThenByLocationAndName) {
   // The supplies of the Jet 100 in words, its links, and what is text only.
   const auto &jet100 = info["tables"][0][4];
   EXPECT_NE(jet100[4].get<std::string>().find("Black Toner64 %"), std::string::npos) << jet100[4];
-  EXPECT_NE(jet100[4].get<std::string>().find("Waste Toner Boxsome"), std::string::npos) << jet100[4];
+  EXPECT_NE(jet100[4].get<std::string>().find("Waste Toner Box (room left)some"), std::string::npos) << jet100[4];
   const auto &jet300 = info["tables"][0][2];
   EXPECT_NE(jet300[4].get<std::string>().find("Yellow Toner5 % (low)"), std::string::npos) << jet300[4];
   EXPECT_NE(jet300[4].get<std::string>().find("Drumunknown"), std::string::npos) << jet300[4];

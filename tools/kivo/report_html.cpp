@@ -340,10 +340,13 @@ void write_supplies_cell(std::string &out, const Device &d) {
     const std::string label = supply_label(s);
     const auto percent = supply_percent(s);
     const bool low = percent && *percent < kLowSupplyPercent;
-    out += "<li><span>" + cell_text(name) + "</span>";
+    // A receptacle's level is the room left in it, not what it holds: said beside its
+    // name, so that a waste toner box at 60 % is not read as 60 % full.
+    const char *room = lower_ascii(s.supply_class) == "receptaclethatisfilled" ? " (room left)" : "";
+    out += "<li><span>" + cell_text(name) + room + "</span>";
     if (percent) {
       out += "<span class=\"bar\" role=\"meter\" aria-valuemin=\"0\" aria-valuemax=\"100\" aria-valuenow=\"" +
-             std::to_string(*percent) + "\" aria-label=\"" + html_text(name) + "\"><span class=\"fill\" style=\"width:" +
+             std::to_string(*percent) + "\" aria-label=\"" + html_text(name) + room + "\"><span class=\"fill\" style=\"width:" +
              std::to_string(*percent) + "%;background:" + colorant_css(s.colorant) + "\"></span></span>";
     } else {
       out += "<span class=\"bar vague\" aria-hidden=\"true\"></span>";
