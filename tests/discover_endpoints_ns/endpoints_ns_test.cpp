@@ -17,6 +17,7 @@
 #include "kivo8/discover.h"
 #include "kivo8/kivo8.h"
 #include "support/hub_network.h"
+#include "support/ippeveprinter.h"
 #include "support/kivo_run.h"
 #include "support/mdns_lan.h"
 #include "support/net_util.h"
@@ -36,103 +37,6 @@ struct HandleFree {
   void operator()(kivo_discover *h) const { kivo_discover_free(h); }
 };
 using Handle = std::unique_ptr<kivo_discover, HandleFree>;
-
-// ippeveprinter in namespace `ns` on `port` of the loopback (it listens nowhere else;
-// tcp_peer.py's forwarder makes it reachable from the link). It will not start without DNS-SD: a private
-// D-Bus system bus and an avahi-daemon that publishes on the loopback only, so that what
-// it announces never reaches the engine (tests announce what they want themselves).
-class EvePrinter {
- public:
-  EvePrinter(Netns &ns, int port, const std::string &model, const std::string &location = "Room 1")
-      : ns_(ns), host_("localhost"), port_(port) {
-    const std::string run = dir_.file("run");
-    sh("mkdir -p " + run + "/dbus " + run + "/avahi-daemon " + dir_.file("keys") + " " + dir_.file("spool"));
-    const std::string bus = "unix:path=" + run + "/dbus/system_bus_socket";
-    std::ofstream(dir_.file("bus.conf"))
-        << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-           " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-           "<busconfig><type>system</type><listen>" << bus << "</listen><auth>EXTERNAL</auth>\n"
-           "<policy context=\"default\"><allow user=\"*\"/><allow own=\"*\"/>"
-           "<allow send_destination=\"*\"/><allow receive_sender=\"*\"/></policy></busconfig>\n";
-    std::ofstream(dir_.file("avahi.conf"))
-        << "[server]\nhost-name=kv8eve\ndomain-name=local\nuse-ipv4=yes\nuse-ipv6=no\nenable-dbus=yes\n"
-           "allow-interfaces=lo\n[publish]\npublish-addresses=no\npublish-workstation=no\n";
-    ns.must("ip link set lo up");
-    dbus_ = Process({"dbus-daemon", "--config-file=" + dir_.file("bus.conf"), "--nofork"}, ns.name(),
-                    dir_.file("dbus.log"));
-    EXPECT_TRUE(wait_until(10, [&] { return sh("test -S " + run + "/dbus/system_bus_socket") == 0; }));
-    avahi_ = Process({"unshare", "-m", "sh", "-c",
-                      "mount --bind " + run + " /run && exec avahi-daemon -f " + dir_.file("avahi.conf") +
-                          " --no-drop-root --no-chroot --no-rlimits"},
-                     ns.name(), dir_.file("avahi.log"));
-    EXPECT_TRUE(wait_until(10, [&] { return sh("test -S " + run + "/avahi-daemon/socket") == 0; }));
-    printer_ = Process({"env", "DBUS_SYSTEM_BUS_ADDRESS=" + bus, "ippeveprinter", "-p", std::to_string(port), "-n",
-                        host_, "-K", dir_.file("keys"), "-d", dir_.file("spool"), "-M", "Kivo", "-m", model,
-                        "-l", location, "-f", "application/pdf,image/pwg-raster", "Kivo " + model},
-                       ns.name(), dir_.file("ippeveprinter.log"));
-  }
-  // Ready once it answers Get-Printer-Attributes (ipptool's own test would also judge the
-  // values, and a test may give it a location no validator takes).
-  bool wait_ready() {
-    return wait_until(30, [&] {
-      return ns_.sh("ipptool -tv ipp://" + host_ + ":" + std::to_string(port_) +
-                    "/ipp/print get-printer-attributes.test 2>/dev/null | grep -q successful-ok") == 0;
-    });
-  }
-  // The printer-uuid as ipptool reads it.
-  std::string uuid() {
-    const std::string out = ns_.sh_output("ipptool -tv ipp://" + host_ + ":" + std::to_string(port_) +
-                                          "/ipp/print get-printer-attributes.test | grep 'printer-uuid (uri) = '");
-    const std::size_t eq = out.find("= ");
-    if (eq == std::string::npos) return {};
-    std::string u = out.substr(eq + 2);
-    while (!u.empty() && std::isspace(static_cast<unsigned char>(u.back())) != 0) u.pop_back();
-    return u;
-  }
-  // SHA-256 of its certificate, hex without colons.
-  std::string fingerprint() {
-    const std::string out = sh_output("openssl x509 -in " + dir_.file("keys") + "/" + host_ + ".crt -noout -fingerprint -sha256");
-    std::string hex;
-    for (char c : out.substr(out.find('=') + 1))
-      if (std::isxdigit(static_cast<unsigned char>(c)) != 0) hex += c;
-    return hex;
-  }
-  std::string log() {
-    return sh_output("cat " + dir_.file("ippeveprinter.log") + " " + dir_.file("avahi.log") + "; ls " + dir_.file("keys")) +
-           ns_.sh_output("ss -ltn; ipptool -tv ipp://" + host_ + ":" + std::to_string(port_) +
-                         "/ipp/print get-printer-attributes.test 2>&1 | head -40");
-  }
-
- private:
-  Netns &ns_;
-  std::string host_;
-  int port_;
-  TempDir dir_;
-  Process dbus_, avahi_, printer_;
-};
-
-#define KIVO8_REQUIRE_EVE()               \
-  KIVO8_REQUIRE_NETNS();                  \
-  KIVO8_REQUIRE_PROGRAM("ippeveprinter"); \
-  KIVO8_REQUIRE_PROGRAM("ipptool");       \
-  KIVO8_REQUIRE_PROGRAM("avahi-daemon");  \
-  KIVO8_REQUIRE_PROGRAM("dbus-daemon");   \
-  KIVO8_REQUIRE_PROGRAM("/usr/bin/python3")
-
-// The listeners of tcp_peer.py in `ns`, e.g. {"9100:close", "515:close"}.
-Process tcp_peer(Netns &ns, TempDir &dir, const std::string &tag, const std::vector<std::string> &listen,
-                 const std::string &bind = "0.0.0.0") {
-  std::vector<std::string> argv = {"/usr/bin/python3", source_dir() + "/tests/discover_endpoints_ns/tcp_peer.py",
-                                   "--ready", dir.file(tag + ".ready"), "--bind", bind};
-  for (const auto &l : listen) {
-    argv.push_back("--listen");
-    argv.push_back(l);
-  }
-  Process p(argv, ns.name(), dir.file(tag + ".log"));
-  EXPECT_TRUE(wait_until(10, [&] { return std::ifstream(dir.file(tag + ".ready")).good(); }))
-      << sh_output("cat " + dir.file(tag + ".log"));
-  return p;
-}
 
 std::vector<SnmprecLine> printer_data(const std::string &name) {
   return {
