@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "discover/endpoint_search.h"
+#include "ipp/client.h"
 #include "kivo8/discover.h"
 #include "kivo8/kivo8.h"
 #include "support/hub_network.h"
@@ -358,6 +359,54 @@ TEST(EndpointsNamespace, KivoShowsUrisAndIppFields) {
   ASSERT_EQ(off.status, 0) << off.err;
   EXPECT_EQ(json_query(home, off.out, "[[x['endpoints'], x['driverless'], x['ipp']] for x in d]"),
             "[[null, null, null], [null, null, null]]");
+}
+
+// What kivo discover asks ippeveprinter on 631, captured on the printer's link and read by
+// tshark: an IPP Get-Printer-Attributes that asks for every attribute the search reads,
+// with nothing tshark finds malformed or wrong.
+TEST(EndpointsNamespace, KivoDiscoverAsksIppThatTsharkDissects) {
+  KIVO8_REQUIRE_EVE();
+  KIVO8_REQUIRE_SNMPSIM();
+  KIVO8_REQUIRE_PROGRAM("tshark");
+  HubNetwork net(1);
+  TempDir dir, home;
+  Snmpsim host(net.agent(0).name(), host_data(), "0.0.0.0:161", "public");
+  EvePrinter eve(net.agent(0), 631, "Lab 9");
+  ASSERT_TRUE(host.wait_ready());
+  ASSERT_TRUE(eve.wait_ready()) << eve.log();
+  Process link = tcp_peer(net.agent(0), dir, "link", {"631:to-631"}, net.agent_ip(0));
+  const std::string pcap = dir.file("ipp.pcap"), tshark_log = dir.file("tshark.log");
+  Process capture({"tshark", "-i", "eth0", "-w", pcap, "-f", "tcp port 631"}, net.agent(0).name(), tshark_log);
+  ASSERT_TRUE(wait_until(20, [&] { return read_bytes(tshark_log).find("Capturing on") != std::string::npos; }))
+      << read_bytes(tshark_log);
+
+  KivoResult json = run_kivo(&net.hub(), home,
+                             {"discover", "--json", "--no-slp", "--no-mdns", "--no-web", "--no-snmpv3", "--timeout", "2"});
+  ASSERT_EQ(json.status, 0) << json.err;
+  ASSERT_EQ(json_query(home, json.out, "[x['ipp'] and x['ipp']['make_and_model'] for x in d]"), "[\"Kivo Lab 9\"]")
+      << json.out;
+  const std::string read = "tshark -r " + pcap + " -d tcp.port==631,http ";
+  const std::string ours = "-Y 'ipp && http.user_agent == \"kivo8\" && http.request' ";
+  const std::string query = read + ours + "-T fields -E occurrence=a -E aggregator=, -e ipp.version "
+                                          "-e ipp.operation_id -e ipp.name 2>/dev/null";
+  std::string fields;
+  ASSERT_TRUE(wait_until(10, [&] { return !(fields = sh_output(query)).empty(); })) << sh_output(read + "2>&1");
+  capture.stop();
+  fields = sh_output(query);
+  // One request, version 2.0 (tshark shows the two octets as one number),
+  // Get-Printer-Attributes, the operation attributes in their order.
+  EXPECT_EQ(fields, "512\t0x000b\tattributes-charset,attributes-natural-language,printer-uri,requested-attributes\n");
+  // The values, as tshark's dissection shows them (its string value field stays empty).
+  const std::string shown = sh_output(read + ours + "-V -O ipp 2>/dev/null");
+  EXPECT_NE(shown.find("uri value: 'ipp://" + net.agent_ip(0) + ":631/ipp/print'"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("charset value: 'utf-8'"), std::string::npos) << shown;
+  for (std::string_view name : kivo8::ipp::default_requested_attributes())
+    EXPECT_NE(shown.find("keyword value: '" + std::string(name) + "'\n"), std::string::npos) << name << ": " << shown;
+  // tshark's own verdict: nothing malformed, no expert finding of error severity (the
+  // filter must compile, or no output would prove nothing).
+  int status = -1;
+  EXPECT_EQ(sh_output(read + "-Y '_ws.malformed || _ws.expert.severity >= error' 2>/dev/null", &status), "");
+  EXPECT_EQ(status, 0);
 }
 
 // The search driven alone, as the engine drives it, for a hundred devices on one host's
