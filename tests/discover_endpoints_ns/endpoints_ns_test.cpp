@@ -134,14 +134,17 @@ TEST(EndpointsNamespace, ProbesFindEachPortIppAnswersAndBadPeersEndAtTheirTimeOu
                     a4 = net.agent_ip(4);
   const kivo_discover_device *eve_d = device_at(h.get(), a0);
   ASSERT_NE(eve_d, nullptr);
-  EXPECT_EQ(endpoints_of(eve_d), (std::vector<std::string>{"1 ipp://" + a0 + ":631/ipp/print 631 probe"}));
+  // Its plain answer names ipps://localhost:631/ipp/print beside ipp://localhost:631/...:
+  // the same host, so 631 is tried with TLS too, and its certificate kept.
+  EXPECT_EQ(endpoints_of(eve_d), (std::vector<std::string>{"2 ipps://" + a0 + ":631/ipp/print 631 probe",
+                                                           "1 ipp://" + a0 + ":631/ipp/print 631 probe"}));
   EXPECT_EQ(eve_d->driverless, 1);
   EXPECT_EQ(text(eve_d->ipp_make_and_model), "Kivo Lab 9");
   EXPECT_EQ(text(eve_d->ipp_location), "Room 1");
   EXPECT_EQ(eve_d->ipp_state, 3);
   EXPECT_EQ(text(eve_d->printer_uuid), eve.uuid());
   EXPECT_EQ(text(eve_d->printer_uuid).rfind("urn:uuid:", 0), 0u);
-  EXPECT_EQ(eve_d->tls_fingerprint, nullptr) << "plain IPP has no certificate";
+  EXPECT_EQ(text(eve_d->tls_fingerprint), eve.fingerprint());
   EXPECT_EQ(eve_d->kind, KIVO_DISCOVER_KIND_PRINTER) << "IPP answered: a printer, whatever SNMP said";
   EXPECT_EQ(std::string(eve_d->product_name), "Kivo Lab 9");
   // No SNMP device id: IPP's printer-device-id fills the device-id fields.
@@ -214,7 +217,9 @@ TEST(EndpointsNamespace, OnePrinterOnTwoAddressesIsOneRecord) {
   const kivo_discover_device *d = kivo_discover_get(h.get(), 0);
   EXPECT_EQ(ipv4_text(d->address), first);
   EXPECT_EQ(text(d->printer_uuid), eve.uuid());
-  EXPECT_EQ(endpoints_of(d), (std::vector<std::string>{"1 ipp://" + first + ":631/ipp/print 631 probe",
+  EXPECT_EQ(endpoints_of(d), (std::vector<std::string>{"2 ipps://" + first + ":631/ipp/print 631 probe",
+                                                       "2 ipps://" + second + ":631/ipp/print 631 probe",
+                                                       "1 ipp://" + first + ":631/ipp/print 631 probe",
                                                        "1 ipp://" + second + ":631/ipp/print 631 probe"}));
   kivo_discover_stats stats{};
   ASSERT_EQ(kivo_discover_get_stats(h.get(), &stats), KIVO_DISCOVER_OK);
@@ -336,24 +341,27 @@ TEST(EndpointsNamespace, KivoShowsUrisAndIppFields) {
   EXPECT_EQ(json_query(home, json.out,
                        "[[x['address'], [[e['scheme'], e['uri'], e['port'], e['from']] for e in x['endpoints']], "
                        "x['driverless'], x['uuid'] is not None, x['ipp'] and x['ipp']['make_and_model']] for x in d]"),
-            "[[\"" + a0 + "\", [[\"ipp\", \"ipp://" + a0 + ":631/ipp/print\", 631, \"probe\"], [\"socket\", \"socket://" +
+            "[[\"" + a0 + "\", [[\"ipps\", \"ipps://" + a0 + ":631/ipp/print\", 631, \"probe\"], [\"ipp\", \"ipp://" + a0 +
+                ":631/ipp/print\", 631, \"probe\"], [\"socket\", \"socket://" +
                 a0 + ":9100\", 9100, \"probe\"]], true, true, \"Kivo Lab 9\"], [\"" + a1 + "\", [[\"socket\", \"socket://" +
                 a1 + ":9100\", 9100, \"probe\"], [\"lpd\", \"lpd://" + a1 + ":515\", 515, \"probe\"]], null, false, null]]")
       << json.out;
   // Each endpoint also names its protocol, and its certificate's fingerprint where it has
   // one (none without TLS).
   EXPECT_EQ(json_query(home, json.out, "[[e['protocol'], e['tls_sha256']] for e in d[0]['endpoints']]"),
-            "[[\"ipp\", null], [\"socket\", null]]");
+            "[[\"ipps\", \"" + eve.fingerprint() + "\"], [\"ipp\", null], [\"socket\", null]]");
   EXPECT_EQ(json_query(home, json.out, "[d[0]['uuid'], d[0]['ipp']['location'], d[0]['ipp']['state']]"),
             "[\"" + eve.uuid() + "\", \"Room \\\"1\\\" \\\\ S\\u00fcd\", \"idle\"]");
 
   KivoResult table = run_kivo(&net.hub(), home, with({}), {"LANG=C.UTF-8", "COLUMNS=250"});
   ASSERT_EQ(table.status, 0) << table.err;
-  EXPECT_NE(table.out.find("ipp://" + a0 + ":631/ipp/print"), std::string::npos) << table.out;
+  EXPECT_NE(table.out.find("ipps://" + a0 + ":631/ipp/print"), std::string::npos) << table.out;
   EXPECT_EQ(table.out.find("socket://" + a0 + ":9100"), std::string::npos) << "only the best URI: " << table.out;
   EXPECT_NE(table.out.find("socket://" + a1 + ":9100"), std::string::npos) << table.out;
   KivoResult wide = run_kivo(&net.hub(), home, with({"--wide"}));
-  EXPECT_NE(wide.out.find("ipp://" + a0 + ":631/ipp/print socket://" + a0 + ":9100"), std::string::npos) << wide.out;
+  EXPECT_NE(wide.out.find("ipps://" + a0 + ":631/ipp/print ipp://" + a0 + ":631/ipp/print socket://" + a0 + ":9100"),
+            std::string::npos)
+      << wide.out;
 
   KivoResult off = run_kivo(&net.hub(), home, with({"--json", "--no-endpoints"}));
   ASSERT_EQ(off.status, 0) << off.err;

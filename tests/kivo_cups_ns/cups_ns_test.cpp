@@ -159,7 +159,8 @@ TEST(KivoCupsNamespace, LpinfoListsOneLinePerPrinterEvenForHostileStrings) {
       lines_for(net.hub().sh_output("lpinfo -h " + cupsd.server() + " -v 2>&1"), "10.84.0");
   // One line per device, whichever protocols found it.
   ASSERT_EQ(lines.size(), 2u) << listing << cupsd.error_log();
-  EXPECT_EQ(lines[0], "network ipp://" + net.agent_ip(0) + ":631/ipp/print") << listing;
+  // ippeveprinter names its IPPS URI in its plain answer: the best URI is that one.
+  EXPECT_EQ(lines[0], "network ipps://" + net.agent_ip(0) + ":631/ipp/print") << listing;
   EXPECT_EQ(lines[1], "network socket://" + net.agent_ip(1) + ":9100") << listing;
   // cupsd read each of our strings whole: what it shows holds the texts unescaped and cut,
   // and no forged device came from the name's line end.

@@ -16,6 +16,8 @@
   length-huge     Content-Length: 2**128 + 1, then bytes for ever
   trickle         a valid answer, one byte a second
   tls-hang        takes the connection (a TLS ClientHello comes) and never answers
+  offer-hang      a valid plain answer whose printer-uri-supported names an ipps:// URI
+                  on this address and port; a TLS ClientHello then gets no answer
 Writes the ready file once every port listens; runs until it is terminated. Each
 connection is served by a thread of its own and ends when the client closes.
 """
@@ -65,6 +67,14 @@ def deep(request_id):
 def good(request_id):
     return (ipp_head(request_id) + attr(0x41, b"printer-make-and-model", b"Trickle 1") +
             attr(0x23, b"printer-state", struct.pack(">i", 3)) + b"\x03")
+
+
+def offering(request_id, address, port):
+    uri = "ipp://%s:%d/ipp/print" % (address, port)
+    return (ipp_head(request_id) + attr(0x41, b"printer-make-and-model", b"Offer 1") +
+            attr(0x23, b"printer-state", struct.pack(">i", 3)) +
+            attr(0x45, b"printer-uri-supported", uri.encode()) +
+            attr(0x45, b"", ("ipps" + uri[3:]).encode()) + b"\x03")
 
 
 def read_request(conn):
@@ -117,7 +127,9 @@ def hold(conn):
 
 def serve(conn, mode, log):
     try:
-        if mode == "tls-hang":
+        if mode == "tls-hang" or (mode == "offer-hang" and conn.recv(1, socket.MSG_PEEK) == b"\x16"):
+            log.write("%s tls\n" % mode)
+            log.flush()
             hold(conn)
             return
         resource, request_id = read_request(conn)
@@ -128,6 +140,10 @@ def serve(conn, mode, log):
         if mode == "decoders":
             make = {"/ipp/print": overrun, "/ipp": many}.get(resource, deep)
             conn.sendall(whole(make(request_id)))
+            hold(conn)
+        elif mode == "offer-hang":
+            address, port = conn.getsockname()
+            conn.sendall(whole(offering(request_id, address, port)))
             hold(conn)
         elif mode == "chunk-lie":
             conn.sendall(CHUNKED + b"8000\r\n" + ipp_head(request_id)[:16])

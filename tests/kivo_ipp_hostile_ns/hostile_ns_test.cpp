@@ -1,6 +1,7 @@
 // kivo discover on a LAN where most IPP servers are hostile (tests/kivo_ipp_hostile_ns/
 // hostile_ipp.py): bodies the decoder must refuse, chunk sizes and lengths that lie, an
-// endless stream, endless interim answers or header lines, a server that trickles, a TLS port that never finishes its handshake.
+// endless stream, endless interim answers or header lines, a server that trickles, an
+// IPPS port named by a sound plain answer that never shakes hands, a TLS port that never finishes its handshake.
 // Beside them a good IPP printer (ippeveprinter) and a good SNMP printer (snmpsim). The
 // run must end by its deadline in bounded memory and still list the good printers whole.
 #include <gtest/gtest.h>
@@ -99,7 +100,7 @@ TEST(KivoIppHostile, DiscoverEndsByItsDeadlineInBoundedMemoryAndKeepsTheGoodPrin
   // server each (found by their SNMP agents), and last the TLS port (found by DNS-SD).
   const std::vector<std::string> modes = {"decoders",      "chunk-lie",    "chunk-overflow", "chunk-endless",
                                           "chunk-zeros",   "interim-flood", "header-flood",  "length-4g",
-                                          "length-huge",   "trickle"};
+                                          "length-huge",   "trickle",       "offer-hang"};
   const int eve_host = lan.add_device(), snmp_host = lan.add_device();
   std::vector<int> hostile_hosts;
   for (std::size_t i = 0; i < modes.size(); ++i) hostile_hosts.push_back(lan.add_device());
@@ -144,20 +145,30 @@ TEST(KivoIppHostile, DiscoverEndsByItsDeadlineInBoundedMemoryAndKeepsTheGoodPrin
   for (std::size_t i = 0; i < modes.size(); ++i)
     EXPECT_NE(read_bytes(dir.file(modes[i] + ".asked")), "") << modes[i] << " was never asked";
   EXPECT_EQ(read_bytes(dir.file("decoders.asked")), "decoders /ipp/print\ndecoders /ipp\ndecoders /\n");
+  EXPECT_EQ(read_bytes(dir.file("offer-hang.asked")), "offer-hang /ipp/print\noffer-hang tls\n");
+  EXPECT_EQ(read_bytes(dir.file("tls-hang.asked")), "tls-hang tls\n");
 
   const std::string a = lan.address(eve_host);
   EXPECT_EQ(host(eve_host, "[" + summary + ", x['uuid']]"),
-            "[[[\"ipp://" + a + ":631/ipp/print\", \"probe\", null]], true, [\"Kivo Lab 9\", \"idle\"], \"" +
-                eve.uuid() + "\"]")
+            "[[[\"ipps://" + a + ":631/ipp/print\", \"probe\", \"" + eve.fingerprint() + "\"], [\"ipp://" + a +
+                ":631/ipp/print\", \"probe\", null]], true, [\"Kivo Lab 9\", \"idle\"], \"" + eve.uuid() + "\"]")
       << m.result.out;
   const std::string r = lan.address(snmp_host);
   EXPECT_EQ(host(snmp_host, "[" + summary + ", x['sys_name']]"),
             "[[[\"socket://" + r + ":9100\", \"probe\", null]], null, null, \"raw\"]")
       << m.result.out;
   // A hostile server counts as a port that took the connection; what it said, as nothing.
+  // One whose plain answer was sound but whose offered IPPS port never shook hands keeps
+  // that answer and gains no ipps endpoint.
   for (std::size_t i = 0; i < modes.size(); ++i) {
     SCOPED_TRACE(modes[i]);
     const std::string h = lan.address(hostile_hosts[i]);
+    if (modes[i] == "offer-hang") {
+      EXPECT_EQ(host(hostile_hosts[i], "[" + summary + "]"),
+                "[[[\"ipp://" + h + ":631/ipp/print\", \"probe\", null]], false, [\"Offer 1\", \"idle\"]]")
+          << m.result.out;
+      continue;
+    }
     EXPECT_EQ(host(hostile_hosts[i], "[" + summary + "]"),
               "[[[\"ipp://" + h + ":631/ipp/print\", \"probe\", null]], null, null]")
         << m.result.out;
