@@ -86,7 +86,83 @@ void take_answer(IppFacts &f, const kivo8::ipp::Message &m) {
   f.driverless = kivo8::ipp::driverless(m) ? 1 : 0;
 }
 
+char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool same_host(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [](char x, char y) { return lower(x) == lower(y); });
+}
+
+struct IppUri {
+  bool tls = false;
+  std::string_view host;
+  std::uint16_t port = 631;
+  std::string_view path;
+};
+
+// An ipp:// or ipps:// URI taken apart; nothing for any other, for one with user
+// information, or one whose port is not a number from 1 to 65535.
+std::optional<IppUri> split_ipp_uri(std::string_view uri) {
+  IppUri u;
+  auto starts = [&uri](std::string_view prefix) {
+    return uri.size() >= prefix.size() && same_host(uri.substr(0, prefix.size()), prefix);
+  };
+  if (starts("ipps://")) {
+    u.tls = true;
+    uri.remove_prefix(7);
+  } else if (starts("ipp://")) {
+    uri.remove_prefix(6);
+  } else {
+    return std::nullopt;
+  }
+  const std::size_t slash = uri.find('/');
+  const std::string_view authority = uri.substr(0, slash);
+  u.path = slash == std::string_view::npos ? std::string_view("/") : uri.substr(slash);
+  if (authority.find('@') != std::string_view::npos) return std::nullopt;
+  std::size_t host_end = authority.size();
+  if (!authority.empty() && authority.front() == '[') {
+    host_end = authority.find(']');
+    if (host_end == std::string_view::npos) return std::nullopt;
+    ++host_end;
+  } else if (const std::size_t colon = authority.find(':'); colon != std::string_view::npos) {
+    host_end = colon;
+  }
+  u.host = authority.substr(0, host_end);
+  if (u.host.empty()) return std::nullopt;
+  if (host_end < authority.size()) {
+    const std::string_view digits = authority.substr(host_end + 1);
+    if (authority[host_end] != ':' || digits.empty() || digits.size() > 5) return std::nullopt;
+    std::uint32_t port = 0;
+    for (char c : digits) {
+      if (c < '0' || c > '9') return std::nullopt;
+      port = port * 10 + static_cast<std::uint32_t>(c - '0');
+    }
+    if (port == 0 || port > 65535) return std::nullopt;
+    u.port = static_cast<std::uint16_t>(port);
+  }
+  return u;
+}
+
 }  // namespace
+
+std::uint16_t offered_ipps_port(const kivo8::ipp::Message &answer, std::string_view address, std::uint16_t port,
+                                std::string_view resource) {
+  const kivo8::ipp::Attribute *a = answer.find("printer-uri-supported");
+  if (a == nullptr) return 0;
+  const std::size_t n = std::min(a->values.size(), kMaxUrisRead);
+  std::vector<IppUri> uris;
+  for (std::size_t i = 0; i < n; ++i)
+    if (auto u = split_ipp_uri(a->values[i].text)) uris.push_back(*u);
+  for (const IppUri &u : uris) {
+    if (!u.tls || u.path != resource) continue;
+    if (same_host(u.host, address)) return u.port;
+    // The name the printer calls itself by where it answered is the address it was
+    // reached at, whatever that name resolves to elsewhere.
+    for (const IppUri &plain : uris)
+      if (!plain.tls && plain.port == port && plain.path == resource && same_host(plain.host, u.host)) return u.port;
+  }
+  return 0;
+}
 
 int endpoint_rank(Scheme s) {
   switch (s) {
@@ -138,8 +214,11 @@ std::vector<Endpoint> list_endpoints(const Device &d) {
   for (const Endpoint &p : d.probed) {
     if (have(p.scheme, p.port)) continue;
     std::string resource;
+    // A probed IPPS port is one the plain answer named at its own resource.
     if (p.scheme == Scheme::kIpp || p.scheme == Scheme::kIpps)
-      resource = d.ipp.answered && d.ipp.port == p.port ? d.ipp.resource : kivo8::ipp::usual_resources().front();
+      resource = d.ipp.answered && (d.ipp.port == p.port || p.scheme == Scheme::kIpps)
+                     ? d.ipp.resource
+                     : kivo8::ipp::usual_resources().front();
     out.push_back({p.scheme, p.port, uri_of(p.scheme, a, p.port, resource), false});
   }
   std::stable_sort(out.begin(), out.end(),
@@ -352,6 +431,19 @@ void EndpointSearch::exchange_ended(Open &o, TimePoint now) {
   if (it == jobs_.end()) return;
   Job &job = it->second;
   const kivo8::ipp::Exchange &x = *o.exchange;
+  if (job.ipps_offered) {
+    // The IPPS port the plain answer named is an endpoint once its TLS handshake went
+    // through (the fingerprint is taken there), whatever came after; the plain answer
+    // keeps its place.
+    if (Device *d = context_.book->find(in_addr{address}); d != nullptr && !x.tls_fingerprint().empty()) {
+      d->probed.push_back({Scheme::kIpps, o.task.port, {}, false});
+      d->ipp.tls_fingerprint = x.tls_fingerprint();
+    }
+    job.ipps_offered = false;
+    job.ipp_running = false;
+    job_done(address);
+    return;
+  }
   // The same rules as kivo_ipp_get_printer_attributes: what counts as an answer, and
   // which failures make the next resource worth a try.
   if (kivo8::ipp::answered(x)) {
@@ -361,6 +453,18 @@ void EndpointSearch::exchange_ended(Open &o, TimePoint now) {
       d->ipp.port = o.task.port;
       d->ipp.resource = o.resource;
       d->ipp.tls_fingerprint = d->ipp.tls ? x.tls_fingerprint() : std::string();
+      if (o.task.scheme == Scheme::kIpp) {
+        const std::uint16_t ipps = offered_ipps_port(x.response(), address_text(address), o.task.port, o.resource);
+        const bool have = std::any_of(d->probed.begin(), d->probed.end(),
+                                      [](const Endpoint &e) { return e.scheme == Scheme::kIpps; });
+        if (ipps != 0 && !have) {
+          job.ipps_offered = true;
+          job.resources = {o.resource};
+          queue_.push_back({address, Scheme::kIpps, ipps, true});
+          open_more(now);
+          return;
+        }
+      }
     }
   } else if (kivo8::ipp::try_another_resource(x) && !job.resources.empty()) {
     queue_.push_back(o.task);

@@ -8,11 +8,13 @@
 
 #include <netinet/in.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -22,6 +24,7 @@
 
 namespace kivo8::ipp {
 class Exchange;
+struct Message;
 }
 
 namespace kivo::discover {
@@ -45,6 +48,15 @@ std::vector<Endpoint> list_endpoints(const Device &device);
 // The resource a DNS-SD TXT `rp` value names ("ipp/print" -> "/ipp/print"); empty when
 // there is none or it could not go into a URI and an HTTP request line as it is.
 std::string resource_of_rp(std::string_view rp);
+
+// The IPPS port a printer that answered plain IPP names for itself in
+// printer-uri-supported: an ipps:// URI whose resource is `resource` (where it answered)
+// and whose host is `address` (dotted) or the host of its own ipp:// URI on `port` (where
+// it answered), so that the same host is meant. Zero when it names none. At most the
+// first kMaxUrisRead values are read.
+inline constexpr std::size_t kMaxUrisRead = 16;
+std::uint16_t offered_ipps_port(const kivo8::ipp::Message &answer, std::string_view address, std::uint16_t port,
+                                std::string_view resource);
 
 class EndpointSearch final : public Search, public FollowUpSearch {
  public:
@@ -81,6 +93,7 @@ class EndpointSearch final : public Search, public FollowUpSearch {
     bool ipp_running = false;     // an exchange queued or open
     bool finished = false;
     bool tls = false;
+    bool ipps_offered = false;    // the IPPS port plain IPP named is being tried
     std::uint16_t ipp_port = 0;
     std::vector<std::string> resources;  // still to try, in order
   };

@@ -39,7 +39,7 @@ std::vector<std::string_view> default_requested_attributes() {
           "printer-state", "printer-state-reasons", "printer-uuid", "printer-more-info",
           "document-format-supported", "ipp-versions-supported", "urf-supported",
           "pwg-raster-document-resolution-supported", "marker-names", "marker-types",
-          "marker-colors", "marker-levels", "printer-device-id"};
+          "marker-colors", "marker-levels", "printer-device-id", "printer-uri-supported"};
 }
 
 namespace {

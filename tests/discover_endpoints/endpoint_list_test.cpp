@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "discover/endpoint_search.h"
+#include "ipp/message.h"
 
 namespace kivo::discover {
 namespace {
@@ -100,6 +101,53 @@ TEST(EndpointList, RpTextsThatWouldBreakARequestLineAreRefused) {
     EXPECT_EQ(resource_of_rp(c.rp), c.want);
   }
   EXPECT_EQ(resource_of_rp(std::string(300, 'a')), "") << "longer than any printer's resource";
+}
+
+// Which IPPS port a plain answer's printer-uri-supported offers, for an answer from
+// 10.0.0.5:631 at /ipp/print.
+TEST(EndpointList, IppsOfferedByPrinterUriSupported) {
+  struct Case {
+    const char *fault;
+    std::vector<std::string> uris;
+    std::uint16_t want;
+  } cases[] = {
+      {"at the address", {"ipp://10.0.0.5:631/ipp/print", "ipps://10.0.0.5:631/ipp/print"}, 631},
+      {"under the name of its own ipp URI", {"ipp://Lab9.local:631/ipp/print", "ipps://lab9.LOCAL:443/ipp/print"}, 443},
+      {"default port (631 for both)", {"ipp://lab9.local/ipp/print", "ipps://lab9.local/ipp/print"}, 631},
+      {"default port named where it answered", {"ipp://lab9.local:631/ipp/print", "ipps://lab9.local/ipp/print"}, 631},
+      {"another host's name", {"ipp://lab9.local:631/ipp/print", "ipps://other.local:631/ipp/print"}, 0},
+      {"a name the printer does not give itself at the answering port",
+       {"ipp://lab9.local:8631/ipp/print", "ipps://lab9.local:631/ipp/print"}, 0},
+      {"another resource", {"ipp://10.0.0.5:631/ipp/print", "ipps://10.0.0.5:631/ipp/other"}, 0},
+      {"only plain IPP", {"ipp://10.0.0.5:631/ipp/print"}, 0},
+      {"user information", {"ipps://x@10.0.0.5:631/ipp/print"}, 0},
+      {"port zero", {"ipps://10.0.0.5:0/ipp/print"}, 0},
+      {"port past 65535", {"ipps://10.0.0.5:65536/ipp/print"}, 0},
+      {"port not a number", {"ipps://10.0.0.5:63a/ipp/print"}, 0},
+      {"port too long to count", {"ipps://10.0.0.5:000000000631/ipp/print"}, 0},
+      {"empty port", {"ipps://10.0.0.5:/ipp/print"}, 0},
+      {"empty host", {"ipps://:631/ipp/print"}, 0},
+      {"unclosed IPv6 literal", {"ipps://[fe80::1:631/ipp/print"}, 0},
+      {"another scheme", {"https://10.0.0.5:631/ipp/print"}, 0},
+      {"scheme in capitals", {"IPPS://10.0.0.5:631/ipp/print"}, 631},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.fault);
+    kivo8::ipp::Message m;
+    kivo8::ipp::Attribute a{kivo8::ipp::kTagPrinterGroup, "printer-uri-supported", {}};
+    for (const auto &u : c.uris) a.values.push_back(kivo8::ipp::text_value(kivo8::ipp::kTagUri, u));
+    m.attributes.push_back(a);
+    EXPECT_EQ(offered_ipps_port(m, "10.0.0.5", 631, "/ipp/print"), c.want);
+  }
+  // Only the first values are read, however many the printer lists.
+  kivo8::ipp::Message m;
+  kivo8::ipp::Attribute a{kivo8::ipp::kTagPrinterGroup, "printer-uri-supported", {}};
+  for (std::size_t i = 0; i < kMaxUrisRead; ++i)
+    a.values.push_back(kivo8::ipp::text_value(kivo8::ipp::kTagUri, "ipp://10.0.0.5:631/ipp/print"));
+  a.values.push_back(kivo8::ipp::text_value(kivo8::ipp::kTagUri, "ipps://10.0.0.5:631/ipp/print"));
+  m.attributes.push_back(a);
+  EXPECT_EQ(offered_ipps_port(m, "10.0.0.5", 631, "/ipp/print"), 0);
+  EXPECT_EQ(offered_ipps_port(kivo8::ipp::Message{}, "10.0.0.5", 631, "/ipp/print"), 0) << "no printer-uri-supported";
 }
 
 }  // namespace

@@ -14,9 +14,11 @@
 #include <vector>
 
 #include "discover/endpoint_search.h"
+#include "ipp/client.h"
 #include "kivo8/discover.h"
 #include "kivo8/kivo8.h"
 #include "support/hub_network.h"
+#include "support/ippeveprinter.h"
 #include "support/kivo_run.h"
 #include "support/mdns_lan.h"
 #include "support/net_util.h"
@@ -36,103 +38,6 @@ struct HandleFree {
   void operator()(kivo_discover *h) const { kivo_discover_free(h); }
 };
 using Handle = std::unique_ptr<kivo_discover, HandleFree>;
-
-// ippeveprinter in namespace `ns` on `port` of the loopback (it listens nowhere else;
-// tcp_peer.py's forwarder makes it reachable from the link). It will not start without DNS-SD: a private
-// D-Bus system bus and an avahi-daemon that publishes on the loopback only, so that what
-// it announces never reaches the engine (tests announce what they want themselves).
-class EvePrinter {
- public:
-  EvePrinter(Netns &ns, int port, const std::string &model, const std::string &location = "Room 1")
-      : ns_(ns), host_("localhost"), port_(port) {
-    const std::string run = dir_.file("run");
-    sh("mkdir -p " + run + "/dbus " + run + "/avahi-daemon " + dir_.file("keys") + " " + dir_.file("spool"));
-    const std::string bus = "unix:path=" + run + "/dbus/system_bus_socket";
-    std::ofstream(dir_.file("bus.conf"))
-        << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-           " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-           "<busconfig><type>system</type><listen>" << bus << "</listen><auth>EXTERNAL</auth>\n"
-           "<policy context=\"default\"><allow user=\"*\"/><allow own=\"*\"/>"
-           "<allow send_destination=\"*\"/><allow receive_sender=\"*\"/></policy></busconfig>\n";
-    std::ofstream(dir_.file("avahi.conf"))
-        << "[server]\nhost-name=kv8eve\ndomain-name=local\nuse-ipv4=yes\nuse-ipv6=no\nenable-dbus=yes\n"
-           "allow-interfaces=lo\n[publish]\npublish-addresses=no\npublish-workstation=no\n";
-    ns.must("ip link set lo up");
-    dbus_ = Process({"dbus-daemon", "--config-file=" + dir_.file("bus.conf"), "--nofork"}, ns.name(),
-                    dir_.file("dbus.log"));
-    EXPECT_TRUE(wait_until(10, [&] { return sh("test -S " + run + "/dbus/system_bus_socket") == 0; }));
-    avahi_ = Process({"unshare", "-m", "sh", "-c",
-                      "mount --bind " + run + " /run && exec avahi-daemon -f " + dir_.file("avahi.conf") +
-                          " --no-drop-root --no-chroot --no-rlimits"},
-                     ns.name(), dir_.file("avahi.log"));
-    EXPECT_TRUE(wait_until(10, [&] { return sh("test -S " + run + "/avahi-daemon/socket") == 0; }));
-    printer_ = Process({"env", "DBUS_SYSTEM_BUS_ADDRESS=" + bus, "ippeveprinter", "-p", std::to_string(port), "-n",
-                        host_, "-K", dir_.file("keys"), "-d", dir_.file("spool"), "-M", "Kivo", "-m", model,
-                        "-l", location, "-f", "application/pdf,image/pwg-raster", "Kivo " + model},
-                       ns.name(), dir_.file("ippeveprinter.log"));
-  }
-  // Ready once it answers Get-Printer-Attributes (ipptool's own test would also judge the
-  // values, and a test may give it a location no validator takes).
-  bool wait_ready() {
-    return wait_until(30, [&] {
-      return ns_.sh("ipptool -tv ipp://" + host_ + ":" + std::to_string(port_) +
-                    "/ipp/print get-printer-attributes.test 2>/dev/null | grep -q successful-ok") == 0;
-    });
-  }
-  // The printer-uuid as ipptool reads it.
-  std::string uuid() {
-    const std::string out = ns_.sh_output("ipptool -tv ipp://" + host_ + ":" + std::to_string(port_) +
-                                          "/ipp/print get-printer-attributes.test | grep 'printer-uuid (uri) = '");
-    const std::size_t eq = out.find("= ");
-    if (eq == std::string::npos) return {};
-    std::string u = out.substr(eq + 2);
-    while (!u.empty() && std::isspace(static_cast<unsigned char>(u.back())) != 0) u.pop_back();
-    return u;
-  }
-  // SHA-256 of its certificate, hex without colons.
-  std::string fingerprint() {
-    const std::string out = sh_output("openssl x509 -in " + dir_.file("keys") + "/" + host_ + ".crt -noout -fingerprint -sha256");
-    std::string hex;
-    for (char c : out.substr(out.find('=') + 1))
-      if (std::isxdigit(static_cast<unsigned char>(c)) != 0) hex += c;
-    return hex;
-  }
-  std::string log() {
-    return sh_output("cat " + dir_.file("ippeveprinter.log") + " " + dir_.file("avahi.log") + "; ls " + dir_.file("keys")) +
-           ns_.sh_output("ss -ltn; ipptool -tv ipp://" + host_ + ":" + std::to_string(port_) +
-                         "/ipp/print get-printer-attributes.test 2>&1 | head -40");
-  }
-
- private:
-  Netns &ns_;
-  std::string host_;
-  int port_;
-  TempDir dir_;
-  Process dbus_, avahi_, printer_;
-};
-
-#define KIVO8_REQUIRE_EVE()               \
-  KIVO8_REQUIRE_NETNS();                  \
-  KIVO8_REQUIRE_PROGRAM("ippeveprinter"); \
-  KIVO8_REQUIRE_PROGRAM("ipptool");       \
-  KIVO8_REQUIRE_PROGRAM("avahi-daemon");  \
-  KIVO8_REQUIRE_PROGRAM("dbus-daemon");   \
-  KIVO8_REQUIRE_PROGRAM("/usr/bin/python3")
-
-// The listeners of tcp_peer.py in `ns`, e.g. {"9100:close", "515:close"}.
-Process tcp_peer(Netns &ns, TempDir &dir, const std::string &tag, const std::vector<std::string> &listen,
-                 const std::string &bind = "0.0.0.0") {
-  std::vector<std::string> argv = {"/usr/bin/python3", source_dir() + "/tests/discover_endpoints_ns/tcp_peer.py",
-                                   "--ready", dir.file(tag + ".ready"), "--bind", bind};
-  for (const auto &l : listen) {
-    argv.push_back("--listen");
-    argv.push_back(l);
-  }
-  Process p(argv, ns.name(), dir.file(tag + ".log"));
-  EXPECT_TRUE(wait_until(10, [&] { return std::ifstream(dir.file(tag + ".ready")).good(); }))
-      << sh_output("cat " + dir.file(tag + ".log"));
-  return p;
-}
 
 std::vector<SnmprecLine> printer_data(const std::string &name) {
   return {
@@ -229,14 +134,17 @@ TEST(EndpointsNamespace, ProbesFindEachPortIppAnswersAndBadPeersEndAtTheirTimeOu
                     a4 = net.agent_ip(4);
   const kivo_discover_device *eve_d = device_at(h.get(), a0);
   ASSERT_NE(eve_d, nullptr);
-  EXPECT_EQ(endpoints_of(eve_d), (std::vector<std::string>{"1 ipp://" + a0 + ":631/ipp/print 631 probe"}));
+  // Its plain answer names ipps://localhost:631/ipp/print beside ipp://localhost:631/...:
+  // the same host, so 631 is tried with TLS too, and its certificate kept.
+  EXPECT_EQ(endpoints_of(eve_d), (std::vector<std::string>{"2 ipps://" + a0 + ":631/ipp/print 631 probe",
+                                                           "1 ipp://" + a0 + ":631/ipp/print 631 probe"}));
   EXPECT_EQ(eve_d->driverless, 1);
   EXPECT_EQ(text(eve_d->ipp_make_and_model), "Kivo Lab 9");
   EXPECT_EQ(text(eve_d->ipp_location), "Room 1");
   EXPECT_EQ(eve_d->ipp_state, 3);
   EXPECT_EQ(text(eve_d->printer_uuid), eve.uuid());
   EXPECT_EQ(text(eve_d->printer_uuid).rfind("urn:uuid:", 0), 0u);
-  EXPECT_EQ(eve_d->tls_fingerprint, nullptr) << "plain IPP has no certificate";
+  EXPECT_EQ(text(eve_d->tls_fingerprint), eve.fingerprint());
   EXPECT_EQ(eve_d->kind, KIVO_DISCOVER_KIND_PRINTER) << "IPP answered: a printer, whatever SNMP said";
   EXPECT_EQ(std::string(eve_d->product_name), "Kivo Lab 9");
   // No SNMP device id: IPP's printer-device-id fills the device-id fields.
@@ -309,7 +217,9 @@ TEST(EndpointsNamespace, OnePrinterOnTwoAddressesIsOneRecord) {
   const kivo_discover_device *d = kivo_discover_get(h.get(), 0);
   EXPECT_EQ(ipv4_text(d->address), first);
   EXPECT_EQ(text(d->printer_uuid), eve.uuid());
-  EXPECT_EQ(endpoints_of(d), (std::vector<std::string>{"1 ipp://" + first + ":631/ipp/print 631 probe",
+  EXPECT_EQ(endpoints_of(d), (std::vector<std::string>{"2 ipps://" + first + ":631/ipp/print 631 probe",
+                                                       "2 ipps://" + second + ":631/ipp/print 631 probe",
+                                                       "1 ipp://" + first + ":631/ipp/print 631 probe",
                                                        "1 ipp://" + second + ":631/ipp/print 631 probe"}));
   kivo_discover_stats stats{};
   ASSERT_EQ(kivo_discover_get_stats(h.get(), &stats), KIVO_DISCOVER_OK);
@@ -431,29 +341,80 @@ TEST(EndpointsNamespace, KivoShowsUrisAndIppFields) {
   EXPECT_EQ(json_query(home, json.out,
                        "[[x['address'], [[e['scheme'], e['uri'], e['port'], e['from']] for e in x['endpoints']], "
                        "x['driverless'], x['uuid'] is not None, x['ipp'] and x['ipp']['make_and_model']] for x in d]"),
-            "[[\"" + a0 + "\", [[\"ipp\", \"ipp://" + a0 + ":631/ipp/print\", 631, \"probe\"], [\"socket\", \"socket://" +
+            "[[\"" + a0 + "\", [[\"ipps\", \"ipps://" + a0 + ":631/ipp/print\", 631, \"probe\"], [\"ipp\", \"ipp://" + a0 +
+                ":631/ipp/print\", 631, \"probe\"], [\"socket\", \"socket://" +
                 a0 + ":9100\", 9100, \"probe\"]], true, true, \"Kivo Lab 9\"], [\"" + a1 + "\", [[\"socket\", \"socket://" +
                 a1 + ":9100\", 9100, \"probe\"], [\"lpd\", \"lpd://" + a1 + ":515\", 515, \"probe\"]], null, false, null]]")
       << json.out;
   // Each endpoint also names its protocol, and its certificate's fingerprint where it has
   // one (none without TLS).
   EXPECT_EQ(json_query(home, json.out, "[[e['protocol'], e['tls_sha256']] for e in d[0]['endpoints']]"),
-            "[[\"ipp\", null], [\"socket\", null]]");
+            "[[\"ipps\", \"" + eve.fingerprint() + "\"], [\"ipp\", null], [\"socket\", null]]");
   EXPECT_EQ(json_query(home, json.out, "[d[0]['uuid'], d[0]['ipp']['location'], d[0]['ipp']['state']]"),
             "[\"" + eve.uuid() + "\", \"Room \\\"1\\\" \\\\ S\\u00fcd\", \"idle\"]");
 
   KivoResult table = run_kivo(&net.hub(), home, with({}), {"LANG=C.UTF-8", "COLUMNS=250"});
   ASSERT_EQ(table.status, 0) << table.err;
-  EXPECT_NE(table.out.find("ipp://" + a0 + ":631/ipp/print"), std::string::npos) << table.out;
+  EXPECT_NE(table.out.find("ipps://" + a0 + ":631/ipp/print"), std::string::npos) << table.out;
   EXPECT_EQ(table.out.find("socket://" + a0 + ":9100"), std::string::npos) << "only the best URI: " << table.out;
   EXPECT_NE(table.out.find("socket://" + a1 + ":9100"), std::string::npos) << table.out;
   KivoResult wide = run_kivo(&net.hub(), home, with({"--wide"}));
-  EXPECT_NE(wide.out.find("ipp://" + a0 + ":631/ipp/print socket://" + a0 + ":9100"), std::string::npos) << wide.out;
+  EXPECT_NE(wide.out.find("ipps://" + a0 + ":631/ipp/print ipp://" + a0 + ":631/ipp/print socket://" + a0 + ":9100"),
+            std::string::npos)
+      << wide.out;
 
   KivoResult off = run_kivo(&net.hub(), home, with({"--json", "--no-endpoints"}));
   ASSERT_EQ(off.status, 0) << off.err;
   EXPECT_EQ(json_query(home, off.out, "[[x['endpoints'], x['driverless'], x['ipp']] for x in d]"),
             "[[null, null, null], [null, null, null]]");
+}
+
+// What kivo discover asks ippeveprinter on 631, captured on the printer's link and read by
+// tshark: an IPP Get-Printer-Attributes that asks for every attribute the search reads,
+// with nothing tshark finds malformed or wrong.
+TEST(EndpointsNamespace, KivoDiscoverAsksIppThatTsharkDissects) {
+  KIVO8_REQUIRE_EVE();
+  KIVO8_REQUIRE_SNMPSIM();
+  KIVO8_REQUIRE_PROGRAM("tshark");
+  HubNetwork net(1);
+  TempDir dir, home;
+  Snmpsim host(net.agent(0).name(), host_data(), "0.0.0.0:161", "public");
+  EvePrinter eve(net.agent(0), 631, "Lab 9");
+  ASSERT_TRUE(host.wait_ready());
+  ASSERT_TRUE(eve.wait_ready()) << eve.log();
+  Process link = tcp_peer(net.agent(0), dir, "link", {"631:to-631"}, net.agent_ip(0));
+  const std::string pcap = dir.file("ipp.pcap"), tshark_log = dir.file("tshark.log");
+  Process capture({"tshark", "-i", "eth0", "-w", pcap, "-f", "tcp port 631"}, net.agent(0).name(), tshark_log);
+  ASSERT_TRUE(wait_until(20, [&] { return read_bytes(tshark_log).find("Capturing on") != std::string::npos; }))
+      << read_bytes(tshark_log);
+
+  KivoResult json = run_kivo(&net.hub(), home,
+                             {"discover", "--json", "--no-slp", "--no-mdns", "--no-web", "--no-snmpv3", "--timeout", "2"});
+  ASSERT_EQ(json.status, 0) << json.err;
+  ASSERT_EQ(json_query(home, json.out, "[x['ipp'] and x['ipp']['make_and_model'] for x in d]"), "[\"Kivo Lab 9\"]")
+      << json.out;
+  const std::string read = "tshark -r " + pcap + " -d tcp.port==631,http ";
+  const std::string ours = "-Y 'ipp && http.user_agent == \"kivo8\" && http.request' ";
+  const std::string query = read + ours + "-T fields -E occurrence=a -E aggregator=, -e ipp.version "
+                                          "-e ipp.operation_id -e ipp.name 2>/dev/null";
+  std::string fields;
+  ASSERT_TRUE(wait_until(10, [&] { return !(fields = sh_output(query)).empty(); })) << sh_output(read + "2>&1");
+  capture.stop();
+  fields = sh_output(query);
+  // One request, version 2.0 (tshark shows the two octets as one number),
+  // Get-Printer-Attributes, the operation attributes in their order.
+  EXPECT_EQ(fields, "512\t0x000b\tattributes-charset,attributes-natural-language,printer-uri,requested-attributes\n");
+  // The values, as tshark's dissection shows them (its string value field stays empty).
+  const std::string shown = sh_output(read + ours + "-V -O ipp 2>/dev/null");
+  EXPECT_NE(shown.find("uri value: 'ipp://" + net.agent_ip(0) + ":631/ipp/print'"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("charset value: 'utf-8'"), std::string::npos) << shown;
+  for (std::string_view name : kivo8::ipp::default_requested_attributes())
+    EXPECT_NE(shown.find("keyword value: '" + std::string(name) + "'\n"), std::string::npos) << name << ": " << shown;
+  // tshark's own verdict: nothing malformed, no expert finding of error severity (the
+  // filter must compile, or no output would prove nothing).
+  int status = -1;
+  EXPECT_EQ(sh_output(read + "-Y '_ws.malformed || _ws.expert.severity >= error' 2>/dev/null", &status), "");
+  EXPECT_EQ(status, 0);
 }
 
 // The search driven alone, as the engine drives it, for a hundred devices on one host's

@@ -70,7 +70,7 @@ TEST(IppClient, HonestPrinterGivesItsAttributesAndTheRequestIsOurs) {
   EXPECT_EQ(request.code, kivo8::ipp::kOpGetPrinterAttributes);
   EXPECT_EQ(request.find("printer-uri")->first()->text, uri_of(server));
   EXPECT_EQ(request.find("requesting-user-name")->first()->text, "kivo-test");
-  EXPECT_EQ(request.find("requested-attributes")->values.size(), 17u);
+  EXPECT_EQ(request.find("requested-attributes")->values.size(), 18u);
 }
 
 TEST(IppClient, WithoutAResourceTheUsualOnesAreTriedInTurn) {

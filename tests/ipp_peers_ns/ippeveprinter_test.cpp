@@ -13,6 +13,7 @@
 #include <string>
 
 #include "kivo8/ipp.h"
+#include "support/ippeveprinter.h"
 #include "support/peers.h"
 
 namespace kivo8::test {
@@ -20,75 +21,11 @@ namespace {
 
 constexpr int kPort = 8631;
 
-class EvePrinter {
- public:
-  EvePrinter() {
-    const std::string run = dir_.file("run");
-    sh("mkdir -p " + run + "/dbus " + run + "/avahi-daemon " + dir_.file("keys") + " " + dir_.file("spool"));
-    bus_ = "unix:path=" + run + "/dbus/system_bus_socket";
-    std::ofstream(dir_.file("bus.conf"))
-        << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-           " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-           "<busconfig><type>system</type><listen>" << bus_ << "</listen><auth>EXTERNAL</auth>\n"
-           "<policy context=\"default\"><allow user=\"*\"/><allow own=\"*\"/>"
-           "<allow send_destination=\"*\"/><allow receive_sender=\"*\"/></policy></busconfig>\n";
-    std::ofstream(dir_.file("avahi.conf"))
-        << "[server]\nhost-name=kv8eve\ndomain-name=local\nuse-ipv4=yes\nuse-ipv6=no\nenable-dbus=yes\n"
-           "[publish]\npublish-addresses=no\npublish-workstation=no\n";
-    ns.must("ip link set lo up");
-    dbus_ = Process({"dbus-daemon", "--config-file=" + dir_.file("bus.conf"), "--nofork"}, ns.name(),
-                    dir_.file("dbus.log"));
-    EXPECT_TRUE(wait_until(10, [&] { return sh("test -S " + run + "/dbus/system_bus_socket") == 0; }));
-    // avahi-daemon keeps its pid file and socket under /run: a /run of the test's own.
-    avahi_ = Process({"unshare", "-m", "sh", "-c",
-                      "mount --bind " + run + " /run && exec avahi-daemon -f " + dir_.file("avahi.conf") +
-                          " --no-drop-root --no-chroot --no-rlimits"},
-                     ns.name(), dir_.file("avahi.log"));
-    EXPECT_TRUE(wait_until(10, [&] { return sh("test -S " + run + "/avahi-daemon/socket") == 0; }));
-    printer_ = Process({"env", "DBUS_SYSTEM_BUS_ADDRESS=" + bus_, "ippeveprinter", "-p", std::to_string(kPort), "-n",
-                        "localhost", "-K", dir_.file("keys"), "-d", dir_.file("spool"), "-M", "Kivo", "-m",
-                        "Lab 9", "-l", "Room 1", "-f", "application/pdf,image/pwg-raster", "Kivo Test"},
-                       ns.name(), dir_.file("ippeveprinter.log"));
-    ready_ = wait_until(20, [&] { return ns.sh("ipptool -q " + uri("ipp") + " get-printer-attributes.test") == 0; });
-  }
-
-  std::string uri(const std::string &scheme) const {
-    return scheme + "://localhost:" + std::to_string(kPort) + "/ipp/print";
-  }
-  bool ready() const { return ready_; }
-  std::string log() { return sh_output("cat " + dir_.file("ippeveprinter.log") + " " + dir_.file("avahi.log")); }
-  std::string certificate() const { return dir_.file("keys") + "/localhost.crt"; }
-  const TempDir &dir() const { return dir_; }
-
-  // ipptool's reading: "name (syntax) = value" lines into name -> value.
-  std::map<std::string, std::string> ipptool(const std::string &scheme) {
-    std::map<std::string, std::string> out;
-    std::istringstream in(ns.sh_output("ipptool -tv " + uri(scheme) + " get-printer-attributes.test"));
-    std::string line;
-    while (std::getline(in, line)) {
-      const std::size_t open = line.find(" ("), eq = line.find(") = ");
-      if (open == std::string::npos || eq == std::string::npos || eq < open) continue;
-      const std::size_t start = line.find_first_not_of(' ');
-      out[line.substr(start, open - start)] = line.substr(eq + 4);
-    }
-    return out;
-  }
-
+// ippeveprinter alone in a namespace of its own, on the namespace's loopback.
+struct Eve {
   Netns ns;
-
- private:
-  TempDir dir_;
-  std::string bus_;
-  Process dbus_, avahi_, printer_;
-  bool ready_ = false;
+  EvePrinter printer{ns, EveOptions{kPort, "Lab 9", "Room 1", "Kivo Test", false}};
 };
-
-#define KIVO8_REQUIRE_EVE()                       \
-  KIVO8_REQUIRE_NETNS();                          \
-  KIVO8_REQUIRE_PROGRAM("ippeveprinter");         \
-  KIVO8_REQUIRE_PROGRAM("ipptool");               \
-  KIVO8_REQUIRE_PROGRAM("avahi-daemon");          \
-  KIVO8_REQUIRE_PROGRAM("dbus-daemon")
 
 struct Result {
   int32_t code = 0;
@@ -107,7 +44,7 @@ struct Result {
   }
 };
 
-std::unique_ptr<Result> ask(EvePrinter &eve, const std::string &uri, uint32_t flags = 0) {
+std::unique_ptr<Result> ask(Eve &eve, const std::string &uri, uint32_t flags = 0) {
   kivo_ipp_options opt{};
   opt.size = sizeof opt;
   opt.timeout_ms = 10000;
@@ -125,13 +62,13 @@ const char *state_word(const std::string &n) {
 
 TEST(IppEvePrinter, AttributesAgreeWithIpptoolOverIppAndIpps) {
   KIVO8_REQUIRE_EVE();
-  EvePrinter eve;
-  ASSERT_TRUE(eve.ready()) << eve.log();
+  Eve eve;
+  ASSERT_TRUE(eve.printer.wait_ready()) << eve.printer.log();
   for (const std::string scheme : {"ipp", "ipps"}) {
     SCOPED_TRACE(scheme);
-    auto ours = ask(eve, eve.uri(scheme));
+    auto ours = ask(eve, eve.printer.uri(scheme));
     ASSERT_EQ(ours->code, KIVO_IPP_OK) << ours->r->error;
-    auto theirs = eve.ipptool(scheme);
+    auto theirs = eve.printer.ipptool(scheme);
     ASSERT_FALSE(theirs.empty());
     EXPECT_EQ(ours->values("printer-make-and-model"), theirs["printer-make-and-model"]);
     EXPECT_EQ(ours->values("printer-make-and-model"), "Kivo Lab 9");
@@ -146,19 +83,14 @@ TEST(IppEvePrinter, AttributesAgreeWithIpptoolOverIppAndIpps) {
 
 TEST(IppEvePrinter, IppsRecordsTheCertificateAndVerifiesOnlyWhenAsked) {
   KIVO8_REQUIRE_EVE();
-  EvePrinter eve;
-  ASSERT_TRUE(eve.ready()) << eve.log();
-  auto plain = ask(eve, eve.uri("ipps"));
+  Eve eve;
+  ASSERT_TRUE(eve.printer.wait_ready()) << eve.printer.log();
+  auto plain = ask(eve, eve.printer.uri("ipps"));
   ASSERT_EQ(plain->code, KIVO_IPP_OK) << plain->r->error;
-  std::string want = sh_output("openssl x509 -in " + eve.certificate() + " -noout -fingerprint -sha256");
-  want = want.substr(want.find('=') + 1);
-  std::string hex;
-  for (char c : want)
-    if (std::isxdigit(static_cast<unsigned char>(c))) hex += c;
-  EXPECT_EQ(std::string(plain->r->tls_sha256), hex);
+  EXPECT_EQ(std::string(plain->r->tls_sha256), eve.printer.fingerprint());
   EXPECT_EQ(plain->r->tls_verified, 0);
   // The certificate is self-signed: verification fails, with a clear result.
-  auto verified = ask(eve, eve.uri("ipps"), KIVO_IPP_VERIFY);
+  auto verified = ask(eve, eve.printer.uri("ipps"), KIVO_IPP_VERIFY);
   EXPECT_EQ(verified->code, KIVO_IPP_EVERIFY);
   EXPECT_NE(std::string(verified->r->error).find("self-signed"), std::string::npos) << verified->r->error;
 }
@@ -166,17 +98,17 @@ TEST(IppEvePrinter, IppsRecordsTheCertificateAndVerifiesOnlyWhenAsked) {
 TEST(IppEvePrinter, TsharkDissectsOurRequestAsIpp) {
   KIVO8_REQUIRE_EVE();
   KIVO8_REQUIRE_PROGRAM("tshark");
-  EvePrinter eve;
-  ASSERT_TRUE(eve.ready()) << eve.log();
-  const std::string pcap = eve.dir().file("ipp.pcap");
+  Eve eve;
+  ASSERT_TRUE(eve.printer.wait_ready()) << eve.printer.log();
+  const std::string pcap = eve.printer.dir().file("ipp.pcap");
   Process capture({"tshark", "-i", "lo", "-w", pcap, "-f", "tcp port " + std::to_string(kPort)}, eve.ns.name());
   ASSERT_TRUE(wait_until(20, [&] {
-    eve.ns.sh("ipptool -q " + eve.uri("ipp") + " get-printer-attributes.test");
+    eve.ns.sh("ipptool -q " + eve.printer.uri("ipp") + " get-printer-attributes.test");
     return !sh_output("tshark -r " + pcap + " -Y tcp 2>/dev/null").empty();
   }));
   const std::string before = sh_output("tshark -r " + pcap + " -d tcp.port==" + std::to_string(kPort) +
                                        ",http -Y ipp 2>/dev/null | wc -l");
-  auto ours = ask(eve, eve.uri("ipp"));
+  auto ours = ask(eve, eve.printer.uri("ipp"));
   ASSERT_EQ(ours->code, KIVO_IPP_OK) << ours->r->error;
   const std::string query = "tshark -r " + pcap + " -d tcp.port==" + std::to_string(kPort) +
                             ",http -Y 'ipp && http.user_agent == \"kivo8\"' -T fields "

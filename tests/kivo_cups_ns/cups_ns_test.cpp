@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "support/hub_network.h"
+#include "support/ippeveprinter.h"
 #include "support/kivo_run.h"
 #include "support/net_util.h"
 #include "support/peers.h"
@@ -24,68 +25,6 @@ namespace kivo8::test {
 namespace {
 
 constexpr int kCupsPort = 8631;
-
-// ippeveprinter in `ns` on port 631 of the loopback (tests/discover_endpoints_ns has the
-// same peer: it will not start without DNS-SD, so it gets a private D-Bus bus and an
-// avahi-daemon that publishes on the loopback only), keeping every job in its spool.
-class EvePrinter {
- public:
-  EvePrinter(Netns &ns, const std::string &model, const std::string &location) : ns_(ns) {
-    const std::string run = dir_.file("run");
-    sh("mkdir -p " + run + "/dbus " + run + "/avahi-daemon " + dir_.file("keys") + " " + spool());
-    const std::string bus = "unix:path=" + run + "/dbus/system_bus_socket";
-    std::ofstream(dir_.file("bus.conf"))
-        << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-           " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-           "<busconfig><type>system</type><listen>" << bus << "</listen><auth>EXTERNAL</auth>\n"
-           "<policy context=\"default\"><allow user=\"*\"/><allow own=\"*\"/>"
-           "<allow send_destination=\"*\"/><allow receive_sender=\"*\"/></policy></busconfig>\n";
-    std::ofstream(dir_.file("avahi.conf"))
-        << "[server]\nhost-name=kv8cups\ndomain-name=local\nuse-ipv4=yes\nuse-ipv6=no\nenable-dbus=yes\n"
-           "allow-interfaces=lo\n[publish]\npublish-addresses=no\npublish-workstation=no\n";
-    ns.must("ip link set lo up");
-    dbus_ = Process({"dbus-daemon", "--config-file=" + dir_.file("bus.conf"), "--nofork"}, ns.name(),
-                    dir_.file("dbus.log"));
-    EXPECT_TRUE(wait_until(10, [&] { return sh("test -S " + run + "/dbus/system_bus_socket") == 0; }));
-    avahi_ = Process({"unshare", "-m", "sh", "-c",
-                      "mount --bind " + run + " /run && exec avahi-daemon -f " + dir_.file("avahi.conf") +
-                          " --no-drop-root --no-chroot --no-rlimits"},
-                     ns.name(), dir_.file("avahi.log"));
-    EXPECT_TRUE(wait_until(10, [&] { return sh("test -S " + run + "/avahi-daemon/socket") == 0; }));
-    printer_ = Process({"env", "DBUS_SYSTEM_BUS_ADDRESS=" + bus, "ippeveprinter", "-k", "-p", "631", "-n",
-                        "localhost", "-K", dir_.file("keys"), "-d", spool(), "-M", "Kivo", "-m", model, "-l",
-                        location, "-f", "application/pdf,image/pwg-raster", "Kivo Eve"},
-                       ns.name(), dir_.file("ippeveprinter.log"));
-  }
-  bool wait_ready() {
-    return wait_until(30, [&] {
-      return ns_.sh("ipptool -tv ipp://localhost:631/ipp/print get-printer-attributes.test 2>/dev/null | "
-                    "grep -q successful-ok") == 0;
-    });
-  }
-  std::string spool() const { return dir_.file("spool"); }
-  std::string log() { return sh_output("cat " + dir_.file("ippeveprinter.log")); }
-
- private:
-  Netns &ns_;
-  TempDir dir_;
-  Process dbus_, avahi_, printer_;
-};
-
-// A listener in `ns` that forwards `port` of `address` to the loopback (ippeveprinter
-// listens there only), from tests/discover_endpoints_ns.
-Process tcp_peer(Netns &ns, TempDir &dir, const std::string &tag, const std::vector<std::string> &listen,
-                 const std::string &bind) {
-  std::vector<std::string> argv = {"/usr/bin/python3", source_dir() + "/tests/discover_endpoints_ns/tcp_peer.py",
-                                   "--ready", dir.file(tag + ".ready"), "--bind", bind};
-  for (const auto &l : listen) {
-    argv.push_back("--listen");
-    argv.push_back(l);
-  }
-  Process p(argv, ns.name(), dir.file(tag + ".log"));
-  EXPECT_TRUE(wait_until(10, [&] { return std::ifstream(dir.file(tag + ".ready")).good(); }));
-  return p;
-}
 
 // cupsd in `ns`, listening on 127.0.0.1:kCupsPort there, everything it writes below a
 // scratch folder that cupsd's own user (lp, which runs the backends) can read. Anyone may
@@ -203,7 +142,7 @@ TEST(KivoCupsNamespace, LpinfoListsOneLinePerPrinterEvenForHostileStrings) {
   TempDir dir;
   Snmpsim host(net.agent(0).name(), host_data());
   Snmpsim evil(net.agent(1).name(), hostile_printer_data());
-  EvePrinter eve(net.agent(0), "Lab \"9\" \\ \xC3\xA4", "Room \"5\"\\ " + std::string(300, 'L'));
+  EvePrinter eve(net.agent(0), {631, "Lab \"9\" \\ \xC3\xA4", "Room \"5\"\\ " + std::string(300, 'L'), "Kivo Eve", true});
   ASSERT_TRUE(host.wait_ready());
   ASSERT_TRUE(evil.wait_ready());
   ASSERT_TRUE(eve.wait_ready()) << eve.log();
@@ -220,7 +159,8 @@ TEST(KivoCupsNamespace, LpinfoListsOneLinePerPrinterEvenForHostileStrings) {
       lines_for(net.hub().sh_output("lpinfo -h " + cupsd.server() + " -v 2>&1"), "10.84.0");
   // One line per device, whichever protocols found it.
   ASSERT_EQ(lines.size(), 2u) << listing << cupsd.error_log();
-  EXPECT_EQ(lines[0], "network ipp://" + net.agent_ip(0) + ":631/ipp/print") << listing;
+  // ippeveprinter names its IPPS URI in its plain answer: the best URI is that one.
+  EXPECT_EQ(lines[0], "network ipps://" + net.agent_ip(0) + ":631/ipp/print") << listing;
   EXPECT_EQ(lines[1], "network socket://" + net.agent_ip(1) + ":9100") << listing;
   // cupsd read each of our strings whole: what it shows holds the texts unescaped and cut,
   // and no forged device came from the name's line end.
@@ -237,7 +177,7 @@ TEST(KivoCupsNamespace, SetupMakesAnEverywhereQueueThatPrintsToIppeveprinter) {
   KIVO8_REQUIRE_CUPS();
   HubNetwork net(1, "10.85.0");
   TempDir dir;
-  EvePrinter eve(net.agent(0), "Lab 9", "Room 1");
+  EvePrinter eve(net.agent(0), {631, "Lab 9", "Room 1", "Kivo Eve", true});
   ASSERT_TRUE(eve.wait_ready()) << eve.log();
   Process link = tcp_peer(net.agent(0), dir, "link", {"631:to-631"}, net.agent_ip(0));
   Cupsd cupsd(net.hub());
