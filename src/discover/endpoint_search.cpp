@@ -11,6 +11,7 @@
 
 #include "ipp/client.h"
 #include "ipp/message.h"
+#include "ipp/uri.h"
 
 namespace kivo::discover {
 
@@ -93,56 +94,6 @@ bool same_host(std::string_view a, std::string_view b) {
                                             [](char x, char y) { return lower(x) == lower(y); });
 }
 
-struct IppUri {
-  bool tls = false;
-  std::string_view host;
-  std::uint16_t port = 631;
-  std::string_view path;
-};
-
-// An ipp:// or ipps:// URI taken apart; nothing for any other, for one with user
-// information, or one whose port is not a number from 1 to 65535.
-std::optional<IppUri> split_ipp_uri(std::string_view uri) {
-  IppUri u;
-  auto starts = [&uri](std::string_view prefix) {
-    return uri.size() >= prefix.size() && same_host(uri.substr(0, prefix.size()), prefix);
-  };
-  if (starts("ipps://")) {
-    u.tls = true;
-    uri.remove_prefix(7);
-  } else if (starts("ipp://")) {
-    uri.remove_prefix(6);
-  } else {
-    return std::nullopt;
-  }
-  const std::size_t slash = uri.find('/');
-  const std::string_view authority = uri.substr(0, slash);
-  u.path = slash == std::string_view::npos ? std::string_view("/") : uri.substr(slash);
-  if (authority.find('@') != std::string_view::npos) return std::nullopt;
-  std::size_t host_end = authority.size();
-  if (!authority.empty() && authority.front() == '[') {
-    host_end = authority.find(']');
-    if (host_end == std::string_view::npos) return std::nullopt;
-    ++host_end;
-  } else if (const std::size_t colon = authority.find(':'); colon != std::string_view::npos) {
-    host_end = colon;
-  }
-  u.host = authority.substr(0, host_end);
-  if (u.host.empty()) return std::nullopt;
-  if (host_end < authority.size()) {
-    const std::string_view digits = authority.substr(host_end + 1);
-    if (authority[host_end] != ':' || digits.empty() || digits.size() > 5) return std::nullopt;
-    std::uint32_t port = 0;
-    for (char c : digits) {
-      if (c < '0' || c > '9') return std::nullopt;
-      port = port * 10 + static_cast<std::uint32_t>(c - '0');
-    }
-    if (port == 0 || port > 65535) return std::nullopt;
-    u.port = static_cast<std::uint16_t>(port);
-  }
-  return u;
-}
-
 }  // namespace
 
 std::uint16_t offered_ipps_port(const kivo8::ipp::Message &answer, std::string_view address, std::uint16_t port,
@@ -150,16 +101,20 @@ std::uint16_t offered_ipps_port(const kivo8::ipp::Message &answer, std::string_v
   const kivo8::ipp::Attribute *a = answer.find("printer-uri-supported");
   if (a == nullptr) return 0;
   const std::size_t n = std::min(a->values.size(), kMaxUrisRead);
-  std::vector<IppUri> uris;
+  std::vector<kivo8::ipp::Uri> uris;
   for (std::size_t i = 0; i < n; ++i)
-    if (auto u = split_ipp_uri(a->values[i].text)) uris.push_back(*u);
-  for (const IppUri &u : uris) {
-    if (!u.tls || u.path != resource) continue;
+    if (auto u = kivo8::ipp::parse_uri(a->values[i].text)) {
+      if (u->resource.empty()) u->resource = "/";
+      uris.push_back(std::move(*u));
+    }
+  for (const kivo8::ipp::Uri &u : uris) {
+    if (!u.tls || u.resource != resource) continue;
     if (same_host(u.host, address)) return u.port;
     // The name the printer calls itself by where it answered is the address it was
     // reached at, whatever that name resolves to elsewhere.
-    for (const IppUri &plain : uris)
-      if (!plain.tls && plain.port == port && plain.path == resource && same_host(plain.host, u.host)) return u.port;
+    for (const kivo8::ipp::Uri &plain : uris)
+      if (!plain.tls && plain.port == port && plain.resource == resource && same_host(plain.host, u.host))
+        return u.port;
   }
   return 0;
 }

@@ -17,68 +17,12 @@
 
 #include "report_browser.h"
 #include "support/hub_network.h"
+#include "support/ippeveprinter.h"
 #include "support/kivo_run.h"
 #include "support/snmpsim.h"
 
 namespace kivo8::test {
 namespace {
-
-// ippeveprinter in namespace `ns` on port 631 of its loopback, where it alone listens. It
-// will not start without DNS-SD: a private D-Bus system bus and an avahi-daemon that
-// publishes on the loopback only. (The same peer as the endpoint search's tests use.)
-class EvePrinter {
- public:
-  EvePrinter(Netns &ns, const std::string &model) : ns_(ns) {
-    const std::string run = dir_.file("run");
-    sh("mkdir -p " + run + "/dbus " + run + "/avahi-daemon " + dir_.file("keys") + " " + dir_.file("spool"));
-    const std::string bus = "unix:path=" + run + "/dbus/system_bus_socket";
-    std::ofstream(dir_.file("bus.conf"))
-        << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-           " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-           "<busconfig><type>system</type><listen>" << bus << "</listen><auth>EXTERNAL</auth>\n"
-           "<policy context=\"default\"><allow user=\"*\"/><allow own=\"*\"/>"
-           "<allow send_destination=\"*\"/><allow receive_sender=\"*\"/></policy></busconfig>\n";
-    std::ofstream(dir_.file("avahi.conf"))
-        << "[server]\nhost-name=kv8eve\ndomain-name=local\nuse-ipv4=yes\nuse-ipv6=no\nenable-dbus=yes\n"
-           "allow-interfaces=lo\n[publish]\npublish-addresses=no\npublish-workstation=no\n";
-    ns.must("ip link set lo up");
-    dbus_ = Process({"dbus-daemon", "--config-file=" + dir_.file("bus.conf"), "--nofork"}, ns.name(),
-                    dir_.file("dbus.log"));
-    EXPECT_TRUE(wait_until(10, [&] { return sh("test -S " + run + "/dbus/system_bus_socket") == 0; }));
-    avahi_ = Process({"unshare", "-m", "sh", "-c",
-                      "mount --bind " + run + " /run && exec avahi-daemon -f " + dir_.file("avahi.conf") +
-                          " --no-drop-root --no-chroot --no-rlimits"},
-                     ns.name(), dir_.file("avahi.log"));
-    EXPECT_TRUE(wait_until(10, [&] { return sh("test -S " + run + "/avahi-daemon/socket") == 0; }));
-    printer_ = Process({"env", "DBUS_SYSTEM_BUS_ADDRESS=" + bus, "ippeveprinter", "-p", "631", "-n", "localhost",
-                        "-K", dir_.file("keys"), "-d", dir_.file("spool"), "-M", "Kivo", "-m", model, "-l",
-                        "Lab, room 1", "-f", "application/pdf,image/pwg-raster", "Kivo " + model},
-                       ns.name(), dir_.file("ippeveprinter.log"));
-  }
-  bool wait_ready() {
-    return wait_until(30, [&] {
-      return ns_.sh("ipptool -tv ipp://localhost:631/ipp/print get-printer-attributes.test 2>/dev/null"
-                    " | grep -q successful-ok") == 0;
-    });
-  }
-  std::string log() { return read_bytes(dir_.file("ippeveprinter.log")) + read_bytes(dir_.file("avahi.log")); }
-
- private:
-  Netns &ns_;
-  TempDir dir_;
-  Process dbus_, avahi_, printer_;
-};
-
-// ippeveprinter listens on the loopback only; tcp_peer.py forwards the link's IPP port
-// to it, so that the search finds it at the namespace's address.
-Process forward_ipp(Netns &ns, const TempDir &dir, const std::string &address) {
-  Process p({"/usr/bin/python3", source_dir() + "/tests/discover_endpoints_ns/tcp_peer.py", "--ready",
-             dir.file("link.ready"), "--bind", address, "--listen", "631:to-631"},
-            ns.name(), dir.file("link.log"));
-  EXPECT_TRUE(wait_until(10, [&] { return std::ifstream(dir.file("link.ready")).good(); }))
-      << read_bytes(dir.file("link.log"));
-  return p;
-}
 
 std::string hex(const std::string &bytes) {
   static const char digits[] = "0123456789abcdef";
@@ -229,10 +173,12 @@ class ReportBrowserNetwork : public ::testing::Test {
                 {"black"})));
     agents_.push_back(std::make_unique<Snmpsim>(net_->agent(2).name(), hostile_printer()));
     agents_.push_back(std::make_unique<Snmpsim>(net_->agent(3).name(), jammed_printer()));
-    eve_ = std::make_unique<EvePrinter>(net_->agent(1), "Jet 600");
+    eve_ = std::make_unique<EvePrinter>(net_->agent(1), EveOptions{631, "Jet 600", "Lab, room 1", "", false});
     for (auto &a : agents_) ASSERT_TRUE(a->wait_ready(30));
     ASSERT_TRUE(eve_->wait_ready()) << eve_->log();
-    link_ = forward_ipp(net_->agent(1), scratch_, net_->agent_ip(1));
+    // ippeveprinter listens on the loopback only: the link's IPP port is forwarded to it,
+    // so that the search finds it at the namespace's address.
+    link_ = tcp_peer(net_->agent(1), scratch_, "link", {"631:to-631"}, net_->agent_ip(1));
   }
 
   std::unique_ptr<HubNetwork> net_;
