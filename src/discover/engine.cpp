@@ -16,6 +16,7 @@
 #include "discover/plan.h"
 #include "discover/snmpv3_search.h"
 #include "discover/status_search.h"
+#include "status/ipp.h"
 #include "status/record.h"
 #include "kivo8/dev_group.h"
 
@@ -138,6 +139,17 @@ void Engine::complete(Entry &e) {
 void Engine::finalize(Entry &e) {
   Device &d = e.device;
   classify(d);
+  // A printer that answered IPP has a status even with SNMP off; where SNMP gave one,
+  // IPP only fills what SNMP lacked.
+  if (status_wanted_ && d.ipp.answered && !e.status) {
+    const kivo8::status::Status ipp = kivo8::status::from_ipp(d.ipp.markers);
+    if (d.status) {
+      kivo8::status::fill_gaps(*d.status, ipp);
+    } else if (ipp.status_from != kivo8::status::Source::kNone || ipp.errors_from != kivo8::status::Source::kNone ||
+               ipp.supplies_from != kivo8::status::Source::kNone || ipp.ipp_state) {
+      d.status = ipp;
+    }
+  }
   if (d.status && !e.status) {
     e.status.reset(kivo8::status::make_record(*d.status));
     if (!e.status) throw std::bad_alloc();
@@ -304,6 +316,7 @@ void Engine::build_searches(Plan &plan, TimePoint deadline) {
   }
   // Last of the follow-ups: a device is offered to them in order, and the status read
   // starts on the change that made it a printer, over what described it.
+  status_wanted_ = (options_.searches & KIVO_DISCOVER_STATUS) != 0;
   if (plan.status) {
     StatusSearchOptions st;
     st.port = options_.snmp_port;
