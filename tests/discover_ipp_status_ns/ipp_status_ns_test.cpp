@@ -257,5 +257,140 @@ TEST(IppStatusNamespace, APrinterWithoutSnmpHasItsStatusFromIpp) {
   EXPECT_EQ(s.supplies[3].level, KIVO_STATUS_LEVEL_SOME_REMAINING);
 }
 
+std::vector<SnmprecLine> recording(const std::string &name, const std::string &ip) {
+  std::ifstream in(source_dir() + "/tests/status/recordings/" + name + ".snmprec");
+  EXPECT_TRUE(in.good()) << "no recording " << name;
+  std::vector<SnmprecLine> lines;
+  std::string line;
+  while (std::getline(in, line)) {
+    auto a = line.find('|');
+    auto b = line.find('|', a + 1);
+    if (a == std::string::npos || b == std::string::npos) continue;
+    std::string oid = line.substr(0, a);
+    if (oid == "1.3.6.1.2.1.4.20.1.2.127.0.0.1") oid = "1.3.6.1.2.1.4.20.1.2." + ip;
+    lines.push_back({oid, line.substr(a + 1, b - a - 1), line.substr(b + 1)});
+  }
+  return lines;
+}
+
+// SNMP and IPP at one address are one printer: its status is SNMP's (state, errors, the
+// five supplies of its Printer MIB), IPP adds only its own words; kivo shows where each
+// part came from.
+TEST(IppStatusNamespace, APrinterWithSnmpAndIppKeepsSnmpsSupplies) {
+  KIVO8_REQUIRE_EVE();
+  KIVO8_REQUIRE_SNMPSIM();
+  ASSERT_EQ(mt_res_init(), 0);
+  HubNetwork net(1);
+  TempDir dir, home;
+  const std::string a = net.agent_ip(0);
+  Snmpsim agent(net.agent(0).name(), recording("colour_laser", a));
+  EvePrinter eve(net.agent(0), 631, kLowTonerPrinter);
+  ASSERT_TRUE(agent.wait_ready());
+  ASSERT_TRUE(eve.wait_ready()) << eve.log();
+  Process link = forwarder(net.agent(0), dir, "link", 631, a);
+
+  ifinfo *head = ifinfo_new();
+  head->count = 2;
+  (void)std::snprintf(head->name, sizeof head->name, "br0");
+  head->addr = ipv4(net.hub_ip());
+  head->addr1 = ipv4(net.broadcast_ip());
+  head->addr2 = ipv4(net.netmask_ip());
+  snmp_comm_add(&head->comms, "vellum");
+  List list(head);
+  kivo_discover_options o;
+  kivo_discover_options_init(&o);
+  o.searches = KIVO_DISCOVER_BROADCAST | KIVO_DISCOVER_ENDPOINTS | KIVO_DISCOVER_STATUS;
+  net.hub().enter();
+  Handle h(kivo_discover_new(list.get(), &o));
+  ASSERT_TRUE(h);
+  ASSERT_EQ(kivo_discover_run(h.get()), KIVO_DISCOVER_OK);
+  net.hub().leave();
+  ASSERT_EQ(kivo_discover_count(h.get()), 1u);
+  const kivo_discover_device *d = device_at(h.get(), a);
+  ASSERT_NE(d, nullptr);
+  EXPECT_NE(d->printer_uuid, nullptr) << "IPP answered too";
+  ASSERT_NE(d->status, nullptr);
+  const kivo_status &s = *d->status;
+  EXPECT_EQ(s.printer_status_source, KIVO_STATUS_SOURCE_SNMP);
+  EXPECT_EQ(s.errors_source, KIVO_STATUS_SOURCE_SNMP);
+  EXPECT_EQ(s.supplies_source, KIVO_STATUS_SOURCE_SNMP);
+  EXPECT_EQ(s.printer_status, 3);
+  ASSERT_EQ(s.supply_count, 5u) << "the Printer MIB's five supplies, none of IPP's four";
+  EXPECT_EQ(s.supplies[0].level, 9000);
+  EXPECT_EQ(s.supplies[4].level_is_space_remaining, 1);
+  EXPECT_EQ(s.ipp_state, 3) << "IPP's own state is kept beside SNMP's";
+
+  // kivo discover --status --json: one device, its parts' sources.
+  KivoResult json = run_kivo(&net.hub(), home,
+                             {"discover", "--no-slp", "--no-mdns", "--no-web", "--no-snmpv3", "--status", "--json",
+                              "--timeout", "3"});
+  ASSERT_EQ(json.status, 0) << json.err;
+  EXPECT_EQ(json_query(home, json.out,
+                       "[len(d), d[0]['status']['sources'], d[0]['status']['ipp_state'], "
+                       "len(d[0]['status']['supplies'])]"),
+            "[1, {\"state\": \"snmp\", \"errors\": \"snmp\", \"supplies\": \"snmp\"}, \"idle\", 5]")
+      << json.out;
+}
+
+// Addresses that announce one DNS-SD UUID (as "urn:uuid:..." or bare, in any case, under
+// any print service type) are one device; a UUID equal to another address's printer-uuid
+// joins that printer; another UUID stays apart.
+TEST(IppStatusNamespace, AddressesAnnouncingOneUuidAreOneDevice) {
+  KIVO8_REQUIRE_EVE();
+  MdnsLan lan;
+  const int twin_a = lan.add_device(), twin_b = lan.add_device(), other = lan.add_device(), eve_at = lan.add_device(),
+            eve_alias = lan.add_device();
+  EvePrinter eve(lan.ns(eve_at), 8631, kLowTonerPrinter);
+  ASSERT_TRUE(eve.wait_ready()) << eve.log();
+  TempDir dir;
+  Process link = forwarder(lan.ns(eve_at), dir, "link", 8631, lan.address(eve_at));
+  std::string eve_uuid = eve.value("printer-uuid");
+  ASSERT_EQ(eve_uuid.rfind("urn:uuid:", 0), 0u) << eve_uuid;
+  std::string bare_upper = eve_uuid.substr(9);
+  for (char &c : bare_upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const std::string uuid = "2f4a6c1e-8b3d-4e5f-9a7b-1c2d3e4f5a6b";
+  ASSERT_TRUE(lan.start_zeroconf(twin_a, "twina", {{"Twin A", "_ipp._tcp", 631, {{"UUID", "urn:uuid:" + uuid}}, {}}}));
+  std::string upper = uuid;
+  for (char &c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  ASSERT_TRUE(lan.start_zeroconf(twin_b, "twinb", {{"Twin B", "_printer._tcp", 515, {{"uuid", upper}}, {}}}));
+  ASSERT_TRUE(lan.start_zeroconf(
+      other, "other", {{"Other", "_pdl-datastream._tcp", 9100, {{"UUID", "2f4a6c1e-8b3d-4e5f-9a7b-000000000000"}}, {}}}));
+  ASSERT_TRUE(lan.start_zeroconf(eve_at, "eve", {{"Eve", "_ipp._tcp", 8631, {{"rp", "ipp/print"}}, {}}}));
+  ASSERT_TRUE(lan.start_zeroconf(eve_alias, "evealias",
+                                 {{"Eve Alias", "_pdl-datastream._tcp", 9100, {{"UUID", bare_upper}}, {}}}));
+
+  ASSERT_EQ(mt_res_init(), 0);
+  List list = lan_targets();
+  kivo_discover_options o;
+  kivo_discover_options_init(&o);
+  o.searches = KIVO_DISCOVER_MDNS | KIVO_DISCOVER_ENDPOINTS;
+  o.timeout_ms = 2500;
+  o.endpoint_timeout_ms = 1500;
+  lan.hub().enter();
+  Handle h(kivo_discover_new(list.get(), &o));
+  ASSERT_TRUE(h);
+  ASSERT_EQ(kivo_discover_run(h.get()), KIVO_DISCOVER_OK);
+  lan.hub().leave();
+
+  std::vector<std::string> seen;
+  for (uint32_t i = 0; i < kivo_discover_count(h.get()); ++i) {
+    const kivo_discover_device *d = kivo_discover_get(h.get(), i);
+    std::string line = ipv4_text(d->address) + ":";
+    for (uint32_t k = 0; k < d->service_count; ++k) line += " " + std::string(d->services[k].instance);
+    seen.push_back(line);
+  }
+  EXPECT_EQ(seen, (std::vector<std::string>{
+                      lan.address(twin_a) + ": Twin A._ipp._tcp.local Twin B._printer._tcp.local",
+                      lan.address(other) + ": Other._pdl-datastream._tcp.local",
+                      lan.address(eve_at) + ": Eve._ipp._tcp.local Eve Alias._pdl-datastream._tcp.local",
+                  }));
+  const kivo_discover_device *e = device_at(h.get(), lan.address(eve_at));
+  ASSERT_NE(e, nullptr);
+  EXPECT_EQ(text(e->printer_uuid), eve_uuid);
+  kivo_discover_stats stats{};
+  ASSERT_EQ(kivo_discover_get_stats(h.get(), &stats), KIVO_DISCOVER_OK);
+  EXPECT_EQ(stats.devices, 3u);
+}
+
 }  // namespace
 }  // namespace kivo8::test
