@@ -9,8 +9,8 @@
 #include <cerrno>
 #include <string_view>
 
-#include "discover/ipp_markers.h"
 #include "ipp/client.h"
+#include "ipp/markers.h"
 #include "ipp/message.h"
 
 namespace kivo::discover {
@@ -85,7 +85,7 @@ void take_answer(IppFacts &f, const kivo8::ipp::Message &m) {
       f.state_reasons += v.text;
     }
   f.driverless = kivo8::ipp::driverless(m) ? 1 : 0;
-  f.markers = markers_of(m);
+  f.markers = kivo8::ipp::markers_of(m);
 }
 
 }  // namespace

@@ -392,5 +392,51 @@ TEST(IppStatusNamespace, AddressesAnnouncingOneUuidAreOneDevice) {
   EXPECT_EQ(stats.devices, 3u);
 }
 
+// kivo status --ipp: a printer with SNMP off answers IPP, and its status comes from
+// there, the same as the library's kivo_ipp_status gives for the same answer; without
+// --ipp it is a printer that did not answer.
+TEST(IppStatusNamespace, KivoStatusAsksIppWhenSnmpIsSilent) {
+  KIVO8_REQUIRE_EVE();
+  HubNetwork net(1);
+  TempDir dir, home;
+  const std::string a = net.agent_ip(0);
+  EvePrinter eve(net.agent(0), 631, kLowTonerPrinter);
+  ASSERT_TRUE(eve.wait_ready()) << eve.log();
+  Process link = forwarder(net.agent(0), dir, "link", 631, a);
+
+  KivoResult plain = run_kivo(&net.hub(), home, {"status", "--json", "-t", "1", "-r", "0", a});
+  EXPECT_EQ(plain.status, 1) << plain.out;
+  KivoResult ipp = run_kivo(&net.hub(), home, {"status", "--ipp", "--json", "-t", "1", "-r", "0", a});
+  ASSERT_EQ(ipp.status, 0) << ipp.err << ipp.out;
+  EXPECT_EQ(json_query(home, ipp.out,
+                       "[d[0]['state'], d[0]['sources'], d[0]['ipp_state'], "
+                       "[[s['type'], s['level'], s['percent'], s['colorant']] for s in d[0]['supplies']]]"),
+            "[\"idle\", {\"state\": \"ipp\", \"errors\": \"ipp\", \"supplies\": \"ipp\"}, \"idle\", "
+            "[[\"toner\", 4, 4, \"#000000\"], [\"toner\", 87, 87, \"#00FFFF\"], [\"wasteToner\", 30, 30, null], "
+            "[\"opc\", -3, null, null]]]")
+      << ipp.out;
+  KivoResult text = run_kivo(&net.hub(), home, {"status", "--ipp", "-t", "1", "-r", "0", a}, {"LANG=C.UTF-8"});
+  ASSERT_EQ(text.status, 0) << text.err;
+  EXPECT_NE(text.out.find("state ipp, errors ipp, supplies ipp"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("] some"), std::string::npos) << "some remaining is shown in words: " << text.out;
+
+  // The library's own call on the same printer.
+  net.hub().enter();
+  kivo_ipp_result *raw = nullptr;
+  const std::string uri = "ipp://" + a + ":631/ipp/print";
+  const int32_t rc = kivo_ipp_get_printer_attributes(uri.c_str(), nullptr, &raw);
+  net.hub().leave();
+  ASSERT_EQ(rc, KIVO_IPP_OK);
+  kivo_status *st = nullptr;
+  ASSERT_EQ(kivo_ipp_status(raw, &st), KIVO_IPP_OK);
+  ASSERT_NE(st, nullptr);
+  EXPECT_EQ(st->supply_count, 4u);
+  EXPECT_EQ(st->supplies_source, KIVO_STATUS_SOURCE_IPP);
+  kivo_status_free(st);
+  kivo_ipp_result_free(raw);
+  EXPECT_EQ(kivo_ipp_status(nullptr, &st), KIVO_IPP_EINVAL);
+  EXPECT_EQ(st, nullptr);
+}
+
 }  // namespace
 }  // namespace kivo8::test

@@ -1,17 +1,12 @@
-// IPP answer -> the status module's plain lists.
-#include "discover/ipp_markers.h"
+// A Get-Printer-Attributes answer -> the status module's plain lists.
+#include "ipp/markers.h"
 
 #include <string>
 #include <vector>
 
-namespace kivo::discover {
+namespace kivo8::ipp {
 
 namespace {
-
-using kivo8::ipp::Attribute;
-using kivo8::ipp::Kind;
-using kivo8::ipp::Message;
-using kivo8::ipp::Value;
 
 // One more than a record keeps, so that the status sees a printer had more.
 constexpr std::size_t kMaxMarkers = kivo8::status::kMaxSupplies + 1;
@@ -53,4 +48,4 @@ kivo8::status::IppMarkers markers_of(const Message &m) {
   return out;
 }
 
-}  // namespace kivo::discover
+}  // namespace kivo8::ipp
