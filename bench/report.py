@@ -515,7 +515,7 @@ if ep and "ipptool" in ep:
     w("")
     w(f"`bench/endpoints`: {ep['printers']} ippeveprinters in one namespace, each at its own address; one "
       "`kivo discover --status` run (probes of 631, 9100 and 515 and one Get-Printer-Attributes of each, "
-      "at most 32 at once) beside `ipptool -T "
+      "at most 32 at once) beside `ipptool -tv -T "
       f"{it['timeout_s']} ... get-printer-attributes.test` over the same printers one after another "
       f"({ep['rounds']} round(s), medians).")
     w("")
