@@ -146,7 +146,8 @@ typedef struct kivo_status {
   /* Where printer_status, errors and the supplies came from: KIVO_STATUS_SOURCE_SNMP,
    * KIVO_STATUS_SOURCE_IPP (the discovery engine fills from a printer's IPP answer what
    * SNMP did not give, or all of it for a printer without SNMP), or
-   * KIVO_STATUS_SOURCE_NONE when neither gave it. kivo_status_read always says SNMP.
+   * KIVO_STATUS_SOURCE_NONE when neither gave it (kivo_status_read says SNMP for each
+   * part it read, kivo_ipp_status IPP).
    * Supplies come whole from one source. From IPP: printer_status is idle(3) for
    * printer-state idle, printing(4) for processing, other(1) for stopped; errors are the
    * printer-state-reasons that mean the same as a bit (media-empty noPaper, toner-low
@@ -163,7 +164,7 @@ typedef struct kivo_status {
    * KIVO_STATUS_ABSENT when no IPP answer was read; set whichever source gave the rest. */
   int32_t ipp_state;
   /* The printer-state-reasons that no error bit stands for, comma-separated as sent
-   * ("media-needed-report,moving-to-paused"); data null when there were none. */
+   * ("moving-to-paused-report,spool-area-full"); data null when there were none. */
   kivo_status_text ipp_reasons;
 } kivo_status;
 
