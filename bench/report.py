@@ -502,6 +502,34 @@ if st and st.get("rounds"):
       f"{r0['snmpbulkwalk']['bindings']} bindings |")
     w("")
 
+# ---- 10 endpoints and IPP beside ipptool ---------------------------------------------
+ep = None
+try:
+    with open(os.path.join(results, "endpoints.json")) as f:
+        ep = json.load(f)["summary"]
+except (OSError, ValueError, KeyError):
+    pass
+if ep and "ipptool" in ep:
+    k, wo, it = ep["with"], ep["without"], ep["ipptool"]
+    w("## 10. Endpoints and IPP of many printers, beside ipptool")
+    w("")
+    w(f"`bench/endpoints`: {ep['printers']} ippeveprinters in one namespace, each at its own address; one "
+      "`kivo discover --status` run (probes of 631, 9100 and 515 and one Get-Printer-Attributes of each, "
+      "at most 32 at once) beside `ipptool -tv -T "
+      f"{it['timeout_s']} ... get-printer-attributes.test` over the same printers one after another "
+      f"({ep['rounds']} round(s), medians).")
+    w("")
+    w("| | wall s | peak RSS MiB | answered | ended by its deadline |")
+    w("|---|---:|---:|---:|---:|")
+    w(f"| kivo discover --status | {fmt(k['wall_s'], 2)} | {fmt(k['max_rss_kib'] / 1024, 1)} | "
+      f"{fmt(k['ipp_uris'], 0)} IPP, {fmt(k.get('with_ipp_status', 0), 0)} with an IPP status | "
+      f"{k.get('deadline_reached_runs', 0)} of {ep['rounds']} runs |")
+    w(f"| kivo discover --no-endpoints | {fmt(wo['wall_s'], 2)} | {fmt(wo['max_rss_kib'] / 1024, 1)} | - | "
+      f"{wo.get('deadline_reached_runs', 0)} of {ep['rounds']} runs |")
+    w(f"| ipptool x{ep['printers']}, one after another | {fmt(it['wall_s'], 2)} | "
+      f"{fmt(it['max_rss_kib'] / 1024, 1)} (each) | {fmt(it['answered'], 0)} | - |")
+    w("")
+
 # ---- verdicts and note --------------------------------------------------------------
 w("## Targets")
 w("")

@@ -163,8 +163,9 @@ typedef struct kivo_discover_device {
    * one, UNSUPPORTED_LEVEL ...), KIVO_SNMPV3_ERR_AUTH_REPLY for replies that did not
    * verify, or SNMP_ERR_TIMEOUT when nothing came back. kivo_snmpv3_strerror names it. */
   int32_t snmpv3_error;
-  /* null unless KIVO_DISCOVER_STATUS and the device is a printer that answered; owned by
-   * the handle (never kivo_status_free it) */
+  /* null unless KIVO_DISCOVER_STATUS and the device is a printer that answered SNMP, or
+   * (with KIVO_DISCOVER_ENDPOINTS) gave its state or markers over IPP; see the sources
+   * in status.h. Owned by the handle (never kivo_status_free it) */
   const kivo_status *status;
   /* Filled by the endpoint search (KIVO_DISCOVER_ENDPOINTS); texts below that may be null
    * are null when unknown. Best first: ipps, ipp, socket, lpd. */

@@ -90,6 +90,7 @@ typedef struct kivo_ipp_options {
 } kivo_ipp_options;
 
 struct kivo_ipp_attribute;
+struct kivo_status; /* status.h */
 
 /* One value; which fields mean something depends on `tag`. */
 typedef struct kivo_ipp_value {
@@ -132,6 +133,16 @@ KIVO8_API int32_t kivo_ipp_get_printer_attributes(const char *uri,
                                                   const kivo_ipp_options *options,
                                                   kivo_ipp_result **result) KIVO8_NOEXCEPT;
 KIVO8_API void kivo_ipp_result_free(kivo_ipp_result *result) KIVO8_NOEXCEPT;
+
+/* The printer's state and markers from a result that answered (code KIVO_IPP_OK), as a
+ * status record of status.h whose every part says KIVO_STATUS_SOURCE_IPP: printer-state
+ * as printer_status and ipp_state, printer-state-reasons as error bits (the rest in
+ * ipp_reasons), one supply per marker (see "Status from IPP" in the API document).
+ * *status_ref gets a record the caller releases with kivo_status_free; it is null on
+ * failure. KIVO_IPP_OK, KIVO_IPP_EINVAL for a null argument or a result without an
+ * answer, KIVO_IPP_ENOMEM. Does not block; nothing in the record points into the result. */
+KIVO8_API int32_t kivo_ipp_status(const kivo_ipp_result *result,
+                                  struct kivo_status **status_ref) KIVO8_NOEXCEPT;
 
 /* The first attribute named `name` (outside collections), or null. */
 KIVO8_API const kivo_ipp_attribute *kivo_ipp_find(const kivo_ipp_result *result,

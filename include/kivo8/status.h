@@ -71,6 +71,11 @@
 #define KIVO_STATUS_LEVEL_UNKNOWN (-2)
 #define KIVO_STATUS_LEVEL_SOME_REMAINING (-3)
 
+/* Where a part of a record came from (kivo_status.*_source). */
+#define KIVO_STATUS_SOURCE_NONE 0
+#define KIVO_STATUS_SOURCE_SNMP 1
+#define KIVO_STATUS_SOURCE_IPP 2
+
 /* prtMarkerSuppliesClass */
 #define KIVO_STATUS_CLASS_OTHER 1
 #define KIVO_STATUS_CLASS_CONSUMED 3
@@ -138,6 +143,29 @@ typedef struct kivo_status {
   char mac[64];
   kivo_status_text *display; /* prtConsoleDisplayBufferText, in line order */
   uint32_t display_count;
+  /* Where printer_status, errors and the supplies came from: KIVO_STATUS_SOURCE_SNMP,
+   * KIVO_STATUS_SOURCE_IPP (the discovery engine fills from a printer's IPP answer what
+   * SNMP did not give, or all of it for a printer without SNMP), or
+   * KIVO_STATUS_SOURCE_NONE when neither gave it (kivo_status_read says SNMP for each
+   * part it read, kivo_ipp_status IPP).
+   * Supplies come whole from one source. From IPP: printer_status is idle(3) for
+   * printer-state idle, printing(4) for processing, other(1) for stopped; errors are the
+   * printer-state-reasons that mean the same as a bit (media-empty noPaper, toner-low
+   * lowToner, door-open doorOpen, media-jam jammed, offline offline ...); each marker is
+   * a supply with unit percent and `level` as marker-levels gave it: 0 to 100, or -1
+   * unavailable, -2 unknown, -3 some remaining (so -1 does not mean unrestricted there);
+   * type and class from marker-types (waste-* are receptacles, but IPP does not say
+   * which way their level runs, so level_is_space_remaining stays 0); `colorant` is the
+   * marker-colors value ("#00FFFF") and colorant_index 0; max_capacity absent. */
+  int32_t printer_status_source;
+  int32_t errors_source;
+  int32_t supplies_source;
+  /* printer-state as the printer gave it (3 idle, 4 processing, 5 stopped), or
+   * KIVO_STATUS_ABSENT when no IPP answer was read; set whichever source gave the rest. */
+  int32_t ipp_state;
+  /* The printer-state-reasons that no error bit stands for, comma-separated as sent
+   * ("moving-to-paused-report,spool-area-full"); data null when there were none. */
+  kivo_status_text ipp_reasons;
 } kivo_status;
 
 /* Reads one device through a v1/v2c session (its address, port, version, community,
@@ -165,6 +193,8 @@ KIVO8_API const char *kivo_status_severity_name(int32_t value) KIVO8_NOEXCEPT;
 KIVO8_API const char *kivo_status_training_name(int32_t value) KIVO8_NOEXCEPT;
 KIVO8_API const char *kivo_status_group_name(int32_t value) KIVO8_NOEXCEPT;
 KIVO8_API const char *kivo_status_code_name(int32_t value) KIVO8_NOEXCEPT;
+/* "snmp" or "ipp" for KIVO_STATUS_SOURCE_*; null for none or any other value. */
+KIVO8_API const char *kivo_status_source_name(int32_t value) KIVO8_NOEXCEPT;
 
 KIVO8_END_DECLS
 

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "ipp/client.h"
+#include "ipp/markers.h"
 #include "ipp/message.h"
 #include "ipp/uri.h"
 
@@ -85,6 +86,7 @@ void take_answer(IppFacts &f, const kivo8::ipp::Message &m) {
       f.state_reasons += v.text;
     }
   f.driverless = kivo8::ipp::driverless(m) ? 1 : 0;
+  f.markers = kivo8::ipp::markers_of(m);
 }
 
 char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "discover/classify.h"
 #include "discover/mdns_search.h"
@@ -16,6 +17,7 @@
 #include "discover/plan.h"
 #include "discover/snmpv3_search.h"
 #include "discover/status_search.h"
+#include "status/ipp.h"
 #include "status/record.h"
 #include "kivo8/dev_group.h"
 
@@ -138,6 +140,17 @@ void Engine::complete(Entry &e) {
 void Engine::finalize(Entry &e) {
   Device &d = e.device;
   classify(d);
+  // A printer that answered IPP has a status even with SNMP off; where SNMP gave one,
+  // IPP only fills what SNMP lacked.
+  if (status_wanted_ && d.ipp.answered && !e.status) {
+    const kivo8::status::Status ipp = kivo8::status::from_ipp(d.ipp.markers);
+    if (d.status) {
+      kivo8::status::fill_gaps(*d.status, ipp);
+    } else if (ipp.status_from != kivo8::status::Source::kNone || ipp.errors_from != kivo8::status::Source::kNone ||
+               ipp.supplies_from != kivo8::status::Source::kNone || ipp.ipp_state) {
+      d.status = ipp;
+    }
+  }
   if (d.status && !e.status) {
     e.status.reset(kivo8::status::make_record(*d.status));
     if (!e.status) throw std::bad_alloc();
@@ -304,6 +317,7 @@ void Engine::build_searches(Plan &plan, TimePoint deadline) {
   }
   // Last of the follow-ups: a device is offered to them in order, and the status read
   // starts on the change that made it a printer, over what described it.
+  status_wanted_ = (options_.searches & KIVO_DISCOVER_STATUS) != 0;
   if (plan.status) {
     StatusSearchOptions st;
     st.port = options_.snmp_port;
@@ -382,31 +396,84 @@ void Engine::teardown() {
   searches_.clear();
 }
 
+namespace {
+
+// A UUID as one text however it was written: with or without "urn:uuid:", in any case.
+// Empty when there is none.
+std::string lower_ascii(std::string_view text) {
+  std::string out(text);
+  for (char &c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
+}
+
+std::string uuid_key(std::string_view uuid) {
+  constexpr std::string_view kUrn = "urn:uuid:";
+  std::string key = lower_ascii(uuid);
+  if (key.rfind(kUrn, 0) == 0) key.erase(0, kUrn.size());
+  return key;
+}
+
+bool is_print_service(std::string_view type) {
+  return type == "_ipp._tcp" || type == "_ipps._tcp" || type == "_printer._tcp" || type == "_pdl-datastream._tcp";
+}
+
+// Every UUID the device gave: its printer-uuid and the UUID key of its DNS-SD print
+// services (TXT keys are compared without case).
+std::vector<std::string> uuid_keys(const Device &d) {
+  std::vector<std::string> keys;
+  auto add = [&keys](std::string key) {
+    if (!key.empty() && std::find(keys.begin(), keys.end(), key) == keys.end()) keys.push_back(std::move(key));
+  };
+  add(uuid_key(d.ipp.uuid));
+  for (const Service &s : d.services) {
+    if (!is_print_service(s.type)) continue;
+    for (const auto &[k, v] : s.txt)
+      if (lower_ascii(k) == "uuid") add(uuid_key(v));
+  }
+  return keys;
+}
+
+}  // namespace
+
 // A printer with two addresses (two interfaces, or IPv4 aliases) answers IPP on both with
-// one printer-uuid: it is kept once, at its lowest address, with the endpoints of every
-// address (their URIs name the address they reach) and every way it was found. Entries
-// are sorted by address when this runs.
+// one printer-uuid, or announces one UUID in its DNS-SD records on both: it is kept once,
+// at its lowest address, with the endpoints and print services of every address (their
+// URIs name the address they reach) and every way it was found. A DNS-SD UUID equal to a
+// printer-uuid is the same printer. Entries are sorted by address when this runs.
 void Engine::merge_by_uuid() {
   std::unordered_map<std::string, Entry *> first;
   std::vector<std::unique_ptr<Entry>> kept;
   kept.reserve(entries_.size());
   for (auto &e : entries_) {
-    const std::string &uuid = e->device.ipp.uuid;
-    if (!uuid.empty()) {
-      auto [it, fresh] = first.emplace(uuid, e.get());
-      if (!fresh) {
-        Device &into = it->second->device;
-        into.found_by |= e->device.found_by;
-        for (const Endpoint &p : e->device.endpoints)
-          if (into.endpoints.size() < kMaxListItems) into.endpoints.push_back(p);
-        std::stable_sort(into.endpoints.begin(), into.endpoints.end(), [](const Endpoint &x, const Endpoint &y) {
-          return endpoint_rank(x.scheme) < endpoint_rank(y.scheme);
-        });
-        by_address_[e->device.address.s_addr] = it->second;
-        continue;
+    const std::vector<std::string> keys = uuid_keys(e->device);
+    Entry *into_entry = nullptr;
+    for (const std::string &k : keys)
+      if (auto it = first.find(k); it != first.end()) {
+        into_entry = it->second;
+        break;
       }
+    for (const std::string &k : keys) first.emplace(k, into_entry != nullptr ? into_entry : e.get());
+    if (into_entry == nullptr) {
+      kept.push_back(std::move(e));
+      continue;
     }
-    kept.push_back(std::move(e));
+    Device &into = into_entry->device;
+    into.found_by |= e->device.found_by;
+    for (const Endpoint &p : e->device.endpoints)
+      if (into.endpoints.size() < kMaxListItems) into.endpoints.push_back(p);
+    std::stable_sort(into.endpoints.begin(), into.endpoints.end(), [](const Endpoint &x, const Endpoint &y) {
+      return endpoint_rank(x.scheme) < endpoint_rank(y.scheme);
+    });
+    for (Service &s : e->device.services) {
+      const bool known = std::any_of(into.services.begin(), into.services.end(), [&s](const Service &t) {
+        return t.instance == s.instance && t.type == s.type;
+      });
+      if (!known && into.services.size() < kMaxListItems) into.services.push_back(std::move(s));
+    }
+    // The status read at another address is the same printer's.
+    if (!into_entry->status && e->status) into_entry->status = std::move(e->status);
+    by_address_[e->device.address.s_addr] = into_entry;
   }
   entries_ = std::move(kept);
 }

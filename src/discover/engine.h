@@ -127,6 +127,8 @@ class Engine final : public DeviceBook, public FollowUps {
   TimePoint last_progress_{};
   kivo_discover_progress last_reported_{};
   bool in_group_ = false;
+  // KIVO_DISCOVER_STATUS: printers' IPP answers go into their status records too.
+  bool status_wanted_ = false;
 };
 
 }  // namespace kivo::discover

@@ -21,6 +21,7 @@
 #include <utility>
 #include <vector>
 
+#include "status/ipp.h"
 #include "status/model.h"
 
 struct ifinfo;
@@ -77,6 +78,9 @@ struct IppFacts {
   std::string device_id;  // printer-device-id: an IEEE 1284 device id
   std::int32_t state = 0;
   std::string tls_fingerprint;
+  // printer-state, printer-state-reasons and the marker-* lists as they came, for the
+  // status record (KIVO_DISCOVER_STATUS).
+  kivo8::status::IppMarkers markers;
 };
 
 // Everything learnt about the device at one IPv4 address. Texts are as the device sent

@@ -18,6 +18,9 @@
 #include "core/alloc.h"
 #include "core/guard.h"
 #include "ipp/client.h"
+#include "ipp/markers.h"
+#include "status/ipp.h"
+#include "status/record.h"
 #include "ipp/uri.h"
 #include "kivo8/ipp.h"
 
@@ -235,4 +238,16 @@ extern "C" KIVO8_API const kivo_ipp_attribute *kivo_ipp_find(const kivo_ipp_resu
 extern "C" KIVO8_API int32_t kivo_ipp_driverless(const kivo_ipp_result *result) noexcept {
   if (result == nullptr) return 0;
   return kivo8::ipp::driverless(static_cast<const Result *>(result)->message) ? 1 : 0;
+}
+
+extern "C" KIVO8_API int32_t kivo_ipp_status(const kivo_ipp_result *result, kivo_status **status_ref) noexcept {
+  if (status_ref != nullptr) *status_ref = nullptr;
+  if (result == nullptr || status_ref == nullptr || result->code != KIVO_IPP_OK) return KIVO_IPP_EINVAL;
+  const auto &message = static_cast<const Result *>(result)->message;
+  kivo_status *record = kivo8::guarded<kivo_status *>(nullptr, [&] {
+    return kivo8::status::make_record(kivo8::status::from_ipp(kivo8::ipp::markers_of(message)));
+  });
+  if (record == nullptr) return KIVO_IPP_ENOMEM;
+  *status_ref = record;
+  return KIVO_IPP_OK;
 }

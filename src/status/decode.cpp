@@ -308,6 +308,9 @@ Status decode(std::span<const Binding> bindings, std::uint32_t address) {
   out.supplies_truncated = g.supplies_truncated;
   for (auto &[key, alert] : g.alerts) out.alerts.push_back(std::move(alert));
   out.alerts_truncated = g.alerts_truncated;
+  if (out.printer_status) out.status_from = Source::kSnmp;
+  if (out.errors) out.errors_from = Source::kSnmp;
+  if (!out.supplies.empty()) out.supplies_from = Source::kSnmp;
   return out;
 }
 

@@ -30,6 +30,11 @@ constexpr std::size_t kMaxDisplayLines = 32;
 // Device texts longer than this are cut: no MIB text is longer than 255 octets.
 constexpr std::size_t kMaxText = 4096;
 
+// Where a part of a status came from. SNMP's Printer MIB is the first choice; IPP's
+// printer attributes fill what SNMP did not give (or the whole status of a printer that
+// does not answer SNMP).
+enum class Source : std::uint8_t { kNone = 0, kSnmp = 1, kIpp = 2 };
+
 struct Supply {
   std::uint32_t device = 0;  // hrDeviceIndex the row belongs to
   std::int32_t index = 0;
@@ -59,6 +64,13 @@ struct Status {
   std::optional<std::string> serial, location, contact;
   std::optional<std::string> mac;  // "00:1b:..."
   std::vector<std::string> display;
+  // Where the printer status, the error bits and the supplies came from (kNone when
+  // neither gave them). The decoder of SNMP bindings sets kSnmp for what it read.
+  Source status_from = Source::kNone, errors_from = Source::kNone, supplies_from = Source::kNone;
+  // IPP's own words, kept as the printer gave them: printer-state (3 idle, 4 processing,
+  // 5 stopped) and the printer-state-reasons that name no error bit, comma-separated.
+  std::optional<std::int32_t> ipp_state;
+  std::optional<std::string> ipp_reasons_other;
 };
 
 // The error bits of an hrPrinterDetectedErrorState value: the first two octets, bit 0 the

@@ -192,5 +192,10 @@ KIVO8_API const char *kivo_status_group_name(int32_t value) noexcept {
 KIVO8_API const char *kivo_status_code_name(int32_t value) noexcept {
   return lookup(kCode, value);
 }
+KIVO8_API const char *kivo_status_source_name(int32_t value) noexcept {
+  if (value == KIVO_STATUS_SOURCE_SNMP) return "snmp";
+  if (value == KIVO_STATUS_SOURCE_IPP) return "ipp";
+  return nullptr;
+}
 
 }  // extern "C"

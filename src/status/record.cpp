@@ -42,8 +42,19 @@ struct RecordFree {
   void operator()(kivo_status *s) const noexcept { kivo_status_free(s); }
 };
 
+std::int32_t source_code(Source s) noexcept {
+  return s == Source::kSnmp  ? KIVO_STATUS_SOURCE_SNMP
+         : s == Source::kIpp ? KIVO_STATUS_SOURCE_IPP
+                             : KIVO_STATUS_SOURCE_NONE;
+}
+
 bool fill(const Status &from, kivo_status &to) noexcept {
   to.printer_status = or_absent(from.printer_status);
+  to.printer_status_source = source_code(from.status_from);
+  to.errors_source = source_code(from.errors_from);
+  to.supplies_source = source_code(from.supplies_from);
+  to.ipp_state = or_absent(from.ipp_state);
+  if (!copy_text(from.ipp_reasons_other, to.ipp_reasons)) return false;
   to.device_status = or_absent(from.device_status);
   to.errors_given = from.errors ? 1 : 0;
   to.errors = from.errors.value_or(0);
@@ -74,7 +85,8 @@ bool fill(const Status &from, kivo_status &to) noexcept {
       c.max_capacity = or_absent(s.max_capacity);
       c.level = or_absent(s.level);
       c.percent = s.percent().value_or(-1);
-      c.level_is_space_remaining = s.is_receptacle() ? 1 : 0;
+      // Only the Printer MIB says that a receptacle's level is the space left in it.
+      c.level_is_space_remaining = s.is_receptacle() && from.supplies_from != Source::kIpp ? 1 : 0;
       c.colorant_index = s.colorant_index.value_or(0);
       if (!copy_text(s.description, c.description) || !copy_text(s.colorant, c.colorant))
         return false;
@@ -119,6 +131,7 @@ kivo_status *make_record(const Status &status) noexcept {
   record->device_status = KIVO_STATUS_ABSENT;
   record->page_count = -1;
   record->uptime_ticks = -1;
+  record->ipp_state = KIVO_STATUS_ABSENT;
   if (!fill(status, *record)) return nullptr;
   return record.release();
 }
@@ -143,5 +156,6 @@ extern "C" KIVO8_API void kivo_status_free(kivo_status *status) noexcept {
   kivo8::status::free_text(status->serial);
   kivo8::status::free_text(status->location);
   kivo8::status::free_text(status->contact);
+  kivo8::status::free_text(status->ipp_reasons);
   mem_free(status);
 }

@@ -80,7 +80,7 @@ cases=(
   "kivo report --o|--output"
   "kivo ipp --v|--verify"
   "kivo discover --st|--status"
-  "kivo status --|--json --openmetrics --save-credentials --help"
+  "kivo status --|--json --openmetrics --ipp --save-credentials --help"
   "kivo status -v |1 2c 3"
   "kivo help st|status"
   "kivo --v|--version --v2c --v3-user"

@@ -229,6 +229,12 @@ void notes(const DiscoverOptions &opt, const Plan &plan, const std::vector<Disco
                   "more answers came from devices past the cap"),
                {std::to_string(stats.devices), std::to_string(stats.devices_dropped)}));
   if (interrupted || opt.quiet) return;
+  // A run its deadline ended has devices whose questions were still out: say so, rather
+  // than let a part pass for the whole.
+  if (stats.deadline_reached != 0)
+    note(subst(tr("the search ended at its deadline after {1} ms: devices still being asked "
+                  "are shown as far as they were described"),
+               {std::to_string(stats.elapsed_ms)}));
   const bool snmp_answer = std::any_of(devices.begin(), devices.end(), [](const DiscoveredDevice &d) {
     return d.snmp_version >= 0 ||
            std::find(d.found_by.begin(), d.found_by.end(), "snmpv3") != d.found_by.end();

@@ -28,6 +28,8 @@ const char kStatusHelp[] =
     "  -r RETRIES     retransmissions after a time-out, 0 to 10 (default 1)\n"
     "  --json         print a JSON array, one object per printer (texts in UTF-8)\n"
     "  --openmetrics  print OpenMetrics text (for a metrics collector)\n"
+    "  --ipp          a printer that does not answer SNMP is asked over IPP (port 631)\n"
+    "                 for its state, reasons and markers\n"
     "  -h, --help     this text\n"
     "\n"
     "Exit status: 0 every printer answered, 1 one or more did not, 2 bad arguments.\n";
@@ -92,12 +94,32 @@ StatusRecord read_one(const Settings &settings, const HostPort &target, snmp_com
   return record;
 }
 
+struct IppResultFree {
+  void operator()(kivo_ipp_result *r) const noexcept { kivo_ipp_result_free(r); }
+};
+
+// A printer with SNMP off most often still answers IPP: its state and markers from
+// there (every part then says so), or null when it does not answer that either.
+StatusRecord read_ipp(const Settings &settings, const HostPort &target) {
+  kivo_ipp_options o{};
+  o.size = sizeof o;
+  o.timeout_ms = static_cast<std::uint32_t>(settings.timeout_ms);
+  kivo_ipp_result *raw = nullptr;
+  const std::string uri = "ipp://" + ipv4_text(target.address) + ":631/";
+  (void)kivo_ipp_get_printer_attributes(uri.c_str(), &o, &raw);
+  std::unique_ptr<kivo_ipp_result, IppResultFree> result(raw);
+  kivo_status *status = nullptr;
+  if (!result || kivo_ipp_status(result.get(), &status) != KIVO_IPP_OK) return nullptr;
+  return StatusRecord(status);
+}
+
 }  // namespace
 
 int cmd_status(int argc, char **argv, int first) {
   std::vector<Option> options = {{"version", 'v', true}, {"community", 'c', true},
                                  {"timeout", 't', true}, {"retries", 'r', true},
-                                 {"json", 0, false},     {"openmetrics", 0, false}};
+                                 {"json", 0, false},     {"openmetrics", 0, false},
+                                 {"ipp", 0, false}};
   for (const Option &o : v3_option_list(true)) options.push_back(o);
   const Parsed p = parse_command_line("status", options, argc, argv, first);
   if (p.help) {
@@ -125,6 +147,7 @@ int cmd_status(int argc, char **argv, int first) {
   V3Args v3 = v3_args(p);
   const bool json = p.has("json");
   const bool openmetrics = p.has("openmetrics");
+  const bool ipp = p.has("ipp");
   if (p.operands.empty()) p.fail(tr("no host given"));
   if (json && openmetrics) p.fail(tr("--json and --openmetrics cannot be combined"));
   std::vector<HostPort> targets;
@@ -156,6 +179,7 @@ int cmd_status(int argc, char **argv, int first) {
     device.address = target.text;
     records.push_back(
         read_one(settings, target, communities.head, v3_options_given.get(), &device.error));
+    if (!records.back() && ipp) records.back() = read_ipp(settings, target);
     device.status = records.back().get();
     if (device.status == nullptr) status = kExitFailed;
     view.push_back(std::move(device));

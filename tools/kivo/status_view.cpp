@@ -68,9 +68,38 @@ std::string number_text(double v) {
   return std::string(buffer, end);
 }
 
+// "state ipp, errors ipp, supplies snmp": where each part came from, the parts given.
+std::string source_line(const kivo_status &s) {
+  std::string line;
+  const std::pair<const char *, std::int32_t> parts[] = {
+      {"state", s.printer_status_source}, {"errors", s.errors_source}, {"supplies", s.supplies_source}};
+  for (const auto &[part, source] : parts) {
+    const char *name = kivo_status_source_name(source);
+    if (name == nullptr) continue;
+    if (!line.empty()) line += ", ";
+    line += tr(part) + " " + name;
+  }
+  return line;
+}
+
+Json source_json(std::int32_t source) {
+  const char *name = kivo_status_source_name(source);
+  return name != nullptr ? Json(name) : Json(nullptr);
+}
+
+Json ipp_state_json(std::int32_t state) {
+  switch (state) {
+    case KIVO_STATUS_ABSENT: return nullptr;
+    case 3: return "idle";
+    case 4: return "processing";
+    case 5: return "stopped";
+    default: return state;
+  }
+}
+
 }  // namespace
 
-std::string supply_gauge(const kivo_status_supply &s) {
+std::string supply_gauge(const kivo_status_supply &s, std::int32_t source) {
   if (s.percent >= 0) {
     int filled = (s.percent * kBarCells + 50) / 100;
     std::string bar = "[" + std::string(static_cast<std::size_t>(filled), '#') +
@@ -83,7 +112,9 @@ std::string supply_gauge(const kivo_status_supply &s) {
   std::string blank = "[" + std::string(kBarCells, ' ') + "] ";
   switch (s.level) {
     case KIVO_STATUS_LEVEL_SOME_REMAINING: return blank + tr("some");
-    case KIVO_STATUS_LEVEL_UNRESTRICTED: return blank + tr("unlimited");
+    case KIVO_STATUS_LEVEL_UNRESTRICTED:
+      // IPP's -1 is a level the printer cannot give, not one without limit.
+      return blank + (source == KIVO_STATUS_SOURCE_IPP ? tr("unavailable") : tr("unlimited"));
     case KIVO_STATUS_LEVEL_UNKNOWN:
     case KIVO_STATUS_ABSENT: return blank + tr("unknown");
     default:
@@ -110,6 +141,10 @@ void print_status_text(std::FILE *out, const std::vector<DeviceStatus> &devices)
     if (!s.errors_given) errors = tr("not reported");
     if (errors.empty()) errors = tr("none");
     text += "  " + tr("errors") + "    " + errors + "\n";
+    if (given(s.ipp_reasons)) text += "  " + tr("reasons") + "   " + shown(s.ipp_reasons) + "\n";
+    if (s.printer_status_source == KIVO_STATUS_SOURCE_IPP || s.errors_source == KIVO_STATUS_SOURCE_IPP ||
+        s.supplies_source == KIVO_STATUS_SOURCE_IPP)
+      text += "  " + tr("from") + "      " + source_line(s) + "\n";
 
     std::vector<std::vector<std::string>> rows;
     for (std::uint32_t i = 0; i < s.supply_count; ++i) {
@@ -118,7 +153,7 @@ void print_status_text(std::FILE *out, const std::vector<DeviceStatus> &devices)
                              ? shown(sup.description, kDescriptionColumns)
                              : enum_text(kivo_status_type_name(sup.type), sup.type);
       std::string colour = given(sup.colorant) ? shown(sup.colorant, 16) : "";
-      rows.push_back({"   ", name, colour, supply_gauge(sup)});
+      rows.push_back({"   ", name, colour, supply_gauge(sup, s.supplies_source)});
     }
     put(out, text);
     if (!rows.empty()) {
@@ -202,6 +237,15 @@ Json status_fields_json(const kivo_status &s) {
   Json display = Json::array();
   for (std::uint32_t i = 0; i < s.display_count; ++i) display.push_back(text_json(s.display[i]));
   d["display"] = std::move(display);
+  // Where each part came from ("snmp", "ipp", null when neither gave it), and IPP's own
+  // state and the reasons no error name stands for.
+  Json sources = Json::object();
+  sources["state"] = source_json(s.printer_status_source);
+  sources["errors"] = source_json(s.errors_source);
+  sources["supplies"] = source_json(s.supplies_source);
+  d["sources"] = std::move(sources);
+  d["ipp_state"] = ipp_state_json(s.ipp_state);
+  d["ipp_reasons"] = text_json(s.ipp_reasons);
   return d;
 }
 
@@ -223,7 +267,7 @@ std::string status_brief(const kivo_status &s) {
       if (sup.level_is_space_remaining) level += " " + tr("left");
     } else if (sup.level == KIVO_STATUS_LEVEL_SOME_REMAINING) {
       level = tr("some");
-    } else if (sup.level == KIVO_STATUS_LEVEL_UNRESTRICTED) {
+    } else if (sup.level == KIVO_STATUS_LEVEL_UNRESTRICTED && s.supplies_source != KIVO_STATUS_SOURCE_IPP) {
       level = tr("unlimited");
     } else {
       level = "?";

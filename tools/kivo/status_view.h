@@ -45,6 +45,7 @@ Json status_fields_json(const kivo_status &status);
 std::string status_brief(const kivo_status &status);
 
 // The bar of a supply ("[#########...........]  45%") or what stands for its level.
-std::string supply_gauge(const kivo_status_supply &supply);
+std::string supply_gauge(const kivo_status_supply &supply,
+                         std::int32_t source = KIVO_STATUS_SOURCE_SNMP);
 
 }  // namespace kivo
