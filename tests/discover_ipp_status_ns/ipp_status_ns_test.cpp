@@ -15,6 +15,7 @@
 #include "kivo8/discover.h"
 #include "kivo8/kivo8.h"
 #include "support/hub_network.h"
+#include "support/ippeveprinter.h"
 #include "support/kivo_run.h"
 #include "support/mdns_lan.h"
 #include "support/net_util.h"
@@ -33,120 +34,6 @@ struct HandleFree {
 };
 using Handle = std::unique_ptr<kivo_discover, HandleFree>;
 
-// ippeveprinter in namespace `ns` on `port` of its loopback, as the endpoint search's own
-// tests run it (a private D-Bus and an avahi-daemon on the loopback only, so nothing it
-// announces reaches the engine), with the printer attributes of `attributes` (ipptool's
-// file format) when given: ippeveprinter then takes make, model and formats from there.
-class EvePrinter {
- public:
-  EvePrinter(Netns &ns, int port, const std::string &attributes, const std::string &reasons = "")
-      : ns_(ns), port_(port) {
-    const std::string run = dir_.file("run");
-    sh("mkdir -p " + run + "/dbus " + run + "/avahi-daemon " + dir_.file("keys") + " " + dir_.file("spool"));
-    const std::string bus = "unix:path=" + run + "/dbus/system_bus_socket";
-    std::ofstream(dir_.file("bus.conf"))
-        << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-           " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-           "<busconfig><type>system</type><listen>" << bus << "</listen><auth>EXTERNAL</auth>\n"
-           "<policy context=\"default\"><allow user=\"*\"/><allow own=\"*\"/>"
-           "<allow send_destination=\"*\"/><allow receive_sender=\"*\"/></policy></busconfig>\n";
-    std::ofstream(dir_.file("avahi.conf"))
-        << "[server]\nhost-name=kv8eve\ndomain-name=local\nuse-ipv4=yes\nuse-ipv6=no\nenable-dbus=yes\n"
-           "allow-interfaces=lo\n[publish]\npublish-addresses=no\npublish-workstation=no\n";
-    std::ofstream(dir_.file("printer.conf")) << attributes;
-    std::ofstream(dir_.file("engine.sh")) << "#!/bin/sh\necho 'STATE: " << reasons << "' >&2\ncat >/dev/null\n";
-    sh("chmod +x " + dir_.file("engine.sh"));
-    ns.must("ip link set lo up");
-    dbus_ = Process({"dbus-daemon", "--config-file=" + dir_.file("bus.conf"), "--nofork"}, ns.name(),
-                    dir_.file("dbus.log"));
-    EXPECT_TRUE(wait_until(10, [&] { return sh("test -S " + run + "/dbus/system_bus_socket") == 0; }));
-    avahi_ = Process({"unshare", "-m", "sh", "-c",
-                      "mount --bind " + run + " /run && exec avahi-daemon -f " + dir_.file("avahi.conf") +
-                          " --no-drop-root --no-chroot --no-rlimits"},
-                     ns.name(), dir_.file("avahi.log"));
-    EXPECT_TRUE(wait_until(10, [&] { return sh("test -S " + run + "/avahi-daemon/socket") == 0; }));
-    std::vector<std::string> argv = {"env", "DBUS_SYSTEM_BUS_ADDRESS=" + bus, "ippeveprinter", "-p",
-                                     std::to_string(port), "-n", "localhost", "-K", dir_.file("keys"), "-d",
-                                     dir_.file("spool")};
-    if (attributes.empty()) {
-      for (const char *a : {"-M", "Kivo", "-m", "Plain", "-f", "application/pdf,image/pwg-raster"}) argv.push_back(a);
-    } else {
-      argv.push_back("-a");
-      argv.push_back(dir_.file("printer.conf"));
-    }
-    if (!reasons.empty()) {
-      argv.push_back("-c");
-      argv.push_back(dir_.file("engine.sh"));
-    }
-    argv.push_back("Kivo Eve");
-    printer_ = Process(argv, ns.name(), dir_.file("ippeveprinter.log"));
-  }
-  std::string uri() const { return "ipp://localhost:" + std::to_string(port_) + "/ipp/print"; }
-  // ipptool's own reading of the printer's attributes, one "name (type) = value" a line.
-  std::string ipptool() { return ns_.sh_output("ipptool -tv " + uri() + " get-printer-attributes.test 2>&1"); }
-  bool wait_ready() {
-    return wait_until(30, [&] { return ipptool().find("successful-ok") != std::string::npos; });
-  }
-  // The value text of attribute `name` as ipptool shows it ("4,87,30,-3"); empty if absent.
-  std::string value(const std::string &name) {
-    std::istringstream in(ipptool());
-    std::string line;
-    while (std::getline(in, line)) {
-      const std::size_t at = line.find(name + " (");
-      if (at == std::string::npos || line.find_first_not_of(' ') != at) continue;
-      const std::size_t eq = line.find(") = ", at);
-      if (eq == std::string::npos) continue;
-      std::string v = line.substr(eq + 4);
-      while (!v.empty() && std::isspace(static_cast<unsigned char>(v.back())) != 0) v.pop_back();
-      return v;
-    }
-    return {};
-  }
-  // Prints one job, so that the print command reports its state reasons; true once the
-  // printer shows them.
-  bool print_and_wait(const std::string &reason) {
-    std::ofstream(dir_.file("page.bin")) << "RaS2";
-    std::ofstream(dir_.file("print.test"))
-        << "{\n  OPERATION Print-Job\n  GROUP operation-attributes-tag\n  ATTR charset attributes-charset utf-8\n"
-           "  ATTR naturalLanguage attributes-natural-language en\n  ATTR uri printer-uri $uri\n"
-           "  ATTR name requesting-user-name kivo\n  ATTR mimeMediaType document-format image/pwg-raster\n"
-           "  FILE $filename\n  STATUS successful-ok\n}\n";
-    (void)ns_.sh("ipptool -f " + dir_.file("page.bin") + " " + uri() + " " + dir_.file("print.test") + " >" +
-                 dir_.file("job.log") + " 2>&1");
-    return wait_until(20, [&] { return value("printer-state-reasons").find(reason) != std::string::npos; });
-  }
-  std::string log() {
-    return sh_output("cat " + dir_.file("ippeveprinter.log") + " " + dir_.file("job.log") + "; ls -l " + dir_.file("spool")) +
-           ipptool();
-  }
-
- private:
-  Netns &ns_;
-  int port_;
-  TempDir dir_;
-  Process dbus_, avahi_, printer_;
-};
-
-#define KIVO8_REQUIRE_EVE()               \
-  KIVO8_REQUIRE_NETNS();                  \
-  KIVO8_REQUIRE_PROGRAM("ippeveprinter"); \
-  KIVO8_REQUIRE_PROGRAM("ipptool");       \
-  KIVO8_REQUIRE_PROGRAM("avahi-daemon");  \
-  KIVO8_REQUIRE_PROGRAM("dbus-daemon");   \
-  KIVO8_REQUIRE_PROGRAM("/usr/bin/python3")
-
-// A forwarder from the link to the printer on the loopback (the endpoint search tests'
-// tcp_peer.py), listening on `bind`.
-Process forwarder(Netns &ns, TempDir &dir, const std::string &tag, int port, const std::string &bind) {
-  const std::string p = std::to_string(port);
-  Process f({"/usr/bin/python3", source_dir() + "/tests/discover_endpoints_ns/tcp_peer.py", "--ready",
-             dir.file(tag + ".ready"), "--bind", bind, "--listen", p + ":to-" + p},
-            ns.name(), dir.file(tag + ".log"));
-  EXPECT_TRUE(wait_until(10, [&] { return std::ifstream(dir.file(tag + ".ready")).good(); }))
-      << sh_output("cat " + dir.file(tag + ".log"));
-  return f;
-}
-
 // A printer that has run low on toner and out of paper: four markers, one of them a waste
 // box and one with only "some remaining".
 const char *const kLowTonerPrinter =
@@ -161,6 +48,16 @@ const char *const kLowTonerPrinter =
 // Its state reasons come the way a real printer's do, from the print engine: a print
 // command that reports them for the first job.
 const char *const kLowTonerReasons = "+media-empty,toner-low,moving-to-paused";
+
+// ippeveprinter as that printer on `port`, its engine reporting `reasons` once a job is
+// printed.
+EveOptions low_toner(int port, const std::string &reasons = "") {
+  EveOptions o;
+  o.port = port;
+  o.attributes = kLowTonerPrinter;
+  o.reasons = reasons;
+  return o;
+}
 
 std::string text(const kivo_status_text &t) { return t.data == nullptr ? "(null)" : std::string(t.data, t.length); }
 std::string text(const char *t) { return t == nullptr ? "(null)" : t; }
@@ -189,11 +86,11 @@ TEST(IppStatusNamespace, APrinterWithoutSnmpHasItsStatusFromIpp) {
   KIVO8_REQUIRE_EVE();
   MdnsLan lan;
   const int dev = lan.add_device();
-  EvePrinter eve(lan.ns(dev), 8631, kLowTonerPrinter, kLowTonerReasons);
+  EvePrinter eve(lan.ns(dev), low_toner(8631, kLowTonerReasons));
   ASSERT_TRUE(eve.wait_ready()) << eve.log();
   ASSERT_TRUE(eve.print_and_wait("media-empty")) << eve.log();
   TempDir dir;
-  Process link = forwarder(lan.ns(dev), dir, "link", 8631, lan.address(dev));
+  Process link = tcp_peer(lan.ns(dev), dir, "link", {"8631:to-8631"}, lan.address(dev));
   ASSERT_TRUE(lan.start_zeroconf(dev, "low1", {{"Low 1", "_ipp._tcp", 8631, {{"rp", "ipp/print"}}, {}}}));
 
   ASSERT_EQ(mt_res_init(), 0);
@@ -284,10 +181,10 @@ TEST(IppStatusNamespace, APrinterWithSnmpAndIppKeepsSnmpsSupplies) {
   TempDir dir, home;
   const std::string a = net.agent_ip(0);
   Snmpsim agent(net.agent(0).name(), recording("colour_laser", a));
-  EvePrinter eve(net.agent(0), 631, kLowTonerPrinter);
+  EvePrinter eve(net.agent(0), low_toner(631));
   ASSERT_TRUE(agent.wait_ready());
   ASSERT_TRUE(eve.wait_ready()) << eve.log();
-  Process link = forwarder(net.agent(0), dir, "link", 631, a);
+  Process link = tcp_peer(net.agent(0), dir, "link", {"631:to-631"}, a);
 
   ifinfo *head = ifinfo_new();
   head->count = 2;
@@ -340,10 +237,10 @@ TEST(IppStatusNamespace, AddressesAnnouncingOneUuidAreOneDevice) {
   MdnsLan lan;
   const int twin_a = lan.add_device(), twin_b = lan.add_device(), other = lan.add_device(), eve_at = lan.add_device(),
             eve_alias = lan.add_device();
-  EvePrinter eve(lan.ns(eve_at), 8631, kLowTonerPrinter);
+  EvePrinter eve(lan.ns(eve_at), low_toner(8631));
   ASSERT_TRUE(eve.wait_ready()) << eve.log();
   TempDir dir;
-  Process link = forwarder(lan.ns(eve_at), dir, "link", 8631, lan.address(eve_at));
+  Process link = tcp_peer(lan.ns(eve_at), dir, "link", {"8631:to-8631"}, lan.address(eve_at));
   std::string eve_uuid = eve.value("printer-uuid");
   ASSERT_EQ(eve_uuid.rfind("urn:uuid:", 0), 0u) << eve_uuid;
   std::string bare_upper = eve_uuid.substr(9);
@@ -400,9 +297,9 @@ TEST(IppStatusNamespace, KivoStatusAsksIppWhenSnmpIsSilent) {
   HubNetwork net(1);
   TempDir dir, home;
   const std::string a = net.agent_ip(0);
-  EvePrinter eve(net.agent(0), 631, kLowTonerPrinter);
+  EvePrinter eve(net.agent(0), low_toner(631));
   ASSERT_TRUE(eve.wait_ready()) << eve.log();
-  Process link = forwarder(net.agent(0), dir, "link", 631, a);
+  Process link = tcp_peer(net.agent(0), dir, "link", {"631:to-631"}, a);
 
   KivoResult plain = run_kivo(&net.hub(), home, {"status", "--json", "-t", "1", "-r", "0", a});
   EXPECT_EQ(plain.status, 1) << plain.out;

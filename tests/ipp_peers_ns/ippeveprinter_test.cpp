@@ -24,7 +24,7 @@ constexpr int kPort = 8631;
 // ippeveprinter alone in a namespace of its own, on the namespace's loopback.
 struct Eve {
   Netns ns;
-  EvePrinter printer{ns, EveOptions{kPort, "Lab 9", "Room 1", "Kivo Test", false}};
+  EvePrinter printer{ns, EveOptions{kPort, "Lab 9", "Room 1", "Kivo Test", false, {}, {}}};
 };
 
 struct Result {

@@ -142,7 +142,7 @@ TEST(KivoCupsNamespace, LpinfoListsOneLinePerPrinterEvenForHostileStrings) {
   TempDir dir;
   Snmpsim host(net.agent(0).name(), host_data());
   Snmpsim evil(net.agent(1).name(), hostile_printer_data());
-  EvePrinter eve(net.agent(0), {631, "Lab \"9\" \\ \xC3\xA4", "Room \"5\"\\ " + std::string(300, 'L'), "Kivo Eve", true});
+  EvePrinter eve(net.agent(0), {631, "Lab \"9\" \\ \xC3\xA4", "Room \"5\"\\ " + std::string(300, 'L'), "Kivo Eve", true, {}, {}});
   ASSERT_TRUE(host.wait_ready());
   ASSERT_TRUE(evil.wait_ready());
   ASSERT_TRUE(eve.wait_ready()) << eve.log();
@@ -177,7 +177,7 @@ TEST(KivoCupsNamespace, SetupMakesAnEverywhereQueueThatPrintsToIppeveprinter) {
   KIVO8_REQUIRE_CUPS();
   HubNetwork net(1, "10.85.0");
   TempDir dir;
-  EvePrinter eve(net.agent(0), {631, "Lab 9", "Room 1", "Kivo Eve", true});
+  EvePrinter eve(net.agent(0), {631, "Lab 9", "Room 1", "Kivo Eve", true, {}, {}});
   ASSERT_TRUE(eve.wait_ready()) << eve.log();
   Process link = tcp_peer(net.agent(0), dir, "link", {"631:to-631"}, net.agent_ip(0));
   Cupsd cupsd(net.hub());

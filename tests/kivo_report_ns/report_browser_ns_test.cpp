@@ -173,7 +173,7 @@ class ReportBrowserNetwork : public ::testing::Test {
                 {"black"})));
     agents_.push_back(std::make_unique<Snmpsim>(net_->agent(2).name(), hostile_printer()));
     agents_.push_back(std::make_unique<Snmpsim>(net_->agent(3).name(), jammed_printer()));
-    eve_ = std::make_unique<EvePrinter>(net_->agent(1), EveOptions{631, "Jet 600", "Lab, room 1", "", false});
+    eve_ = std::make_unique<EvePrinter>(net_->agent(1), EveOptions{631, "Jet 600", "Lab, room 1", "", false, {}, {}});
     for (auto &a : agents_) ASSERT_TRUE(a->wait_ready(30));
     ASSERT_TRUE(eve_->wait_ready()) << eve_->log();
     // ippeveprinter listens on the loopback only: the link's IPP port is forwarded to it,

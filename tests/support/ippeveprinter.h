@@ -35,6 +35,12 @@ struct EveOptions {
   std::string location = "Room 1";
   std::string name;             // the printer's name; "Kivo <model>" when empty
   bool keep_jobs = false;       // keep every printed job in spool()
+  // Printer attributes in ipptool's file format (ippeveprinter -a): make, model and
+  // formats then come from there, not from the fields above.
+  std::string attributes;
+  // State reasons the print engine reports once a job is printed (a print command,
+  // ippeveprinter -c, that writes "STATE: ..."), e.g. "+media-empty,toner-low".
+  std::string reasons;
 };
 
 class EvePrinter {
@@ -65,16 +71,29 @@ class EvePrinter {
     std::vector<std::string> argv = {"env", "DBUS_SYSTEM_BUS_ADDRESS=" + bus, "ippeveprinter"};
     if (o.keep_jobs) argv.emplace_back("-k");
     for (const std::string &a : {std::string("-p"), std::to_string(o.port), std::string("-n"), host(),
-                                 std::string("-K"), dir_.file("keys"), std::string("-d"), spool(),
-                                 std::string("-M"), std::string("Kivo"), std::string("-m"), o.model,
-                                 std::string("-l"), o.location, std::string("-f"),
-                                 std::string("application/pdf,image/pwg-raster"),
-                                 o.name.empty() ? "Kivo " + o.model : o.name})
+                                 std::string("-K"), dir_.file("keys"), std::string("-d"), spool()})
       argv.push_back(a);
+    if (o.attributes.empty()) {
+      for (const std::string &a : {std::string("-M"), std::string("Kivo"), std::string("-m"), o.model,
+                                   std::string("-l"), o.location, std::string("-f"),
+                                   std::string("application/pdf,image/pwg-raster")})
+        argv.push_back(a);
+    } else {
+      std::ofstream(dir_.file("printer.conf")) << o.attributes;
+      argv.emplace_back("-a");
+      argv.push_back(dir_.file("printer.conf"));
+    }
+    if (!o.reasons.empty()) {
+      std::ofstream(dir_.file("engine.sh")) << "#!/bin/sh\necho 'STATE: " << o.reasons << "' >&2\ncat >/dev/null\n";
+      sh("chmod +x " + dir_.file("engine.sh"));
+      argv.emplace_back("-c");
+      argv.push_back(dir_.file("engine.sh"));
+    }
+    argv.push_back(o.name.empty() ? "Kivo " + o.model : o.name);
     printer_ = Process(argv, ns.name(), dir_.file("ippeveprinter.log"));
   }
   EvePrinter(Netns &ns, int port, const std::string &model, const std::string &location = "Room 1")
-      : EvePrinter(ns, EveOptions{port, model, location, "", false}) {}
+      : EvePrinter(ns, EveOptions{port, model, location, "", false, {}, {}}) {}
 
   // Ready once it answers Get-Printer-Attributes (ipptool's own test would also judge the
   // values, and a test may give it a location no validator takes).
@@ -106,6 +125,26 @@ class EvePrinter {
       out[line.substr(start, open - start)] = line.substr(eq + 4);
     }
     return out;
+  }
+  // The value text of attribute `name` as ipptool shows it ("4,87,30,-3"); empty when
+  // the printer does not have it.
+  std::string value(const std::string &name) {
+    std::string v = ipptool("ipp")[name];
+    while (!v.empty() && std::isspace(static_cast<unsigned char>(v.back())) != 0) v.pop_back();
+    return v;
+  }
+  // Prints one job, so that the print command reports its state reasons; true once the
+  // printer shows `reason` among them.
+  bool print_and_wait(const std::string &reason) {
+    std::ofstream(dir_.file("page.bin")) << "RaS2";
+    std::ofstream(dir_.file("print.test"))
+        << "{\n  OPERATION Print-Job\n  GROUP operation-attributes-tag\n  ATTR charset attributes-charset utf-8\n"
+           "  ATTR naturalLanguage attributes-natural-language en\n  ATTR uri printer-uri $uri\n"
+           "  ATTR name requesting-user-name kivo\n  ATTR mimeMediaType document-format image/pwg-raster\n"
+           "  FILE $filename\n  STATUS successful-ok\n}\n";
+    (void)ns_.sh("ipptool -f " + dir_.file("page.bin") + " " + uri("ipp") + " " + dir_.file("print.test") + " >" +
+                 dir_.file("job.log") + " 2>&1");
+    return wait_until(20, [&] { return value("printer-state-reasons").find(reason) != std::string::npos; });
   }
   // The printer-uuid as ipptool reads it.
   std::string uuid() {
