@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <type_traits>
 #include <span>
 
 #include "asn1/ber.h"
@@ -42,6 +43,8 @@ struct Binding {
   std::int32_t integer() const noexcept { return static_cast<std::int32_t>(number); }
   std::uint32_t unsigned32() const noexcept { return static_cast<std::uint32_t>(number); }
 };
+
+static_assert(std::is_trivially_copyable_v<Binding> && std::is_trivially_destructible_v<Binding>);
 
 // How far a decode went before it stopped, so that the adapters can hand over exactly
 // the fields that the documented decoders leave filled in on failure.
@@ -94,11 +97,13 @@ class Message {
   bool room_for_arcs(std::size_t bytes_left) noexcept;
   std::span<const std::uint32_t> take_arcs(std::uint32_t count) noexcept;
 
-  Binding inline_bindings_[kInlineBindings];
+  // Left uninitialised: a binding is written in place before it is read, and clearing
+  // 2 KiB for every datagram would cost more than decoding a usual one.
+  alignas(Binding) unsigned char inline_bindings_[kInlineBindings * sizeof(Binding)];
   std::uint32_t inline_arcs_[kInlineArcs];
   std::unique_ptr<Binding[], Free> more_bindings_;
   std::unique_ptr<std::uint32_t[], Free> more_arcs_;
-  Binding *bindings_ = inline_bindings_;
+  Binding *bindings_ = reinterpret_cast<Binding *>(inline_bindings_);
   std::size_t count_ = 0;
   std::size_t capacity_ = kInlineBindings;
   std::uint32_t *arcs_ = inline_arcs_;
