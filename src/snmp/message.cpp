@@ -97,17 +97,6 @@ bool write_var(ByteWriter &w, const VarFields &var) noexcept {
   return as_binding(var, b, objid) && write_binding(w, b);
 }
 
-bool write_exported_pdu(ByteWriter &w, const snmp_pdu *pdu) noexcept {
-  PduWriter writer;
-  if (!writer.begin(w, static_cast<std::uint8_t>(pdu->command & 0xFF), pdu->reqid, pdu->errstat,
-                    pdu->errindex))
-    return false;
-  for (const snmp_var *var = pdu->variables; var != nullptr; var = var->next)
-    if (!write_var(w, {var->name, var->name_length, var->type, var->value, var->value_length}))
-      return false;
-  return writer.end(w);
-}
-
 // Takes the session's community into a PDU that has none.
 CodecError adopt_community(const snmp_session *session, snmp_pdu *pdu) noexcept {
   if (pdu->community_len != 0) return CodecError::none;
@@ -286,6 +275,22 @@ Decoded to_pdu(const Message &m, CodecError error, snmp_pdu *pdu, bool take_comm
 }
 
 }  // namespace
+
+bool write_exported_pdu(ByteWriter &w, const snmp_pdu *pdu) noexcept {
+  PduWriter writer;
+  if (!writer.begin(w, static_cast<std::uint8_t>(pdu->command & 0xFF), pdu->reqid, pdu->errstat,
+                    pdu->errindex))
+    return false;
+  for (const snmp_var *var = pdu->variables; var != nullptr; var = var->next)
+    if (!write_var(w, {var->name, var->name_length, var->type, var->value, var->value_length}))
+      return false;
+  return writer.end(w);
+}
+
+CodecError fill_pdu(const Message &m, snmp_pdu *pdu) noexcept {
+  pdu->version = m.version;
+  return to_pdu(m, CodecError::none, pdu, false).error;
+}
 
 Decoded decode_pdu(ByteReader &r, snmp_pdu *pdu) noexcept {
   Message m;

@@ -201,6 +201,14 @@ CodecError Message::decode(std::span<const std::uint8_t> datagram, std::int32_t 
   return decode_pdu(rest);
 }
 
+std::optional<std::int32_t> peek_version(std::span<const std::uint8_t> datagram) noexcept {
+  ByteReader message(datagram);
+  auto sequence = ber::read_element(message);
+  if (!sequence || sequence->type != ASN_SEQUENCE) return std::nullopt;
+  auto v = ber::read_element(sequence->contents);
+  return v ? v->integer() : std::nullopt;
+}
+
 bool write_binding(ByteWriter &w, const Binding &b) noexcept {
   ber::HeaderSlot header;
   if (!header.reserve(w) ||

@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <type_traits>
 #include <span>
 
@@ -109,6 +110,10 @@ class Message {
   std::uint32_t *arcs_ = inline_arcs_;
   std::size_t arcs_left_ = kInlineArcs;
 };
+
+// The version number of a message (v1, v2c or v3), read no further than that; nothing
+// when its header or version is unreadable.
+std::optional<std::int32_t> peek_version(std::span<const std::uint8_t> datagram) noexcept;
 
 // What an encoder writes: the same fields as a decoded Message.
 struct Outgoing {
