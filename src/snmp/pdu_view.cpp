@@ -22,8 +22,7 @@ enum class ValueOutcome { ok, refused, unknown_type };
 
 }  // namespace
 
-bool Message::room_for_binding(std::size_t bytes_left) noexcept {
-  if (count_ < capacity_) return true;
+bool Message::grow_bindings(std::size_t bytes_left) noexcept {
   // One block for every binding the rest of the list can hold, so it never grows again.
   const std::size_t capacity = count_ + bytes_left / kLeastBinding + 1;
   auto *block = static_cast<Binding *>(mem_alloc(capacity * sizeof(Binding)));
@@ -36,8 +35,7 @@ bool Message::room_for_binding(std::size_t bytes_left) noexcept {
   return true;
 }
 
-bool Message::room_for_arcs(std::size_t bytes_left) noexcept {
-  if (arcs_left_ >= ber::kMaxObjid) return true;
+bool Message::grow_arcs(std::size_t bytes_left) noexcept {
   // Each octet of a name or OID value gives at most one arc, and an empty one gives one:
   // the rest of the list cannot need more than this. Arcs already taken stay where they
   // are, so no binding's views move.

@@ -94,8 +94,14 @@ class Message {
   struct Free {
     void operator()(void *p) const noexcept { mem_free(p); }
   };
-  bool room_for_binding(std::size_t bytes_left) noexcept;
-  bool room_for_arcs(std::size_t bytes_left) noexcept;
+  bool room_for_binding(std::size_t bytes_left) noexcept {
+    return count_ < capacity_ || grow_bindings(bytes_left);
+  }
+  bool room_for_arcs(std::size_t bytes_left) noexcept {
+    return arcs_left_ >= ber::kMaxObjid || grow_arcs(bytes_left);
+  }
+  bool grow_bindings(std::size_t bytes_left) noexcept;
+  bool grow_arcs(std::size_t bytes_left) noexcept;
   std::span<const std::uint32_t> take_arcs(std::uint32_t count) noexcept;
 
   // Left uninitialised: a binding is written in place before it is read, and clearing
