@@ -306,7 +306,7 @@ inline bool write_integer(ByteWriter &w, std::uint8_t type, std::int32_t value) 
   // write_be in one step: the significant bits of the value with its sign folded away,
   // and one more for the sign.
   const std::uint32_t folded = v ^ (0u - (v >> 31));
-  const auto octets = static_cast<std::size_t>(std::bit_width(folded) / 8 + 1);
+  const std::size_t octets = static_cast<std::size_t>(std::bit_width(folded)) / 8 + 1;
   auto out = w.reserve(2 + octets);
   if (!out) return false;
   (*out)[0] = type;

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
+#include <memory>
 
 #include "kivo8/asn1.h"
 #include "kivo8/snmp_sess.h"
@@ -136,7 +136,7 @@ CodecError Message::decode_pdu(ByteReader &r) noexcept {
     const std::span<const std::uint8_t> at = bindings.rest();
     if (!room_for_binding(at.size()) || !room_for_arcs(at.size())) return CodecError::no_memory;
     // Read in place behind the last binding: counted only once it is whole.
-    Binding &b = *new (&bindings_[count_]) Binding{};
+    Binding &b = *std::construct_at(bindings_ + count_);
     cut = Cut::bare;
     // The binding's SEQUENCE bounds its name and value; the next binding starts right
     // after the value, whatever the binding's own length says lies behind it.

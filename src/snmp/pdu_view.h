@@ -65,6 +65,8 @@ enum class Cut : std::uint8_t { none, bare, named };
 
 class Message {
  public:
+  // The inline stores are left uninitialised on purpose (see below).
+  // cppcheck-suppress uninitMemberVar
   Message() noexcept = default;
   Message(const Message &) = delete;
   Message &operator=(const Message &) = delete;
