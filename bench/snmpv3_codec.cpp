@@ -73,7 +73,7 @@ struct Workload {
     m.user = user.name_view();
     m.context_engine_id = kEngine;
     m.keys = &keys;
-    m.pdu = pdu;
+    m.exported = pdu;
     return v3::encode(m, {out, v3::kMaxMessage});
   }
 
@@ -84,12 +84,11 @@ struct Workload {
         v3::verify(message, env, keys) != v3::CodecError::none)
       return false;
     std::uint8_t scratch[v3::kMaxMessage];
-    snmp_pdu *pdu = _snmp_create_pdu(0);
+    // Decoded into the library's own message type, as the engine and session layer do.
+    kivo8::snmp::Message pdu;
     v3::Scoped scoped;
-    bool ok = v3::open_scoped(env, &keys, scratch, pdu, scoped) == v3::CodecError::none &&
-              pdu->variables != nullptr;
-    snmp_free_pdu(pdu);
-    return ok;
+    return v3::open_scoped(env, &keys, scratch, pdu, scoped) == v3::CodecError::none &&
+           !pdu.bindings().empty();
   }
 };
 

@@ -1,5 +1,8 @@
 // A received datagram on its way into a PDU, as the session layer decodes it: once with
-// no fixed version, once fixed to SNMPv2c. Whatever decodes is encoded again.
+// no fixed version, once fixed to SNMPv2c. Whatever decodes is encoded again. The same
+// bytes go through the internal message type the engine decodes with: it must agree with
+// the exported decoder, keep every view inside the datagram, and encode again to the
+// bytes the exported encoder writes.
 #include <cstdint>
 #include <cstdio>
 #include <vector>
@@ -9,6 +12,7 @@
 #include "kivo8/snmp_sess.h"
 #include "snmp/message.h"
 #include "snmp/pdu.h"
+#include "snmp/pdu_view.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
   static bool ready = [] {
@@ -33,6 +37,40 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
       if (length > out.size()) __builtin_trap();
     }
     snmp_free_pdu(pdu);
+
+    kivo8::snmp::Message m;
+    const std::span<const std::uint8_t> datagram(in.bytes.get(), in.size);
+    const kivo8::snmp::CodecError e = m.decode(datagram, version);
+    if ((e == kivo8::snmp::CodecError::none) != (r >= 0)) __builtin_trap();
+    auto inside = [&](const auto *p, std::size_t n) {
+      const auto *b = reinterpret_cast<const std::uint8_t *>(p);
+      return n == 0 || (b >= datagram.data() && b + n <= datagram.data() + datagram.size());
+    };
+    if (!inside(m.community.data(), m.community.size())) __builtin_trap();
+    for (const kivo8::snmp::Binding &b : m.bindings()) {
+      if (!inside(b.value.data(), b.value.size()) || b.name.size() > 128 || b.oid.size() > 128)
+        __builtin_trap();
+    }
+    if (e == kivo8::snmp::CodecError::none && m.unknown_types == 0) {
+      kivo8::snmp::Outgoing out;
+      out.version = m.version;
+      out.community = m.community;
+      out.type = m.type;
+      out.request_id = m.request_id;
+      out.error_status = m.error_status;
+      out.error_index = m.error_index;
+      out.bindings = m.bindings();
+      std::vector<std::uint8_t> bytes(SNMP_PACKET_SIZE);
+      const std::size_t n = kivo8::snmp::encode(out, bytes);
+      if (n > bytes.size()) __builtin_trap();
+      // What encodes decodes to the same message.
+      if (n != 0) {
+        kivo8::snmp::Message again;
+        if (again.decode({bytes.data(), n}, version) != kivo8::snmp::CodecError::none ||
+            again.bindings().size() != m.bindings().size() || again.request_id != m.request_id)
+          __builtin_trap();
+      }
+    }
   }
   return 0;
 }

@@ -60,8 +60,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     User nobody;
     EngineState engine;
     KeyCache cache;
-    Judged j = judge_reply(nobody, engine, cache, true, message, env, scratch, 0);
-    if (j.pdu != nullptr) snmp_free_pdu(j.pdu);
+    kivo8::snmp::Message pdu;
+    (void)judge_reply(nobody, engine, cache, true, message, env, scratch, 0, pdu);
     if (engine.known && (engine.id_size == 0 || engine.id_size > kMaxEngineId)) __builtin_trap();
   }
   // Authenticated: the digest is checked with the keys localised to the message's own
@@ -77,17 +77,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   LocalKeys keys;
   if (!derive(user, env.engine_id, keys)) return 0;
   (void)verify(message, env, keys);
-  snmp_pdu *pdu = _snmp_create_pdu(0);
-  if (pdu == nullptr) return 0;
-  Scoped scoped;
-  (void)open_scoped(env, &keys, scratch, pdu, scoped);
-  snmp_free_pdu(pdu);
+  {
+    kivo8::snmp::Message pdu;
+    Scoped scoped;
+    if (open_scoped(env, &keys, scratch, pdu, scoped) == CodecError::none) {
+      // Every view of the decoded PDU lies inside the message or the scratch buffer.
+      for (const kivo8::snmp::Binding &b : pdu.bindings())
+        if (!b.value.empty() && (b.value.data() < scratch.data() ||
+                                 b.value.data() + b.value.size() > scratch.data() + scratch.size()) &&
+            (b.value.data() < message.data() || b.value.data() + b.value.size() > message.data() + message.size()))
+          __builtin_trap();
+    }
+  }
   {
     EngineState engine;
     engine.learn(env.engine_id, 1, 1);
     KeyCache cache;
-    Judged j = judge_reply(user, engine, cache, false, message, env, scratch, 0);
-    if (j.pdu != nullptr) snmp_free_pdu(j.pdu);
+    kivo8::snmp::Message pdu;
+    (void)judge_reply(user, engine, cache, false, message, env, scratch, 0, pdu);
   }
   return 0;
 }

@@ -31,7 +31,8 @@ class ByteReader {
   }
 
   std::optional<std::span<const std::uint8_t>> take(std::size_t n) noexcept {
-    if (failed_ || n > left()) return fail<std::span<const std::uint8_t>>();
+    // left() without its own look at failed_, which is tested here already.
+    if (failed_ || n > bytes_.size() - pos_) return fail<std::span<const std::uint8_t>>();
     auto s = bytes_.subspan(pos_, n);
     pos_ += n;
     return s;
@@ -103,7 +104,7 @@ class ByteWriter {
 
   // Reserves n bytes to be filled in later (e.g. a length header) and returns them.
   std::optional<std::span<std::uint8_t>> reserve(std::size_t n) noexcept {
-    if (failed_ || n > room()) {
+    if (failed_ || n > out_.size() - pos_) {
       failed_ = true;
       return std::nullopt;
     }

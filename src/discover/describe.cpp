@@ -45,24 +45,22 @@ const Name &hr_device_printer() {
   return name;
 }
 
-std::string text_of(const snmp_var &v) {
-  if (v.type != SNMP_TYPE_OCTET_STR || v.value == nullptr) return "";
-  const std::size_t n = std::min<std::size_t>(v.value_length, kMaxText);
-  std::string s(reinterpret_cast<const char *>(v.value), n);
+std::string text_of(const kivo8::snmp::Binding &v) {
+  if (v.type != SNMP_TYPE_OCTET_STR || !v.known) return "";
+  const std::size_t n = std::min<std::size_t>(v.value.size(), kMaxText);
+  std::string s(reinterpret_cast<const char *>(v.value.data()), n);
   while (!s.empty() && (s.back() == '\0' || s.back() == ' ' || s.back() == '\n' || s.back() == '\r'))
     s.pop_back();
   return s;
 }
 
-Name oid_of(const snmp_var &v) {
-  if (v.type != SNMP_TYPE_OBJECT_ID || v.value == nullptr) return {};
-  Name out(std::min<std::size_t>(v.value_length / 4, SNMP_VAR_NAME_STORAGE));
-  if (!out.empty()) std::memcpy(out.data(), v.value, out.size() * 4);
-  return out;
+Name oid_of(const kivo8::snmp::Binding &v) {
+  if (v.type != SNMP_TYPE_OBJECT_ID || !v.known) return {};
+  return Name(v.oid.begin(), v.oid.end());
 }
 
-bool is_value(const snmp_var &v) {
-  return v.name != nullptr && v.type != SNMP_NOSUCHOBJECT && v.type != SNMP_NOSUCHINSTANCE &&
+bool is_value(const kivo8::snmp::Binding &v) {
+  return v.type != SNMP_NOSUCHOBJECT && v.type != SNMP_NOSUCHINSTANCE &&
          v.type != SNMP_ENDOFMIBVIEW && v.type != SNMP_TYPE_NULL;
 }
 
@@ -93,9 +91,9 @@ std::string dotted(std::span<const std::uint32_t> oid) {
   return s;
 }
 
-bool apply_binding(Device &d, const snmp_var &v) {
+bool apply_binding(Device &d, const kivo8::snmp::Binding &v) {
   if (!is_value(v)) return false;
-  const std::span<const std::uint32_t> name(v.name, v.name_length);
+  const std::span<const std::uint32_t> name = v.name;
   const auto &table = objects();
   const auto it = std::find_if(table.begin(), table.end(), [&](const Object &o) {
     return std::equal(o.name.begin(), o.name.end(), name.begin(), name.end());

@@ -10,6 +10,7 @@
 
 #include "discover/search.h"
 #include "kivo8/snmp_sess.h"
+#include "snmp/pdu_view.h"
 
 namespace kivo::discover {
 
@@ -29,6 +30,6 @@ std::string dotted(std::span<const std::uint32_t> oid);
 // Fills the field of `device` that the binding `v` answers, when it is one of
 // describe_names() with a value. True when the binding shows the device is a printer (a
 // printer name, or the printer device type).
-bool apply_binding(Device &device, const snmp_var &v);
+bool apply_binding(Device &device, const kivo8::snmp::Binding &v);
 
 }  // namespace kivo::discover

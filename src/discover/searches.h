@@ -17,6 +17,7 @@
 #include "discover/search.h"
 #include "kivo8/ifinfo.h"
 #include "kivo8/snmp_sess.h"
+#include "snmp/pdu_view.h"
 
 namespace kivo::discover {
 
@@ -95,12 +96,12 @@ class SnmpSearch final : public Search, public FollowUpSearch {
   Sent transmit(std::uint32_t reqid, Pending &p, TimePoint now);
   bool encode(std::uint32_t reqid, const Pending &p);
   void receive(TimePoint now);
-  void handle(const snmp_pdu &pdu, std::uint32_t source, std::uint16_t port, TimePoint now);
+  void handle(const kivo8::snmp::Message &m, std::uint32_t source, std::uint16_t port, TimePoint now);
   static std::uint32_t new_reqid();
   void engine_report(std::span<const std::uint8_t> datagram, std::uint32_t source, std::uint16_t port);
-  void answered_scan(const Pending &p, const snmp_pdu &pdu, std::uint32_t source);
-  void describe_reply(std::uint32_t address, const snmp_pdu &pdu, TimePoint now);
-  void printer_check_reply(std::uint32_t address, const snmp_pdu &pdu);
+  void answered_scan(const Pending &p, const kivo8::snmp::Message &m, std::uint32_t source);
+  void describe_reply(std::uint32_t address, const kivo8::snmp::Message &m, TimePoint now);
+  void printer_check_reply(std::uint32_t address, const kivo8::snmp::Message &m);
   void send_describe(std::uint32_t address, TimePoint now);
   void finish_describe(std::uint32_t address);
   void expire(TimePoint now);

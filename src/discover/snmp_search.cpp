@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 
@@ -14,8 +15,6 @@
 #include "discover/snmpv3_search.h"
 #include "kivo8/snmp_sess.h"
 #include "snmp/message.h"
-#include "snmp/pdu.h"
-#include "snmp/session_internal.h"
 
 namespace kivo::discover {
 
@@ -39,10 +38,8 @@ constexpr auto kNoBufferRest = std::chrono::milliseconds(2);
 // /22 on the link to a sixth of the pace the table allows.
 constexpr std::size_t kOnLinkInFlight = 512;
 
-struct PduDeleter {
-  void operator()(snmp_pdu *p) const { snmp_free_pdu(p); }
-};
-using PduPtr = std::unique_ptr<snmp_pdu, PduDeleter>;
+// Most names one request asks for: the describe GET's, the sweep's three, or one.
+constexpr std::size_t kMostAsked = 16;
 
 in_addr net(std::uint32_t host) {
   in_addr a{};
@@ -149,20 +146,20 @@ bool SnmpSearch::encode(std::uint32_t reqid, const Pending &p) {
       for (const auto &n : it->second.names) names.push_back(&n);
     }
   }
-  std::vector<snmp_oid> oids;
-  oids.reserve(names.size() + 1);
-  for (const Name *n : names)
-    oids.push_back({const_cast<std::uint32_t *>(n->data()), static_cast<std::uint32_t>(n->size())});
-  oids.push_back({nullptr, 0});
-  PduPtr pdu(_snmp_request_pdu(command, oids.data()));
-  if (!pdu) return false;
-  pdu->version = version;
-  pdu->reqid = reqid;
-  snmp_comm comm{nullptr, static_cast<std::int32_t>(community->size()),
-                 const_cast<char *>(community->c_str())};
-  snmp_session session{nullptr, version, &comm, 0};
-  std::uint32_t length = static_cast<std::uint32_t>(packet_.size());
-  if (snmp_build(&session, pdu.get(), packet_.data(), &length) != 0) return false;
+  if (names.size() > kMostAsked || community->empty()) return false;
+  std::array<kivo8::snmp::Binding, kMostAsked> asked;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    asked[i].name = *names[i];
+    asked[i].type = SNMP_TYPE_NULL;
+  }
+  kivo8::snmp::Outgoing m;
+  m.version = version;
+  m.community = {reinterpret_cast<const std::uint8_t *>(community->data()), community->size()};
+  m.type = static_cast<std::uint8_t>(command);
+  m.request_id = reqid;
+  m.bindings = std::span(asked).first(names.size());
+  const std::size_t length = kivo8::snmp::encode(m, packet_);
+  if (length == 0) return false;
   packet_.resize(length);
   return true;
 }
@@ -342,26 +339,23 @@ void SnmpSearch::receive(TimePoint now) {
       continue;
     }
     const std::span<const std::uint8_t> datagram(receive_buffer_.data(), static_cast<std::size_t>(n));
-    if (snmp_parse_version(datagram.data(), static_cast<std::uint32_t>(n)) == SNMP_VERSION_3) {
+    if (kivo8::snmp::peek_version(datagram) == SNMP_VERSION_3) {
       engine_report(datagram, ntohl(from.sin_addr.s_addr), ntohs(from.sin_port));
       continue;
     }
-    PduPtr pdu(_snmp_create_pdu(0));
-    if (!pdu) return;
-    // The internal decoder: it takes the message's own version and never prints, where
-    // the documented adapter would write a line for every value type it does not know.
-    if (kivo8::snmp::decode_message(datagram, -1, pdu.get()).error != kivo8::snmp::CodecError::none ||
-        pdu->command != SNMP_MSG_RESPONSE) {
+    // Decoded in place, views into the receive buffer: nothing is allocated for a reply.
+    kivo8::snmp::Message m;
+    if (m.decode(datagram) != kivo8::snmp::CodecError::none || m.type != SNMP_MSG_RESPONSE) {
       context_.book->note_dropped();
       continue;
     }
-    handle(*pdu, ntohl(from.sin_addr.s_addr), ntohs(from.sin_port), now);
+    handle(m, ntohl(from.sin_addr.s_addr), ntohs(from.sin_port), now);
   }
 }
 
-void SnmpSearch::handle(const snmp_pdu &pdu, std::uint32_t source, std::uint16_t port,
+void SnmpSearch::handle(const kivo8::snmp::Message &m, std::uint32_t source, std::uint16_t port,
                         TimePoint now) {
-  auto it = pending_.find(pdu.reqid);
+  auto it = pending_.find(m.request_id);
   if (it == pending_.end() || !it->second.sent) {
     context_.book->note_dropped();
     return;
@@ -377,7 +371,7 @@ void SnmpSearch::handle(const snmp_pdu &pdu, std::uint32_t source, std::uint16_t
   } else if (auto d = describing_.find(p.address); d != describing_.end()) {
     version = d->second.version;
   }
-  if (!from_right_place || pdu.version != version) {
+  if (!from_right_place || m.version != version) {
     context_.book->note_dropped();
     return;
   }
@@ -386,20 +380,20 @@ void SnmpSearch::handle(const snmp_pdu &pdu, std::uint32_t source, std::uint16_t
   if (p.retried) context_.pacer->note_loss(now);
   switch (p.purpose) {
     case Purpose::kBroadcast:
-      answered_scan(p, pdu, source);  // the request stays open for more devices
+      answered_scan(p, m, source);  // the request stays open for more devices
       break;
     case Purpose::kScan:
       retire(it);
       if (p.community == 0) context_.book->note_address_done();
-      answered_scan(p, pdu, source);
+      answered_scan(p, m, source);
       break;
     case Purpose::kDescribe:
       pending_.erase(it);
-      describe_reply(p.address, pdu, now);
+      describe_reply(p.address, m, now);
       break;
     case Purpose::kPrinterCheck:
       pending_.erase(it);
-      printer_check_reply(p.address, pdu);
+      printer_check_reply(p.address, m);
       break;
   }
 }
@@ -444,7 +438,7 @@ void SnmpSearch::engine_report(std::span<const std::uint8_t> datagram, std::uint
   context_.book->changed(*d);
 }
 
-void SnmpSearch::answered_scan(const Pending &p, const snmp_pdu &, std::uint32_t source) {
+void SnmpSearch::answered_scan(const Pending &p, const kivo8::snmp::Message &, std::uint32_t source) {
   const SnmpTarget &target = targets_[p.target];
   Device *d = context_.book->find_or_add(
       net(source), p.purpose == Purpose::kBroadcast ? kFoundBroadcast : kFoundScan);
@@ -483,15 +477,15 @@ void SnmpSearch::send_describe(std::uint32_t address, TimePoint) {
   urgent_.push_back(reqid);
 }
 
-void SnmpSearch::describe_reply(std::uint32_t address, const snmp_pdu &pdu, TimePoint now) {
+void SnmpSearch::describe_reply(std::uint32_t address, const kivo8::snmp::Message &m, TimePoint now) {
   auto it = describing_.find(address);
   if (it == describing_.end()) return;
   auto &state = it->second;
-  if (pdu.errstat != 0) {
+  if (m.error_status != 0) {
     // An SNMPv1 agent refuses the whole request for one name it lacks: ask again
     // without that name (at most once per name).
-    auto index = static_cast<std::size_t>(pdu.errindex);
-    if (pdu.errstat == 2 && index >= 1 && index <= state.names.size()) {
+    auto index = static_cast<std::size_t>(m.error_index);
+    if (m.error_status == 2 && index >= 1 && index <= state.names.size()) {
       state.names.erase(state.names.begin() + static_cast<std::ptrdiff_t>(index - 1));
       if (!state.names.empty()) {
         send_describe(address, now);
@@ -508,8 +502,7 @@ void SnmpSearch::describe_reply(std::uint32_t address, const snmp_pdu &pdu, Time
     return;
   }
   bool printer = false;
-  for (const snmp_var *v = pdu.variables; v != nullptr; v = v->next)
-    printer = apply_binding(*d, *v) || printer;
+  for (const kivo8::snmp::Binding &b : m.bindings()) printer = apply_binding(*d, b) || printer;
   if (printer) {
     d->kind = Kind::kPrinter;
     context_.book->changed(*d);
@@ -521,13 +514,13 @@ void SnmpSearch::describe_reply(std::uint32_t address, const snmp_pdu &pdu, Time
   send_describe(address, now);
 }
 
-void SnmpSearch::printer_check_reply(std::uint32_t address, const snmp_pdu &pdu) {
+void SnmpSearch::printer_check_reply(std::uint32_t address, const kivo8::snmp::Message &m) {
   // The Printer-MIB without a printer name (older agents): any variable below it.
-  const snmp_var *v = pdu.variables;
   const Name &mib = printer_mib();
-  bool printer = pdu.errstat == 0 && v != nullptr && v->name != nullptr &&
-                 v->name_length > mib.size() && std::equal(mib.begin(), mib.end(), v->name) &&
-                 v->type != SNMP_ENDOFMIBVIEW;
+  const auto bindings = m.bindings();
+  bool printer = m.error_status == 0 && !bindings.empty() && bindings[0].name.size() > mib.size() &&
+                 std::equal(mib.begin(), mib.end(), bindings[0].name.begin()) &&
+                 bindings[0].type != SNMP_ENDOFMIBVIEW;
   if (printer) {
     if (Device *d = context_.book->find(net(address))) {
       d->kind = Kind::kPrinter;

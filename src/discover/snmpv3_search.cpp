@@ -20,9 +20,9 @@ namespace kivo::discover {
 namespace v3 = kivo8::v3;
 
 std::size_t snmpv3_discovery_request(std::int32_t msg_id, std::span<std::uint8_t> out) noexcept {
-  snmp_pdu pdu{};
-  pdu.command = SNMP_MSG_GET;
-  pdu.reqid = static_cast<std::uint32_t>(msg_id);
+  kivo8::snmp::Outgoing pdu;
+  pdu.type = SNMP_MSG_GET;
+  pdu.request_id = static_cast<std::uint32_t>(msg_id);
   v3::Outgoing m;
   m.msg_id = msg_id;
   m.flags = v3::kFlagReportable;
@@ -38,11 +38,10 @@ std::optional<EngineReport> snmpv3_parse_engine_report(std::span<const std::uint
     return std::nullopt;
   // The scoped PDU must decode too: a datagram that only looks like a v3 header up to
   // its USM parameters does not make a device.
-  std::unique_ptr<snmp_pdu, void (*)(snmp_pdu *)> pdu(_snmp_create_pdu(0), snmp_free_pdu);
-  if (!pdu) return std::nullopt;
+  kivo8::snmp::Message pdu;
   v3::Scoped scoped;
   std::uint8_t scratch[1];
-  if (v3::open_scoped(env, nullptr, {scratch, 0}, pdu.get(), scoped) != v3::CodecError::none)
+  if (v3::open_scoped(env, nullptr, {scratch, 0}, pdu, scoped) != v3::CodecError::none)
     return std::nullopt;
   EngineReport r;
   r.engine_id.assign(env.engine_id.begin(), env.engine_id.end());
@@ -58,12 +57,12 @@ Snmpv3Search::Snmpv3Search(const Snmpv3SearchOptions &options) : options_(option
     // The texts were only needed to derive the keys.
     options_.credentials.reset();
     options_.user.reset();
-    describe_pdu_.reset(_snmp_create_pdu(SNMP_MSG_GET));
-    if (!describe_pdu_) throw std::bad_alloc();
-    for (const auto &name : describe_names())
-      if (snmp_add_null_var(describe_pdu_.get(), name.data(),
-                            static_cast<std::uint32_t>(name.size())) == nullptr)
-        throw std::bad_alloc();
+    for (const auto &name : describe_names()) {
+      kivo8::snmp::Binding b;
+      b.name = name;
+      b.type = SNMP_TYPE_NULL;
+      describe_bindings_.push_back(b);
+    }
   }
 }
 
@@ -100,7 +99,10 @@ void Snmpv3Search::send_describe(Describe &d, TimePoint now) {
   }
   d.msg_id = next_msg_id();
   d.reqid = static_cast<std::uint32_t>(d.msg_id);
-  describe_pdu_->reqid = d.reqid;
+  kivo8::snmp::Outgoing pdu;
+  pdu.type = SNMP_MSG_GET;
+  pdu.request_id = d.reqid;
+  pdu.bindings = describe_bindings_;
   v3::Outgoing m;
   m.msg_id = d.msg_id;
   m.flags = v3::kFlagReportable;
@@ -112,7 +114,7 @@ void Snmpv3Search::send_describe(Describe &d, TimePoint now) {
   m.user = user_.name_view();
   m.context_engine_id = d.engine.id();
   m.keys = keys;
-  m.pdu = describe_pdu_.get();
+  m.pdu = &pdu;
   std::uint8_t packet[v3::kMaxMessage];
   const std::size_t n = v3::encode(m, packet);
   --d.transmissions_left;
@@ -131,7 +133,7 @@ void Snmpv3Search::send_describe(Describe &d, TimePoint now) {
 
 bool Snmpv3Search::describe(in_addr address, std::span<const std::uint8_t> engine_id,
                             std::uint32_t boots, std::uint32_t time) {
-  if (!describe_pdu_ || engine_id.empty() || engine_id.size() > v3::kMaxEngineId) return false;
+  if (describe_bindings_.empty() || engine_id.empty() || engine_id.size() > v3::kMaxEngineId) return false;
   auto d = std::make_unique<Describe>();
   d->address = address;
   d->engine.learn(engine_id, boots, time);
@@ -147,12 +149,11 @@ void Snmpv3Search::finish(Describe &d) {
   if (follow_ups_ != nullptr) follow_ups_->follow_up_done(d.address);
 }
 
-void Snmpv3Search::described(Describe &d, const snmp_pdu &pdu) {
+void Snmpv3Search::described(Describe &d, const kivo8::snmp::Message &pdu) {
   Device *device = context_.book != nullptr ? context_.book->find(d.address) : nullptr;
   if (device == nullptr) return;
   bool printer = false;
-  for (const snmp_var *v = pdu.variables; v != nullptr; v = v->next)
-    printer = apply_binding(*device, *v) || printer;
+  for (const kivo8::snmp::Binding &b : pdu.bindings()) printer = apply_binding(*device, b) || printer;
   if (printer) device->kind = Kind::kPrinter;
   // A device that answered v1/v2c as well keeps the version and community it answered
   // with; the names are the same.
@@ -190,8 +191,8 @@ void Snmpv3Search::receive(TimePoint now) {
       continue;
     }
     Describe &d = *dit->second;
-    v3::Judged j = v3::judge_reply(user_, d.engine, keys_, false, datagram, env, scratch, d.reqid);
-    std::unique_ptr<snmp_pdu, void (*)(snmp_pdu *)> pdu(j.pdu, snmp_free_pdu);
+    kivo8::snmp::Message pdu;
+    v3::Judged j = v3::judge_reply(user_, d.engine, keys_, false, datagram, env, scratch, d.reqid, pdu);
     if (j.drop) {
       // Reported should nothing better come before the describe gives up.
       if (j.code != SNMP_ERR_NONE) d.dropped_code = j.code;
@@ -208,8 +209,8 @@ void Snmpv3Search::receive(TimePoint now) {
     }
     if (j.report != v3::ReportKind::none)
       refused(d, v3::code_of_report(j.report));
-    else if (pdu)
-      described(d, *pdu);
+    else if (j.answered)
+      described(d, pdu);
     finish(d);
   }
 }

@@ -20,7 +20,7 @@
 #include "discover/search.h"
 #include "discover/searches.h"
 #include "kivo8/snmpv3.h"
-#include "snmp/pdu.h"
+#include "snmp/pdu_view.h"
 #include "snmpv3/message.h"
 #include "snmpv3/usm.h"
 
@@ -102,7 +102,7 @@ class Snmpv3Search final : public Search, public FollowUpSearch {
   void receive(TimePoint now);
   // The describe ended without a description: the device learns why.
   void refused(Describe &d, std::int32_t code);
-  void described(Describe &d, const snmp_pdu &pdu);
+  void described(Describe &d, const kivo8::snmp::Message &pdu);
   void finish(Describe &d);
   std::int32_t next_msg_id();
 
@@ -117,7 +117,8 @@ class Snmpv3Search final : public Search, public FollowUpSearch {
   std::uint32_t msg_counter_ = 0;
   bool sent_any_ = false;
   FollowUps *follow_ups_ = nullptr;
-  std::unique_ptr<snmp_pdu, void (*)(snmp_pdu *)> describe_pdu_{nullptr, snmp_free_pdu};
+  // The describe GET's names, asked of every device; the Bindings view describe_names().
+  std::vector<kivo8::snmp::Binding> describe_bindings_;
 };
 
 }  // namespace kivo::discover

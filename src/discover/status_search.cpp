@@ -150,21 +150,25 @@ void StatusSearch::on_timer(TimePoint now) {
 
 bool StatusSearch::encode(Read &r, std::uint32_t id) {
   const kivo8::status::Request *request = r.reader.request();
-  std::vector<snmp_oid> oids;
-  oids.reserve(request->names.size() + 1);
-  for (const auto &n : request->names)
-    oids.push_back({const_cast<std::uint32_t *>(n.data()), static_cast<std::uint32_t>(n.size())});
-  oids.push_back({nullptr, 0});
   const std::int32_t command = request->command == Command::get       ? SNMP_MSG_GET
                                : request->command == Command::getnext ? SNMP_MSG_GETNEXT
                                                                        : SNMP_MSG_GETBULK;
-  Pdu pdu(_snmp_request_pdu(command, oids.data()));
-  if (!pdu) return false;
-  if (request->command == Command::getbulk) {
-    pdu->errstat = 0;  // non-repeaters
-    pdu->errindex = static_cast<std::int32_t>(request->max_repetitions);
+  if (request->names.empty()) return false;
+  bindings_.clear();
+  for (const auto &n : request->names) {
+    kivo8::snmp::Binding b;
+    b.name = n;
+    b.type = SNMP_TYPE_NULL;
+    bindings_.push_back(b);
   }
-  pdu->reqid = id;
+  kivo8::snmp::Outgoing pdu;
+  pdu.type = static_cast<std::uint8_t>(command);
+  pdu.request_id = id;
+  pdu.bindings = bindings_;
+  if (request->command == Command::getbulk) {
+    pdu.error_status = 0;  // non-repeaters
+    pdu.error_index = static_cast<std::int32_t>(request->max_repetitions);
+  }
   packet_.resize(SNMP_PACKET_SIZE);
   if (r.version == SNMP_VERSION_3) {
     const v3::LocalKeys *keys = user_->level == KIVO_SNMPV3_NOAUTH_NOPRIV
@@ -182,19 +186,17 @@ bool StatusSearch::encode(Read &r, std::uint32_t id) {
     m.user = user_->name_view();
     m.context_engine_id = r.engine.id();
     m.keys = keys;
-    m.pdu = pdu.get();
+    m.pdu = &pdu;
     const std::size_t n = v3::encode(m, packet_);
     packet_.resize(n);
     return n != 0;
   }
-  pdu->version = r.version;
-  snmp_comm comm{nullptr, static_cast<std::int32_t>(r.community.size()),
-                 const_cast<char *>(r.community.c_str())};
-  snmp_session session{nullptr, r.version, &comm, 0};
-  std::uint32_t length = static_cast<std::uint32_t>(packet_.size());
-  if (snmp_build(&session, pdu.get(), packet_.data(), &length) != 0) return false;
+  if (r.community.empty()) return false;
+  pdu.version = r.version;
+  pdu.community = {reinterpret_cast<const std::uint8_t *>(r.community.data()), r.community.size()};
+  const std::size_t length = kivo8::snmp::encode(pdu, packet_);
   packet_.resize(length);
-  return true;
+  return length != 0;
 }
 
 void StatusSearch::send(Read &r, TimePoint now) {
@@ -244,8 +246,7 @@ void StatusSearch::receive(TimePoint now) {
 
 void StatusSearch::take(std::span<const std::uint8_t> datagram, const sockaddr_in &from,
                         TimePoint now) {
-  const bool is_v3 = snmp_parse_version(datagram.data(), static_cast<std::uint32_t>(datagram.size())) ==
-                     SNMP_VERSION_3;
+  const bool is_v3 = kivo8::snmp::peek_version(datagram) == SNMP_VERSION_3;
   std::uint32_t id = 0;
   v3::Envelope env;
   if (is_v3) {
@@ -281,8 +282,14 @@ void StatusSearch::take(std::span<const std::uint8_t> datagram, const sockaddr_i
   std::int32_t rc = SNMP_ERR_DECODE;
   Pdu pdu;
   if (datagram.size() <= v3::kMaxMessage) {
-    v3::Judged j = v3::judge_reply(*user_, r.engine, keys_, false, datagram, env, scratch_, id);
-    pdu.reset(j.pdu);
+    kivo8::snmp::Message reply;
+    v3::Judged j = v3::judge_reply(*user_, r.engine, keys_, false, datagram, env, scratch_, id, reply);
+    if (j.answered) {
+      // The status reader keeps the bindings it reads in records of its own.
+      pdu.reset(_snmp_create_pdu(0));
+      if (!pdu || kivo8::snmp::fill_pdu(reply, pdu.get()) != kivo8::snmp::CodecError::none)
+        throw std::bad_alloc();
+    }
     if (j.drop) {
       context_.book->note_dropped();
       return;

@@ -20,6 +20,7 @@
 #include "core/unique_fd.h"
 #include "discover/search.h"
 #include "discover/searches.h"
+#include "snmp/pdu_view.h"
 #include "snmpv3/usm.h"
 #include "status/reader.h"
 
@@ -71,6 +72,7 @@ class StatusSearch final : public Search, public FollowUpSearch {
   std::vector<std::unique_ptr<Read>> reading_;
   std::unordered_map<std::uint32_t, Read *> by_id_;
   std::vector<std::uint8_t> packet_, receive_buffer_, scratch_;
+  std::vector<kivo8::snmp::Binding> bindings_;  // of the request being encoded
 };
 
 }  // namespace kivo::discover

@@ -9,6 +9,7 @@
 #include "core/alloc.h"
 #include "kivo8/asn1.h"
 #include "snmp/pdu.h"
+#include "snmp/pdu_view.h"
 
 namespace kivo8::snmp {
 
@@ -16,87 +17,84 @@ namespace {
 
 static_assert(ber::kMaxObjid == ASN_MAX_OID_LEN && ASN_MAX_OID_LEN <= SNMP_VAR_NAME_STORAGE);
 
-bool write_value(ByteWriter &w, std::uint8_t type, std::uint32_t value_length,
-                 const std::uint8_t *value) noexcept {
-  switch (type) {
+// What a string value with a length but no bytes is written as: that many zero bytes, as
+// asn_build_string writes them. No message holds a longer value than this.
+constexpr std::size_t kZeroBytes = ber::kMaxLength + 1;
+const std::uint8_t kZeros[kZeroBytes] = {};
+
+// An exported binding as the encoder's Binding; false for what the specified encoder
+// refuses before writing it (value bytes missing or of the wrong size for their type).
+// `objid` holds the sub-identifiers of an OBJECT IDENTIFIER value, copied out so they are
+// read aligned whatever holds them.
+struct VarFields {
+  const std::uint32_t *name;
+  std::uint32_t name_length;
+  std::uint8_t type;
+  const std::uint8_t *value;
+  std::uint32_t value_length;
+};
+
+bool as_binding(const VarFields &var, Binding &b, std::uint32_t (&objid)[ASN_MAX_OID_LEN]) noexcept {
+  if (var.name == nullptr && var.name_length != 0) return false;
+  if (var.name != nullptr) b.name = std::span<const std::uint32_t>(var.name, var.name_length);
+  b.type = var.type;
+  const std::uint8_t *value = var.value;
+  const std::uint32_t length = var.value_length;
+  switch (var.type) {
     case SNMP_TYPE_INTEGER: {
       std::int32_t v;
-      if (value == nullptr || value_length != sizeof v) return false;
+      if (value == nullptr || length != sizeof v) return false;
       std::memcpy(&v, value, sizeof v);
-      return ber::write_integer(w, type, v);
+      b.number = static_cast<std::uint64_t>(static_cast<std::int64_t>(v));
+      return true;
     }
     case SNMP_TYPE_COUNTER:
     case SNMP_TYPE_GAUGE:
     case SNMP_TYPE_TIMETICKS:
     case SNMP_TYPE_UINTEGER: {
       std::uint32_t v;
-      if (value == nullptr || value_length != sizeof v) return false;
+      if (value == nullptr || length != sizeof v) return false;
       std::memcpy(&v, value, sizeof v);
-      return ber::write_unsigned32(w, type, v);
+      b.number = v;
+      return true;
     }
     case SNMP_TYPE_COUNTER64: {
       counter64 v;
-      if (value == nullptr || value_length != sizeof v) return false;
+      if (value == nullptr || length != sizeof v) return false;
       std::memcpy(&v, value, sizeof v);
-      return ber::write_unsigned64(w, type, (std::uint64_t{v.high} << 32) | v.low);
+      b.number = (std::uint64_t{v.high} << 32) | v.low;
+      return true;
     }
     case SNMP_TYPE_BIT_STR:
-      if (value == nullptr || value_length == 0 || value[0] > 7) return false;
+      if (value == nullptr || length == 0) return false;
       [[fallthrough]];
     case SNMP_TYPE_OCTET_STR:
     case SNMP_TYPE_IPADDRESS:
     case SNMP_TYPE_OPAQUE:
-    case SNMP_TYPE_NSAPADDRESS: {
-      if (!ber::write_header(w, type, value_length)) return false;
-      auto contents = w.reserve(value_length);
-      if (!contents) return false;
-      // No bytes given: as many zero bytes, as asn_build_string writes them.
-      if (value_length != 0) {
-        if (value != nullptr)
-          std::memcpy(contents->data(), value, value_length);
-        else
-          std::memset(contents->data(), 0, value_length);
-      }
+    case SNMP_TYPE_NSAPADDRESS:
+      if (value != nullptr)
+        b.value = std::span<const std::uint8_t>(value, length);
+      else if (length <= kZeroBytes)
+        b.value = std::span<const std::uint8_t>(kZeros, length);
+      else
+        return false;
       return true;
-    }
     case SNMP_TYPE_OBJECT_ID: {
-      // Copied out so that the sub-identifiers are read aligned whatever holds them.
-      std::uint32_t objid[ASN_MAX_OID_LEN];
-      const std::uint32_t count = value_length / 4;
+      const std::uint32_t count = length / 4;
       if (count > ASN_MAX_OID_LEN || (count != 0 && value == nullptr)) return false;
       if (count != 0) std::memcpy(objid, value, std::size_t{count} * 4);
-      return ber::write_objid(w, type, objid, count);
+      b.oid = std::span<const std::uint32_t>(objid, count);
+      return true;
     }
-    case SNMP_TYPE_NULL:
-    case SNMP_NOSUCHOBJECT:
-    case SNMP_NOSUCHINSTANCE:
-    case SNMP_ENDOFMIBVIEW:
-      return ber::write_header(w, type, 0);
     default:
-      return false;
+      return true;  // the encoder decides: NULL and the exceptions, or refused
   }
 }
 
-bool write_binding(ByteWriter &w, const std::uint32_t *name, std::uint32_t name_length,
-                   std::uint8_t type, std::uint32_t value_length, const std::uint8_t *value) noexcept {
-  ber::HeaderSlot header;
-  return header.reserve(w) && ber::write_objid(w, ASN_OBJECT_ID, name, name_length) &&
-         write_value(w, type, value_length, value) && header.fill(w, ASN_SEQUENCE);
-}
-
-bool write_pdu(ByteWriter &w, const snmp_pdu *pdu) noexcept {
-  ber::HeaderSlot pdu_header, list_header;
-  // Request ids above 0x7FFFFFFF go out as negative INTEGERs, as every receiver reads them.
-  if (!pdu_header.reserve(w) ||
-      !ber::write_integer(w, ASN_INTEGER, static_cast<std::int32_t>(pdu->reqid)) ||
-      !ber::write_integer(w, ASN_INTEGER, pdu->errstat) ||
-      !ber::write_integer(w, ASN_INTEGER, pdu->errindex) || !list_header.reserve(w))
-    return false;
-  for (const snmp_var *var = pdu->variables; var != nullptr; var = var->next)
-    if (!write_binding(w, var->name, var->name_length, var->type, var->value_length, var->value))
-      return false;
-  return list_header.fill(w, ASN_SEQUENCE) &&
-         pdu_header.fill(w, static_cast<std::uint8_t>(pdu->command & 0xFF));
+bool write_var(ByteWriter &w, const VarFields &var) noexcept {
+  Binding b;
+  std::uint32_t objid[ASN_MAX_OID_LEN];
+  return as_binding(var, b, objid) && write_binding(w, b);
 }
 
 // Takes the session's community into a PDU that has none.
@@ -116,7 +114,8 @@ CodecError adopt_community(const snmp_session *session, snmp_pdu *pdu) noexcept 
 
 // Message SEQUENCE, version and community; `r` is left on the PDU, inside the SEQUENCE
 // (bytes after the message's SEQUENCE are not part of it). The tags of the version and
-// community are not checked.
+// community are not checked. Only the documented header readers use this; the message
+// decoder reads the same way in Message::decode.
 struct Header {
   std::int32_t version = 0;
   std::span<const std::uint8_t> community;
@@ -142,7 +141,7 @@ CodecError read_community(Header &h, std::uint32_t capacity) noexcept {
   return CodecError::none;
 }
 
-// A binding straight from the per-thread record cache: only what the decoder does not
+// A binding straight from the per-thread record cache: only what the conversion does not
 // always write is set here; the name and value areas are written up to what they hold.
 snmp_var *new_binding() noexcept {
   snmp_var *var = _snmp_var_alloc();
@@ -150,43 +149,42 @@ snmp_var *new_binding() noexcept {
   var->next = nullptr;
   var->value = nullptr;
   var->value_length = 0;
+  var->name = nullptr;
+  var->name_length = 0;
+  var->type = 0;
   return var;
 }
 
-// The value of `var` (its type already set) from its element, by the reader of its type.
-enum class ValueOutcome { ok, refused, no_memory, unknown_type };
+void set_name(snmp_var *var, const Binding &b) noexcept {
+  if (!b.name.empty()) std::memcpy(var->name_storage, b.name.data(), b.name.size_bytes());
+  var->name = var->name_storage;
+  var->name_length = static_cast<std::uint32_t>(b.name.size());
+  var->type = b.type;
+}
 
-ValueOutcome read_value(snmp_var *var, const ber::Element &e) noexcept {
-  const std::span<const std::uint8_t> octets = e.octets();
-  const auto contents_length = static_cast<std::uint32_t>(octets.size());
-  switch (var->type) {
-    case SNMP_TYPE_INTEGER: {
-      auto v = e.integer();
-      if (!v) return ValueOutcome::refused;
-      std::memcpy(var->value_storage, &*v, 4);
-      var->value = var->value_storage;
-      var->value_length = 4;
-      return ValueOutcome::ok;
-    }
+// The value of a decoded binding into `var`, stored as the documented decoder stores it:
+// numbers and short values in the record's own area, longer ones in a block of their own.
+bool set_value(snmp_var *var, const Binding &b) noexcept {
+  if (!b.known) return true;
+  const auto contents_length = static_cast<std::uint32_t>(b.value.size());
+  switch (b.type) {
+    case SNMP_TYPE_INTEGER:
     case SNMP_TYPE_COUNTER:
     case SNMP_TYPE_GAUGE:
     case SNMP_TYPE_TIMETICKS:
     case SNMP_TYPE_UINTEGER: {
-      auto v = e.unsigned32();
-      if (!v) return ValueOutcome::refused;
-      std::memcpy(var->value_storage, &*v, 4);
+      const std::uint32_t v = b.unsigned32();
+      std::memcpy(var->value_storage, &v, 4);
       var->value = var->value_storage;
       var->value_length = 4;
-      return ValueOutcome::ok;
+      return true;
     }
     case SNMP_TYPE_COUNTER64: {
-      auto v = e.unsigned64();
-      if (!v) return ValueOutcome::refused;
-      const counter64 c{static_cast<std::uint32_t>(*v >> 32), static_cast<std::uint32_t>(*v)};
+      const counter64 c{static_cast<std::uint32_t>(b.number >> 32), static_cast<std::uint32_t>(b.number)};
       std::memcpy(var->value_storage, &c, sizeof c);
       var->value = var->value_storage;
       var->value_length = sizeof c;
-      return ValueOutcome::ok;
+      return true;
     }
     case SNMP_TYPE_OCTET_STR: {
       // Room for a terminator behind the contents, so the value can be used as text.
@@ -194,123 +192,110 @@ ValueOutcome read_value(snmp_var *var, const ber::Element &e) noexcept {
       std::uint8_t *place = size < SNMP_VAR_VALUE_STORAGE
                                 ? var->value_storage
                                 : static_cast<std::uint8_t *>(mem_alloc(size));
-      if (place == nullptr) return ValueOutcome::no_memory;
-      if (contents_length != 0) std::memcpy(place, octets.data(), contents_length);
+      if (place == nullptr) return false;
+      if (contents_length != 0) std::memcpy(place, b.value.data(), contents_length);
       place[contents_length] = 0;
       var->value = place;
       var->value_length = contents_length;
-      return ValueOutcome::ok;
+      return true;
     }
     case SNMP_TYPE_BIT_STR:
-      if (!e.bits()) return ValueOutcome::refused;
-      [[fallthrough]];
     case SNMP_TYPE_IPADDRESS:
     case SNMP_TYPE_OPAQUE:
     case SNMP_TYPE_NSAPADDRESS: {
-      const bool inline_ok = var->type != SNMP_TYPE_BIT_STR && contents_length < SNMP_VAR_VALUE_STORAGE;
+      const bool inline_ok = b.type != SNMP_TYPE_BIT_STR && contents_length < SNMP_VAR_VALUE_STORAGE;
       std::uint8_t *place = inline_ok ? var->value_storage
                                       : static_cast<std::uint8_t *>(mem_alloc(contents_length));
-      if (place == nullptr) return ValueOutcome::no_memory;
-      if (contents_length != 0) std::memcpy(place, octets.data(), contents_length);
+      if (place == nullptr) return false;
+      if (contents_length != 0) std::memcpy(place, b.value.data(), contents_length);
       var->value = place;
       var->value_length = contents_length;
-      return ValueOutcome::ok;
+      return true;
     }
     case SNMP_TYPE_OBJECT_ID: {
-      std::uint32_t scratch[ASN_MAX_OID_LEN];
-      auto count = e.objid(scratch, ASN_MAX_OID_LEN);
-      if (!count) return ValueOutcome::refused;
-      const std::size_t size = std::size_t{*count} * 4;
+      const std::size_t size = b.oid.size_bytes();
       auto *block = static_cast<std::uint8_t *>(mem_alloc(size));
-      if (block == nullptr) return ValueOutcome::no_memory;
-      std::memcpy(block, scratch, size);
+      if (block == nullptr) return false;
+      std::memcpy(block, b.oid.data(), size);
       var->value = block;
       var->value_length = static_cast<std::uint32_t>(size);
-      return ValueOutcome::ok;
+      return true;
     }
-    case SNMP_TYPE_NULL:
-    case SNMP_NOSUCHOBJECT:
-    case SNMP_NOSUCHINSTANCE:
-    case SNMP_ENDOFMIBVIEW:
-      return e.null() ? ValueOutcome::ok : ValueOutcome::refused;
     default:
-      return ValueOutcome::unknown_type;
+      return true;  // NULL and the exceptions carry no value
   }
+}
+
+// Hands what `m` decoded (as far as it got, `error` being how it ended) to the exported
+// PDU: the header fields it reached, then the bindings behind any the PDU already has,
+// the binding decoding stopped on included as the documented decoder leaves it.
+Decoded to_pdu(const Message &m, CodecError error, snmp_pdu *pdu, bool take_community) noexcept {
+  if (m.reached >= Reached::version && take_community) pdu->version = m.version;
+  if (m.reached >= Reached::community && take_community) {
+    mem_free(pdu->community);
+    pdu->community = nullptr;
+    pdu->community_len = 0;
+    if (!m.community.empty()) {
+      pdu->community = static_cast<std::uint8_t *>(mem_alloc(m.community.size()));
+      if (pdu->community == nullptr) return {CodecError::no_memory};
+      std::memcpy(pdu->community, m.community.data(), m.community.size());
+      pdu->community_len = static_cast<std::uint32_t>(m.community.size());
+    }
+  }
+  if (m.reached >= Reached::type) pdu->command = m.type;
+  if (m.reached >= Reached::request_id) pdu->reqid = m.request_id;
+  if (m.reached >= Reached::error_status) pdu->errstat = m.error_status;
+  if (m.reached >= Reached::error_index) pdu->errindex = m.error_index;
+  snmp_var **tail = &pdu->variables;
+  while (*tail != nullptr) tail = &(*tail)->next;
+  // Each binding is linked at once: whatever fails, the PDU owns it and frees it.
+  auto link = [&tail]() -> snmp_var * {
+    snmp_var *var = new_binding();
+    if (var == nullptr) return nullptr;
+    *tail = var;
+    tail = &var->next;
+    return var;
+  };
+  for (const Binding &b : m.bindings()) {
+    snmp_var *var = link();
+    if (var == nullptr) return {CodecError::no_memory};
+    set_name(var, b);
+    if (!set_value(var, b)) return {CodecError::no_memory};
+  }
+  if (m.cut != Cut::none) {
+    snmp_var *var = link();
+    if (var == nullptr) return {CodecError::no_memory};
+    if (m.cut == Cut::named) set_name(var, m.cut_binding());
+  }
+  if (error != CodecError::none) return {error};
+  Decoded d;
+  d.unknown_types = m.unknown_types;
+  d.unknown_type = m.unknown_types != 0;
+  return d;
 }
 
 }  // namespace
 
+bool write_exported_pdu(ByteWriter &w, const snmp_pdu *pdu) noexcept {
+  PduWriter writer;
+  if (!writer.begin(w, static_cast<std::uint8_t>(pdu->command & 0xFF), pdu->reqid, pdu->errstat,
+                    pdu->errindex))
+    return false;
+  for (const snmp_var *var = pdu->variables; var != nullptr; var = var->next)
+    if (!write_var(w, {var->name, var->name_length, var->type, var->value, var->value_length}))
+      return false;
+  return writer.end(w);
+}
+
+CodecError fill_pdu(const Message &m, snmp_pdu *pdu) noexcept {
+  pdu->version = m.version;
+  return to_pdu(m, CodecError::none, pdu, false).error;
+}
+
 Decoded decode_pdu(ByteReader &r, snmp_pdu *pdu) noexcept {
-  Decoded d;
-  auto element = ber::read_element(r);
-  if (!element) return {CodecError::pdu};
-  pdu->command = element->type;
-  ByteReader body = element->contents;
-  // Stored as they are read, as far as the PDU gets.
-  auto field = [&body]() -> std::optional<std::int32_t> {
-    auto e = ber::read_element(body);
-    return e ? e->integer() : std::nullopt;
-  };
-  auto reqid = field();
-  if (!reqid) return {CodecError::pdu};
-  pdu->reqid = static_cast<std::uint32_t>(*reqid);
-  auto errstat = field();
-  if (!errstat) return {CodecError::pdu};
-  pdu->errstat = *errstat;
-  auto errindex = field();
-  if (!errindex) return {CodecError::pdu};
-  pdu->errindex = *errindex;
-  auto list = ber::read_element(body);
-  if (!list || list->type != ASN_SEQUENCE) return {CodecError::pdu};
-  // Bytes of the PDU after the binding list are not read.
-  ByteReader &bindings = list->contents;
-  snmp_var **tail = &pdu->variables;
-  while (*tail != nullptr) tail = &(*tail)->next;
-  // Every binding read consumes at least its header, name and value header, so the loop
-  // ends within the list's length.
-  while (!bindings.empty()) {
-    snmp_var *var = new_binding();
-    if (var == nullptr) return {CodecError::no_memory};
-    // Linked at once: whatever fails below, the PDU owns the binding and frees it.
-    var->name = nullptr;
-    var->name_length = 0;
-    var->type = 0;
-    *tail = var;
-    tail = &var->next;
-    // The binding's SEQUENCE bounds its name and value; the next binding starts right
-    // after the value, whatever the binding's own length says lies behind it.
-    const std::span<const std::uint8_t> at = bindings.rest();
-    auto binding = ber::read_element(bindings);
-    if (!binding || binding->type != ASN_SEQUENCE) return {CodecError::binding};
-    ByteReader &inside = binding->contents;
-    auto name = ber::read_element(inside);
-    if (!name || name->type != ASN_OBJECT_ID) return {CodecError::binding};
-    // Decoded straight into the binding's own name area; a name of more arcs than the
-    // area holds is refused, not cut.
-    auto name_length = name->objid(var->name_storage, ASN_MAX_OID_LEN);
-    if (!name_length) return {CodecError::binding};
-    auto value = ber::read_element(inside);
-    if (!value) return {CodecError::binding};
-    var->type = value->type;
-    var->name = var->name_storage;
-    var->name_length = *name_length;
-    const std::span<const std::uint8_t> value_bytes = value->octets();
-    bindings = ByteReader(at.subspan(static_cast<std::size_t>(
-        value_bytes.data() + value_bytes.size() - at.data())));
-    switch (read_value(var, *value)) {
-      case ValueOutcome::ok:
-        break;
-      case ValueOutcome::refused:
-        return {CodecError::value};
-      case ValueOutcome::no_memory:
-        return {CodecError::no_memory};
-      case ValueOutcome::unknown_type:
-        d.unknown_type = true;
-        ++d.unknown_types;
-        break;
-    }
-  }
-  return d;
+  Message m;
+  const CodecError e = m.decode_pdu(r);
+  return to_pdu(m, e, pdu, false);
 }
 
 void print_unknown_types(const Decoded &d) noexcept {
@@ -319,24 +304,10 @@ void print_unknown_types(const Decoded &d) noexcept {
 
 Decoded decode_message(std::span<const std::uint8_t> bytes, std::int32_t fixed_version,
                        snmp_pdu *pdu) noexcept {
-  const bool fixed = fixed_version != -1;
-  if (fixed) pdu->version = fixed_version;
-  Header h;
-  if (CodecError e = read_version(bytes, h); e != CodecError::none) return {e};
-  if (!fixed && static_cast<std::uint32_t>(h.version) > 1) return {CodecError::version};
-  if (CodecError e = read_community(h, kSnmpMaxCommunity); e != CodecError::none) return {e};
-  pdu->version = h.version;
-  if (fixed && h.version != fixed_version) return {CodecError::version};
-  mem_free(pdu->community);
-  pdu->community = nullptr;
-  pdu->community_len = 0;
-  if (!h.community.empty()) {
-    pdu->community = static_cast<std::uint8_t *>(mem_alloc(h.community.size()));
-    if (pdu->community == nullptr) return {CodecError::no_memory};
-    std::memcpy(pdu->community, h.community.data(), h.community.size());
-    pdu->community_len = static_cast<std::uint32_t>(h.community.size());
-  }
-  return decode_pdu(h.rest, pdu);
+  if (fixed_version != -1) pdu->version = fixed_version;
+  Message m;
+  const CodecError e = m.decode(bytes, fixed_version);
+  return to_pdu(m, e, pdu, true);
 }
 
 bool peek_request_id(std::span<const std::uint8_t> bytes, std::uint32_t *reqid) noexcept {
@@ -367,7 +338,7 @@ std::uint32_t encode_message(const snmp_session *session, snmp_pdu *pdu,
   ber::HeaderSlot header;
   const bool ok = header.reserve(w) && ber::write_integer(w, ASN_INTEGER, pdu->version) &&
                   ber::write_header(w, ASN_OCTET_STR, pdu->community_len) &&
-                  w.put(pdu->community, pdu->community_len) && write_pdu(w, pdu) &&
+                  w.put(pdu->community, pdu->community_len) && write_exported_pdu(w, pdu) &&
                   header.fill(w, ASN_SEQUENCE);
   if (!ok) {
     *error = CodecError::unencodable;
@@ -413,7 +384,7 @@ std::uint8_t *snmp_build_var_op(std::uint8_t *data, const std::uint32_t *name,
                                 std::uint32_t *listlength) noexcept {
   if (data == nullptr || name_length == nullptr || listlength == nullptr) return nullptr;
   ByteWriter w(data, *listlength);
-  if (!snmp::write_binding(w, name, *name_length, type, value_length, value)) return nullptr;
+  if (!snmp::write_var(w, {name, *name_length, type, value, value_length})) return nullptr;
   *listlength -= static_cast<std::uint32_t>(w.pos());
   return data + w.pos();
 }
@@ -421,7 +392,7 @@ std::uint8_t *snmp_build_var_op(std::uint8_t *data, const std::uint32_t *name,
 std::uint8_t *snmp_pdu_build(snmp_pdu *pdu, std::uint8_t *data, std::uint32_t *length) noexcept {
   if (pdu == nullptr || data == nullptr || length == nullptr) return nullptr;
   ByteWriter w(data, *length);
-  if (!snmp::write_pdu(w, pdu)) return nullptr;
+  if (!snmp::write_exported_pdu(w, pdu)) return nullptr;
   *length -= static_cast<std::uint32_t>(w.pos());
   return data + w.pos();
 }

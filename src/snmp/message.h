@@ -71,6 +71,15 @@ bool peek_request_id(std::span<const std::uint8_t> bytes, std::uint32_t *reqid) 
 std::uint32_t encode_message(const snmp_session *session, snmp_pdu *pdu,
                              std::span<std::uint8_t> out, CodecError *error) noexcept;
 
+class Message;
+
+// The exported edge of the SNMPv3 session layer: a whole decoded message into `pdu`
+// (created empty by the caller, who frees it in every case), its values stored as
+// snmp_parse stores them; and an exported PDU written by the one encoder (an unset
+// errstat or errindex as it is, -1).
+CodecError fill_pdu(const Message &m, snmp_pdu *pdu) noexcept;
+bool write_exported_pdu(ByteWriter &w, const snmp_pdu *pdu) noexcept;
+
 // What the specified decoder reports for `d`: its result (0, 1 or -1) and the session's
 // `error` (0, -2 or -8), for a session with a fixed version or not.
 struct Codes {

@@ -9,21 +9,21 @@
 #include "asn1/ber.h"
 #include "core/bytes.h"
 #include "kivo8/asn1.h"
+#include "kivo8/snmpv3.h"
 #include "snmp/message.h"
 
 namespace kivo8::v3 {
 
 namespace {
 
-// An INTEGER through the library's one INTEGER rule (asn_parse_int), advancing `r`.
+// An INTEGER by the library's one INTEGER rule (ber::Element::integer), advancing `r`;
+// `r` fails with it.
 bool take_int(ByteReader &r, std::int32_t &value) noexcept {
-  const auto rest = r.rest();
-  std::uint32_t left = static_cast<std::uint32_t>(rest.size());
-  std::uint8_t type = 0;
-  if (rest.empty() || rest.size() > UINT32_MAX) return r.skip(rest.size() + 1);
-  const std::uint8_t *end = asn_parse_int(rest.data(), &left, &type, &value, 4);
-  if (end == nullptr || type != ASN_INTEGER) return r.skip(rest.size() + 1);
-  return r.skip(rest.size() - left);
+  auto e = ber::read_element(r);
+  auto v = e && e->type == ASN_INTEGER ? e->integer() : std::nullopt;
+  if (!v) return r.skip(r.left() + 1);
+  value = *v;
+  return true;
 }
 
 // A value of 0 to 2^31-1, which every integer of the v3 header and USM parameters is.
@@ -46,17 +46,7 @@ std::optional<ByteReader> take_sequence(ByteReader &r) noexcept {
   return e->contents;
 }
 
-bool put_int(ByteWriter &w, std::int32_t v) noexcept {
-  std::uint32_t room = static_cast<std::uint32_t>(std::min<std::size_t>(w.room(), UINT32_MAX));
-  std::uint8_t *at = w.data() + w.pos();
-  if (w.failed()) return false;
-  std::uint8_t *end = asn_build_int(at, &room, ASN_INTEGER, &v, 4);
-  if (end == nullptr) {
-    (void)w.reserve(w.room() + 1);
-    return false;
-  }
-  return w.reserve(static_cast<std::size_t>(end - at)).has_value();
-}
+bool put_int(ByteWriter &w, std::int32_t v) noexcept { return ber::write_integer(w, ASN_INTEGER, v); }
 
 bool put_octets(ByteWriter &w, std::span<const std::uint8_t> bytes) noexcept {
   return ber::write_header(w, ASN_OCTET_STR, static_cast<std::uint32_t>(bytes.size())) &&
@@ -139,7 +129,7 @@ CodecError verify(std::span<const std::uint8_t> message, const Envelope &env,
 }
 
 CodecError open_scoped(const Envelope &env, const LocalKeys *keys, std::span<std::uint8_t> scratch,
-                       snmp_pdu *pdu, Scoped &scoped) noexcept {
+                       kivo8::snmp::Message &pdu, Scoped &scoped) noexcept {
   std::span<const std::uint8_t> plain = env.data;
   const bool encrypted = (env.flags & kFlagPriv) != 0;
   if (encrypted) {
@@ -169,13 +159,13 @@ CodecError open_scoped(const Envelope &env, const LocalKeys *keys, std::span<std
   if (rest.empty() || rest.size() > kMaxMessage) return CodecError::pdu;
   // The internal decoder, not the documented adapter: the SNMPv3 layer never prints.
   ByteReader inner(rest);
-  return kivo8::snmp::decode_pdu(inner, pdu).error == kivo8::snmp::CodecError::none
-             ? CodecError::none
-             : CodecError::pdu;
+  if (pdu.decode_pdu(inner) != kivo8::snmp::CodecError::none) return CodecError::pdu;
+  pdu.version = SNMP_VERSION_3;
+  return CodecError::none;
 }
 
 std::size_t encode(const Outgoing &m, std::span<std::uint8_t> out) noexcept {
-  if (m.pdu == nullptr) return 0;
+  if ((m.pdu == nullptr) == (m.exported == nullptr)) return 0;
   const bool auth = (m.flags & kFlagAuth) != 0;
   const bool priv = (m.flags & kFlagPriv) != 0;
   if (priv && !auth) return 0;
@@ -194,15 +184,16 @@ std::size_t encode(const Outgoing &m, std::span<std::uint8_t> out) noexcept {
   put_octets(sw, m.context_engine_id);
   put_octets(sw, m.context_name);
   if (sw.failed()) return 0;
-  snmp_pdu copy = *m.pdu;
-  if (copy.errstat == -1) copy.errstat = 0;
-  if (copy.errindex == -1) copy.errindex = 0;
-  std::uint32_t room = static_cast<std::uint32_t>(sw.room());
-  std::uint8_t *pdu_at = sw.data() + sw.pos();
-  std::uint8_t *pdu_end = snmp_pdu_build(&copy, pdu_at, &room);
-  if (pdu_end == nullptr || !sw.reserve(static_cast<std::size_t>(pdu_end - pdu_at)) ||
-      !scoped_slot.fill(sw, ASN_SEQUENCE))
-    return 0;
+  bool written = false;
+  if (m.pdu != nullptr) {
+    written = kivo8::snmp::write_pdu(sw, *m.pdu);
+  } else {
+    snmp_pdu copy = *m.exported;
+    if (copy.errstat == -1) copy.errstat = 0;
+    if (copy.errindex == -1) copy.errindex = 0;
+    written = kivo8::snmp::write_exported_pdu(sw, &copy);
+  }
+  if (!written || !scoped_slot.fill(sw, ASN_SEQUENCE)) return 0;
 
   std::uint8_t salt[kSaltSize] = {};
   std::uint8_t enc_buf[kMaxMessage + 8];

@@ -1,7 +1,7 @@
 // SNMPv3 messages (RFC 3412) with the user-based security model's parameters (RFC 3414),
 // encoded and decoded on the bounded byte reader and writer and the BER element helpers.
-// Pure: no sockets. The PDU inside the scoped PDU goes through the library's own PDU
-// codec (snmp_pdu_build / snmp_pdu_parse), so v3 reads values exactly as v1 and v2c do.
+// Pure: no sockets. The PDU inside the scoped PDU goes through the library's one message
+// type (snmp::Message and its encoder), so v3 reads values exactly as v1 and v2c do.
 #pragma once
 
 #include <cstddef>
@@ -9,6 +9,7 @@
 #include <span>
 
 #include "kivo8/snmp_sess.h"
+#include "snmp/pdu_view.h"
 #include "snmpv3/crypto.h"
 
 namespace kivo8::v3 {
@@ -84,10 +85,10 @@ struct Scoped {
 };
 
 // Decrypts when needed (into `scratch`, at least env.data.size() bytes) and decodes the
-// scoped PDU, its PDU into `pdu` (created empty by the caller, who frees it whatever the
-// result). The views in `scoped` point into the message or into `scratch`.
+// scoped PDU, its PDU into `pdu`. The views in `scoped` and in `pdu` point into the
+// message or into `scratch`.
 CodecError open_scoped(const Envelope &env, const LocalKeys *keys, std::span<std::uint8_t> scratch,
-                       snmp_pdu *pdu, Scoped &scoped) noexcept;
+                       kivo8::snmp::Message &pdu, Scoped &scoped) noexcept;
 
 struct Outgoing {
   std::int32_t msg_id = 0;
@@ -100,8 +101,11 @@ struct Outgoing {
   std::span<const std::uint8_t> context_engine_id;
   std::span<const std::uint8_t> context_name;
   const LocalKeys *keys = nullptr;
-  // An unset (-1) errstat or errindex goes out as 0.
-  const snmp_pdu *pdu = nullptr;
+  // The PDU: the library's own (its version and community are not used), or, from the
+  // exported session layer, an exported one whose unset (-1) errstat or errindex goes
+  // out as 0.
+  const kivo8::snmp::Outgoing *pdu = nullptr;
+  const snmp_pdu *exported = nullptr;
 };
 
 // Encodes, encrypts and signs the message into `out`; its length, 0 on failure.

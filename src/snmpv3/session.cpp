@@ -90,7 +90,7 @@ Outcome exchange(kivo_snmpv3_session &s, const snmp_pdu &pdu, bool discovery) no
     v3::Outgoing m;
     m.msg_id = static_cast<std::int32_t>(snmp_get_next_msgid() & 0x7FFFFFFFu);
     m.flags = v3::kFlagReportable;
-    m.pdu = &pdu;
+    m.exported = &pdu;
     if (!discovery) {
       m.engine_id = s.engine.id();
       m.boots = s.engine.boots;
@@ -145,8 +145,9 @@ Outcome exchange(kivo_snmpv3_session &s, const snmp_pdu &pdu, bool discovery) no
       bool ours = false;
       for (int i = 0; i < sent; ++i) ours = ours || sent_ids[i] == env.msg_id;
       if (!ours) continue;
+      kivo8::snmp::Message reply;
       v3::Judged judged = v3::judge_reply(s.user, s.engine, s.keys, discovery, message, env,
-                                          scratch, pdu.reqid);
+                                          scratch, pdu.reqid, reply);
       if (judged.drop) {
         if (judged.code != SNMP_ERR_NONE) seen_bad = judged.code;
         continue;
@@ -154,7 +155,14 @@ Outcome exchange(kivo_snmpv3_session &s, const snmp_pdu &pdu, bool discovery) no
       s.from = from.sin_addr;
       out.code = judged.code;
       out.report = judged.report;
-      out.pdu.reset(judged.pdu);
+      if (judged.answered) {
+        // The exported edge: the caller gets the reply as a record of its own.
+        out.pdu.reset(_snmp_create_pdu(0));
+        if (!out.pdu || kivo8::snmp::fill_pdu(reply, out.pdu.get()) != kivo8::snmp::CodecError::none) {
+          out.pdu.reset();
+          out.code = SNMP_ERR_NOMEM;
+        }
+      }
       return out;
     }
   }

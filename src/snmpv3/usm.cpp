@@ -16,9 +16,6 @@ namespace {
 // Passwords shorter than this are refused, as RFC 3414 11.2 advises and agents enforce.
 constexpr std::size_t kMinPassword = 8;
 
-struct PduFree {
-  void operator()(snmp_pdu *p) const noexcept { snmp_free_pdu(p); }
-};
 
 }  // namespace
 
@@ -142,13 +139,13 @@ const LocalKeys *KeyCache::get(const User &user, std::span<const std::uint8_t> e
   return &e.keys;
 }
 
-ReportKind report_kind(const snmp_pdu &pdu) noexcept {
+ReportKind report_kind(const kivo8::snmp::Message &pdu) noexcept {
   static constexpr std::uint32_t usm_stats[9] = {1, 3, 6, 1, 6, 3, 15, 1, 1};
-  const snmp_var *var = pdu.variables;
-  if (var == nullptr || var->name == nullptr || var->name_length < 10 ||
-      std::memcmp(var->name, usm_stats, sizeof usm_stats) != 0)
+  const auto bindings = pdu.bindings();
+  if (bindings.empty() || bindings[0].name.size() < 10 ||
+      std::memcmp(bindings[0].name.data(), usm_stats, sizeof usm_stats) != 0)
     return ReportKind::other;
-  switch (var->name[9]) {
+  switch (bindings[0].name[9]) {
     case 1: return ReportKind::unsupported_level;
     case 2: return ReportKind::not_in_time_window;
     case 3: return ReportKind::unknown_user;
@@ -161,7 +158,8 @@ ReportKind report_kind(const snmp_pdu &pdu) noexcept {
 
 Judged judge_reply(const User &user, EngineState &engine, KeyCache &keys, bool discovery,
                    std::span<const std::uint8_t> message, const Envelope &env,
-                   std::span<std::uint8_t> scratch, std::uint32_t reqid) noexcept {
+                   std::span<std::uint8_t> scratch, std::uint32_t reqid,
+                   kivo8::snmp::Message &pdu) noexcept {
   Judged j;
   const bool auth = (env.flags & kFlagAuth) != 0;
   const LocalKeys *local = nullptr;
@@ -183,19 +181,13 @@ Judged judge_reply(const User &user, EngineState &engine, KeyCache &keys, bool d
     // A discovery reply has no business being authenticated; its engine id is what we
     // want, and a digest we cannot check adds nothing.
   }
-  std::unique_ptr<snmp_pdu, PduFree> pdu(_snmp_create_pdu(0));
-  if (!pdu) {
-    j.code = SNMP_ERR_NOMEM;
-    return j;
-  }
   Scoped scoped;
-  const CodecError e = open_scoped(env, auth ? local : nullptr, scratch, pdu.get(), scoped);
+  const CodecError e = open_scoped(env, auth ? local : nullptr, scratch, pdu, scoped);
   if (e != CodecError::none) {
     j.code = e == CodecError::decrypt || e == CodecError::no_keys ? KIVO_SNMPV3_ERR_DECRYPTION
                                                                    : SNMP_ERR_DECODE;
     return j;
   }
-  pdu->version = SNMP_VERSION_3;
   if (discovery) {
     // Any answer that names an engine ends the discovery (usually the Report
     // usmStatsUnknownEngineIDs).
@@ -206,15 +198,15 @@ Judged judge_reply(const User &user, EngineState &engine, KeyCache &keys, bool d
     j.drop = false;
     return j;
   }
-  if (static_cast<std::uint8_t>(pdu->command) == kPduReport) {
+  if (pdu.type == kPduReport) {
     j.drop = false;
-    j.report = report_kind(*pdu);
+    j.report = report_kind(pdu);
     if (j.report == ReportKind::not_in_time_window && local != nullptr)
       engine.sync(env.boots, env.time);
     j.code = KIVO_SNMPV3_ERR_REPORT;
     return j;
   }
-  if (pdu->command != SNMP_MSG_RESPONSE) return j;
+  if (pdu.type != SNMP_MSG_RESPONSE) return j;
   // The level is judged before the request id: a plain reply to an authenticated request
   // is refused as such whatever it claims to answer.
   const bool want_auth = user.level >= KIVO_SNMPV3_AUTH_NOPRIV;
@@ -223,14 +215,14 @@ Judged judge_reply(const User &user, EngineState &engine, KeyCache &keys, bool d
     j.code = KIVO_SNMPV3_ERR_AUTH_REPLY;
     return j;
   }
-  if (pdu->reqid != reqid) return j;
+  if (pdu.request_id != reqid) return j;
   // An authenticated reply moves our idea of the engine's clock forward (RFC 3414 3.2
   // step 7b), never backward.
   if (local != nullptr &&
       (env.boots > engine.boots || (env.boots == engine.boots && env.time > engine.now())))
     engine.sync(env.boots, env.time);
   j.drop = false;
-  j.pdu = pdu.release();
+  j.answered = true;
   return j;
 }
 

@@ -81,7 +81,7 @@ enum class ReportKind {
 
 // The kind of Report a PDU of type Report carries, by the name of its first binding
 // (usmStats 1.3.6.1.6.3.15.1.1.N.0).
-ReportKind report_kind(const snmp_pdu &pdu) noexcept;
+ReportKind report_kind(const kivo8::snmp::Message &pdu) noexcept;
 // The KIVO_SNMPV3_ERR_* code of a Report's kind (KIVO_SNMPV3_ERR_REPORT for any other).
 std::int32_t code_of_report(ReportKind kind) noexcept;
 
@@ -89,16 +89,18 @@ struct Judged {
   bool drop = true;                 // not an answer to take: keep waiting
   std::int32_t code = SNMP_ERR_NONE;  // with drop: why, reported if nothing better comes
   ReportKind report = ReportKind::none;
-  snmp_pdu *pdu = nullptr;          // the response, owned by the caller
+  bool answered = false;            // the response is in the caller's Message
 };
 
 // Judges a datagram that parsed as an envelope with one of our msgIDs. With `discovery`
 // the engine id, boots and time of any Report are learnt. Otherwise a Report gives its
 // kind (an authenticated "not in time window" also updates boots and time), and a
 // Response is taken only with the user's security level, a digest that verifies and the
-// request's id. `scratch` holds at least kMaxMessage bytes.
+// request's id. `scratch` holds at least kMaxMessage bytes; the decoded PDU goes into
+// `pdu`, its views pointing into `message` or `scratch`.
 Judged judge_reply(const User &user, EngineState &engine, KeyCache &keys, bool discovery,
                    std::span<const std::uint8_t> message, const Envelope &env,
-                   std::span<std::uint8_t> scratch, std::uint32_t reqid) noexcept;
+                   std::span<std::uint8_t> scratch, std::uint32_t reqid,
+                   kivo8::snmp::Message &pdu) noexcept;
 
 }  // namespace kivo8::v3

@@ -132,7 +132,7 @@ class Codec : public ::testing::Test {
     m.user = text("printer-admin");
     m.context_engine_id = engine_;
     m.keys = &k;
-    m.pdu = pdu;
+    m.exported = pdu;
     std::vector<std::uint8_t> out(kMaxMessage);
     out.resize(encode(m, out));
     snmp_free_pdu(pdu);
@@ -159,13 +159,12 @@ TEST_F(Codec, EveryProtocolPairRoundTrips) {
       EXPECT_EQ(verify(msg, env, k), CodecError::none);
     }
     std::vector<std::uint8_t> scratch(kMaxMessage);
-    snmp_pdu *pdu = _snmp_create_pdu(0);
+    kivo8::snmp::Message pdu;
     Scoped scoped;
     ASSERT_EQ(open_scoped(env, &k, scratch, pdu, scoped), CodecError::none);
-    EXPECT_EQ(pdu->command, SNMP_MSG_GET);
-    ASSERT_NE(pdu->variables, nullptr);
-    EXPECT_EQ(pdu->variables->name_length, 9u);
-    snmp_free_pdu(pdu);
+    EXPECT_EQ(pdu.type, SNMP_MSG_GET);
+    ASSERT_EQ(pdu.bindings().size(), 1u);
+    EXPECT_EQ(pdu.bindings()[0].name.size(), 9u);
   }
 }
 
@@ -196,10 +195,9 @@ TEST_F(Codec, WrongPrivacyKeyIsADecryptionError) {
   Envelope env;
   ASSERT_EQ(parse_envelope(msg, env), CodecError::none);
   std::vector<std::uint8_t> scratch(kMaxMessage);
-  snmp_pdu *pdu = _snmp_create_pdu(0);
+  kivo8::snmp::Message pdu;
   Scoped scoped;
   EXPECT_EQ(open_scoped(env, &wrong, scratch, pdu, scoped), CodecError::decrypt);
-  snmp_free_pdu(pdu);
 }
 
 TEST_F(Codec, EveryPrefixOfAMessageIsRefusedCleanly) {

@@ -73,7 +73,7 @@ TEST(Snmpv3Tshark, DissectsVerifiesAndDecryptsOurMessages) {
     m.user = u.name_view();
     m.context_engine_id = engine;
     m.keys = &keys;
-    m.pdu = pdu;
+    m.exported = pdu;
     Bytes msg(kMaxMessage);
     msg.resize(encode(m, msg));
     snmp_free_pdu(pdu);
