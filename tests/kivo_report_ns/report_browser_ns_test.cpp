@@ -253,11 +253,13 @@ TEST_F(ReportBrowserNetwork, BrowserShowsEveryDeviceRunsNoDeviceScriptAndKeepsIt
 
   const auto &eve = info["tables"][0][2];
   EXPECT_EQ(eve[1], "Lab, room 1");
-  const std::string uri = "ipp://" + net_->agent_ip(1) + ":631/ipp/print";
-  EXPECT_EQ(eve[6], uri + "driverless");
+  // ippeveprinter answers TLS on its IPP port too, and says so: IPPS first, then IPP.
+  const std::string ipps = "ipps://" + net_->agent_ip(1) + ":631/ipp/print";
+  const std::string ipp = "ipp://" + net_->agent_ip(1) + ":631/ipp/print";
+  EXPECT_EQ(eve[6], ipps + ipp + "driverless");
   EXPECT_EQ(eve[4], "Black Toner81 %");
-  // The one link of the page: the IPP printer's print URI.
-  EXPECT_EQ(info["hrefs"], nlohmann::json::array({uri}));
+  // The only links of the page: the IPP printer's print URIs.
+  EXPECT_EQ(info["hrefs"], nlohmann::json::array({ipps, ipp}));
 
   // The hostile device's texts are shown as text: markup as its characters, the override
   // as U+FFFD, bytes that are not UTF-8 as the characters kivo reads them as (Latin-1),
