@@ -105,18 +105,18 @@ std::uint16_t offered_ipps_port(const kivo8::ipp::Message &answer, std::string_v
   const std::size_t n = std::min(a->values.size(), kMaxUrisRead);
   std::vector<kivo8::ipp::Uri> uris;
   for (std::size_t i = 0; i < n; ++i)
-    if (auto u = kivo8::ipp::parse_uri(a->values[i].text)) {
-      if (u->resource.empty()) u->resource = "/";
-      uris.push_back(std::move(*u));
-    }
+    if (auto u = kivo8::ipp::parse_uri(a->values[i].text)) uris.push_back(std::move(*u));
+  // A URI without a path names the root.
+  auto at_resource = [resource](const kivo8::ipp::Uri &u) {
+    return u.resource.empty() ? resource == "/" : u.resource == resource;
+  };
   for (const kivo8::ipp::Uri &u : uris) {
-    if (!u.tls || u.resource != resource) continue;
+    if (!u.tls || !at_resource(u)) continue;
     if (same_host(u.host, address)) return u.port;
     // The name the printer calls itself by where it answered is the address it was
     // reached at, whatever that name resolves to elsewhere.
     for (const kivo8::ipp::Uri &plain : uris)
-      if (!plain.tls && plain.port == port && plain.resource == resource && same_host(plain.host, u.host))
-        return u.port;
+      if (!plain.tls && plain.port == port && at_resource(plain) && same_host(plain.host, u.host)) return u.port;
   }
   return 0;
 }
