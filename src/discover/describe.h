@@ -1,6 +1,6 @@
 // The one description of a device over SNMP, whatever the version that reads it: the
 // objects asked for, which Device field each fills, and how an object identifier is
-// written as text. The v1/v2c and the SNMPv3 searches both read their answers here.
+// written as text. The SNMP search reads its answers here, v1/v2c and SNMPv3 alike.
 #pragma once
 
 #include <cstdint>

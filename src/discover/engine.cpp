@@ -15,7 +15,6 @@
 #include "discover/mdns_search.h"
 #include "discover/naming.h"
 #include "discover/plan.h"
-#include "discover/snmpv3_search.h"
 #include "discover/status_search.h"
 #include "status/ipp.h"
 #include "status/record.h"
@@ -276,22 +275,12 @@ void Engine::report_progress(bool force) {
 
 void Engine::build_searches(Plan &plan, TimePoint deadline) {
   addresses_total_ = plan.addresses_total;
-  // The SNMP sweep carries v1, v2c and the SNMPv3 engine-id probes; the SNMPv3 search
-  // only describes, with credentials, what answered the probe.
+  // One SNMP search for every version: the sweep carries v1, v2c and the SNMPv3
+  // engine-id probes, and describes what answered, with the user over SNMPv3.
   if (!plan.snmp.empty()) {
-    auto s = std::make_unique<SnmpSearch>(std::move(plan.snmp), options_.retries,
-                                          plan.describe_timeout_ms, *this, options_.snmp_port);
-    follow_ups_.push_back(s.get());
-    searches_.push_back(std::move(s));
-  }
-  if (options_.snmpv3_user && (options_.searches & KIVO_DISCOVER_SNMPV3) != 0) {
-    Snmpv3SearchOptions v3;
-    v3.port = options_.snmp_port;
-    v3.timeout = std::chrono::milliseconds(plan.describe_timeout_ms);
-    v3.retries = std::max(options_.retries, 0);
-    v3.user = options_.snmpv3_user;
-    auto s = std::make_unique<Snmpv3Search>(v3);
-    s->set_follow_ups(this);
+    auto s = std::make_unique<SnmpSearch>(
+        std::move(plan.snmp), options_.retries, plan.describe_timeout_ms, *this, options_.snmp_port,
+        (options_.searches & KIVO_DISCOVER_SNMPV3) != 0 ? options_.snmpv3_user : nullptr);
     follow_ups_.push_back(s.get());
     searches_.push_back(std::move(s));
   }

@@ -52,8 +52,8 @@ struct Options {
   kivo_discover_progress_fn progress = nullptr;
   kivo_discover_device_fn on_device = nullptr;
   void *user = nullptr;
-  // The SNMPv3 user that describes what the SNMPv3 search finds, keys derived; null:
-  // find only.
+  // The SNMPv3 user that describes the agents the engine-id probe finds, keys derived;
+  // null: find only.
   std::shared_ptr<const kivo8::v3::User> snmpv3_user;
   // Where SNMP requests of every version go (a test's agent may listen elsewhere).
   std::uint16_t snmp_port = 161;

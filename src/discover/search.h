@@ -110,8 +110,8 @@ struct Device {
   std::uint32_t engine_boots = 0, engine_time = 0;
   // Reserved for the DNS-SD search: the services the device announced.
   std::vector<Service> services;
-  // Reserved for the SNMPv3 search: why its user could not describe the device (a
-  // KIVO_SNMPV3_ERR_* code or SNMP_ERR_TIMEOUT), 0 when it did or was not asked to.
+  // Set by the SNMP search's SNMPv3 description: why its user could not describe the
+  // device (a KIVO_SNMPV3_ERR_* code or SNMP_ERR_TIMEOUT), 0 when it did or was not asked.
   std::int32_t snmpv3_error = 0;
   // The printer's state and supplies, when the status search read them whole.
   std::optional<kivo8::status::Status> status;

@@ -1,5 +1,5 @@
-// The engine's own searches (SNMP broadcast, range scan and describe; SLP; web probes)
-// and the options they share. Library-internal.
+// The engine's own searches (SNMP broadcast, range scan and describe, every version; SLP;
+// web probes) and the options they share. Library-internal.
 #pragma once
 
 #include <netinet/in.h>
@@ -18,6 +18,7 @@
 #include "kivo8/ifinfo.h"
 #include "kivo8/snmp_sess.h"
 #include "snmp/pdu_view.h"
+#include "snmpv3/usm.h"
 
 namespace kivo::discover {
 
@@ -48,10 +49,19 @@ class FollowUps {
   virtual void follow_up_done(in_addr address) = 0;
 };
 
+// The one SNMP search, for v1, v2c and v3 alike: one socket, one sweep cursor, one
+// pending map by request id, one expiry queue, paced by the shared Pacer. The sweep sends
+// each address its v1/v2c GETs and the SNMPv3 engine-id probe; a device that answered
+// is then described, over v1/v2c with the community that answered and, when a user is
+// given, over SNMPv3 with the engine id its probe reported. Every request, whatever its
+// version, waits in pending_ and leaves through the same receive and expiry paths.
 class SnmpSearch final : public Search, public FollowUpSearch {
  public:
+  // `user`: the SNMPv3 user (keys derived) that describes the devices the engine-id probe
+  // found; null: they are found only.
   SnmpSearch(std::vector<SnmpTarget> targets, std::int32_t retries,
-             std::int32_t describe_timeout_ms, FollowUps &follow_ups, std::uint16_t port = 161);
+             std::int32_t describe_timeout_ms, FollowUps &follow_ups, std::uint16_t port = 161,
+             std::shared_ptr<const kivo8::v3::User> user = nullptr);
   ~SnmpSearch() override;
   bool start(const SearchContext &context, TimePoint now) override;
   void watched(std::vector<pollfd> &fds) override;
@@ -62,15 +72,21 @@ class SnmpSearch final : public Search, public FollowUpSearch {
   const char *name() const override { return "snmp"; }
   bool sent_any() const override { return sent_any_; }
 
-  // Asks the device for its names and whether it is a printer, with the community that
-  // answered; follow_up_done() once that has ended.
-  void describe(in_addr address, std::int32_t version, const std::string &community);
-  // Describes a device that answered v1 or v2c.
+  // Asks a device for its names and whether it is a printer: over v1/v2c with the
+  // community that answered, and (with a user) over SNMPv3 once the probe has learnt its
+  // engine id; one after the other when both apply, one follow-up either way, ended by
+  // follow_up_done().
   bool follow_up(const Device &device, TimePoint now) override;
   std::uint64_t deferred() const override { return deferred_; }
   std::uint64_t addresses_total() const { return addresses_total_; }
 
+  // Most devices with a description exchange in flight; the others wait their turn.
+  static constexpr std::size_t kMaxDescribing = 64;
+
  private:
+  // What a request asks. Sweep and broadcast requests take their version from their
+  // community (SNMP_VERSION_3: the engine-id probe); describe and printer-check requests
+  // from the device's describe record (SNMP_VERSION_3: the authenticated GET).
   enum class Purpose : std::uint8_t { kScan, kBroadcast, kDescribe, kPrinterCheck };
   struct Pending {
     std::uint32_t address;  // host order: the agent, or the broadcast address
@@ -84,30 +100,54 @@ class SnmpSearch final : public Search, public FollowUpSearch {
     bool sent;
     bool retried = false;  // sent again after a time-out: an answer now shows a loss
   };
+  // One device's description, whatever the version it is read with.
   struct Describe {
-    std::int32_t version;
-    std::string community;
+    std::int32_t version = -1;  // of the stage under way; -1: waiting for its turn
+    std::string community;      // v1/v2c
     std::vector<std::vector<std::uint32_t>> names;  // still to ask
-    std::uint8_t tries_left;
+    std::uint8_t tries_left = 0;
+    bool community_tried = false, v3_tried = false;
+    // SNMPv3: the agent's engine as its probe reported it (the clock kept by ours), one
+    // resynchronisation on a "not in time window" Report, and why the last reply was
+    // not taken, should nothing better come.
+    kivo8::v3::EngineState engine;
+    bool resynced = false;
+    std::int32_t dropped_code = 0;
   };
+  using Describing = std::unordered_map<std::uint32_t, Describe>;
 
   enum class Sent { kOk, kLater, kFailed };
   void send_some(TimePoint now);
   Sent transmit(std::uint32_t reqid, Pending &p, TimePoint now);
   bool encode(std::uint32_t reqid, const Pending &p);
+  bool encode_v3(std::uint32_t reqid, Describe &d, const kivo8::snmp::Outgoing &pdu);
   void receive(TimePoint now);
   void handle(const kivo8::snmp::Message &m, std::uint32_t source, std::uint16_t port, TimePoint now);
+  void handle_v3(std::span<const std::uint8_t> datagram, std::uint32_t source, std::uint16_t port,
+                 TimePoint now);
   static std::uint32_t new_reqid();
-  void engine_report(std::span<const std::uint8_t> datagram, std::uint32_t source, std::uint16_t port);
+  bool from_right_place(const Pending &p, std::uint32_t source, std::uint16_t port) const;
+  // The version a request was sent with.
+  std::int32_t version_of(const Pending &p) const;
+  using PendingIt = std::unordered_map<std::uint32_t, Pending>::iterator;
+  void engine_report(const kivo8::v3::Envelope &env, PendingIt it, std::uint32_t source, TimePoint now);
+  void v3_reply(std::span<const std::uint8_t> datagram, const kivo8::v3::Envelope &env, PendingIt it,
+                TimePoint now);
   void answered_scan(const Pending &p, const kivo8::snmp::Message &m, std::uint32_t source);
   void describe_reply(std::uint32_t address, const kivo8::snmp::Message &m, TimePoint now);
-  void printer_check_reply(std::uint32_t address, const kivo8::snmp::Message &m);
+  void printer_check_reply(std::uint32_t address, const kivo8::snmp::Message &m, TimePoint now);
+  // Starts the next stage of a device's description (v1/v2c, then v3), or ends it.
+  void next_stage(std::uint32_t address, TimePoint now);
+  // Starts waiting descriptions while there is room.
+  void admit(TimePoint now);
   void send_describe(std::uint32_t address, TimePoint now);
-  void finish_describe(std::uint32_t address);
+  // The SNMPv3 user could not describe the device: it learns why.
+  void refused(std::uint32_t address, std::int32_t code);
+  void finish_stage(std::uint32_t address, TimePoint now);
   void expire(TimePoint now);
   // Forgets a request; every scan request leaves through here (answered, timed out,
   // refused) so that the on-link count stays right.
-  void retire(std::unordered_map<std::uint32_t, Pending>::iterator it);
+  void retire(PendingIt it);
   bool sweep_blocked() const;
 
   std::vector<SnmpTarget> targets_;
@@ -115,6 +155,8 @@ class SnmpSearch final : public Search, public FollowUpSearch {
   std::int32_t retries_;
   std::int32_t describe_timeout_ms_;
   FollowUps &follow_ups_;
+  std::shared_ptr<const kivo8::v3::User> user_;
+  kivo8::v3::KeyCache keys_;
   SearchContext context_{};
   kivo8::UniqueFd sock_;
   bool sent_any_ = false;
@@ -124,8 +166,14 @@ class SnmpSearch final : public Search, public FollowUpSearch {
   std::uint64_t sweep_next_ = 0;  // next address of targets_[sweep_target_] (64 bits: last+1)
   std::uint16_t sweep_community_ = 0;
   std::uint64_t addresses_total_ = 0;
-  std::unordered_map<std::uint32_t, Pending> pending_;  // by request id
-  std::unordered_map<std::uint32_t, Describe> describing_;  // by address, host order
+  // By request id. An SNMPv3 request's msgID is its request id too (new_reqid() keeps
+  // both below 2^31), so one lookup matches a reply of any version.
+  std::unordered_map<std::uint32_t, Pending> pending_;
+  Describing describing_;  // by address, host order
+  // Descriptions waiting for one of the kMaxDescribing places (addresses, host order).
+  std::deque<std::uint32_t> describe_queue_;
+  std::size_t describing_now_ = 0;
+  bool admitting_ = false;
   using Expiry = std::pair<TimePoint, std::uint32_t>;
   std::priority_queue<Expiry, std::vector<Expiry>, std::greater<>> expiries_;
   TimePoint blocked_until_{};
@@ -136,6 +184,7 @@ class SnmpSearch final : public Search, public FollowUpSearch {
   std::unordered_map<std::uint32_t, std::uint16_t> on_link_requests_;
   std::vector<std::uint8_t> packet_;
   std::vector<std::uint8_t> receive_buffer_;
+  std::vector<std::uint8_t> v3_scratch_;  // a decrypted scoped PDU
 };
 
 // SLP Service Requests by multicast through each local interface; every URL of every

@@ -1,6 +1,7 @@
-// SNMP searches of the discovery engine: GETs to every broadcast target and every address
-// of every range, paced and matched to their requests, and the follow-up GETs that
-// describe a device as soon as it has answered.
+// The SNMP search of the discovery engine: GETs (and the SNMPv3 engine-id probe) to every
+// broadcast target and every address of every range, paced and matched to their
+// requests, and the follow-up GETs that describe a device as soon as it has answered,
+// over v1/v2c or, with a user, over SNMPv3.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -12,11 +13,14 @@
 
 #include "discover/describe.h"
 #include "discover/searches.h"
-#include "discover/snmpv3_search.h"
+#include "discover/snmpv3_probe.h"
 #include "kivo8/snmp_sess.h"
 #include "snmp/message.h"
+#include "snmpv3/message.h"
 
 namespace kivo::discover {
+
+namespace v3 = kivo8::v3;
 
 namespace {
 
@@ -50,12 +54,14 @@ in_addr net(std::uint32_t host) {
 }  // namespace
 
 SnmpSearch::SnmpSearch(std::vector<SnmpTarget> targets, std::int32_t retries,
-                       std::int32_t describe_timeout_ms, FollowUps &follow_ups, std::uint16_t port)
+                       std::int32_t describe_timeout_ms, FollowUps &follow_ups, std::uint16_t port,
+                       std::shared_ptr<const kivo8::v3::User> user)
     : targets_(std::move(targets)),
       port_(port),
       retries_(std::clamp(retries, 0, 20)),
       describe_timeout_ms_(describe_timeout_ms),
-      follow_ups_(follow_ups) {
+      follow_ups_(follow_ups),
+      user_(std::move(user)) {
   for (const auto &t : targets_)
     if (!t.broadcast) addresses_total_ += std::uint64_t{t.last} - t.first + 1;
 }
@@ -95,6 +101,7 @@ bool SnmpSearch::start(const SearchContext &context, TimePoint now) {
     return false;
   receive_buffer_.resize(kReceiveBuffer);
   packet_.resize(SNMP_PACKET_SIZE);
+  if (user_) v3_scratch_.resize(v3::kMaxMessage);
 
   for (std::size_t t = 0; t < targets_.size(); ++t) {
     const auto &target = targets_[t];
@@ -121,6 +128,7 @@ bool SnmpSearch::encode(std::uint32_t reqid, const Pending &p) {
   std::vector<const Name *> names;
   std::int32_t version = 0;
   const std::string *community = nullptr;
+  Describe *describe = nullptr;
   if (p.purpose == Purpose::kScan || p.purpose == Purpose::kBroadcast) {
     const Community &c = targets_[p.target].communities[p.community];
     if (c.version == SNMP_VERSION_3) {
@@ -137,28 +145,58 @@ bool SnmpSearch::encode(std::uint32_t reqid, const Pending &p) {
   } else {
     auto it = describing_.find(p.address);
     if (it == describing_.end()) return false;
-    version = it->second.version;
-    community = &it->second.community;
+    describe = &it->second;
+    version = describe->version;
+    community = &describe->community;
     if (p.purpose == Purpose::kPrinterCheck) {
       command = SNMP_MSG_GETNEXT;
       names = {&printer_mib()};
     } else {
-      for (const auto &n : it->second.names) names.push_back(&n);
+      for (const auto &n : describe->names) names.push_back(&n);
     }
   }
-  if (names.size() > kMostAsked || community->empty()) return false;
+  if (names.size() > kMostAsked) return false;
   std::array<kivo8::snmp::Binding, kMostAsked> asked;
   for (std::size_t i = 0; i < names.size(); ++i) {
     asked[i].name = *names[i];
     asked[i].type = SNMP_TYPE_NULL;
   }
   kivo8::snmp::Outgoing m;
-  m.version = version;
-  m.community = {reinterpret_cast<const std::uint8_t *>(community->data()), community->size()};
   m.type = static_cast<std::uint8_t>(command);
   m.request_id = reqid;
   m.bindings = std::span(asked).first(names.size());
+  if (version == SNMP_VERSION_3) return describe != nullptr && encode_v3(reqid, *describe, m);
+  if (community->empty()) return false;
+  m.version = version;
+  m.community = {reinterpret_cast<const std::uint8_t *>(community->data()), community->size()};
   const std::size_t length = kivo8::snmp::encode(m, packet_);
+  if (length == 0) return false;
+  packet_.resize(length);
+  return true;
+}
+
+bool SnmpSearch::encode_v3(std::uint32_t reqid, Describe &d, const kivo8::snmp::Outgoing &pdu) {
+  if (!user_) return false;
+  const v3::User &user = *user_;
+  const v3::LocalKeys *keys = nullptr;
+  if (user.level != KIVO_SNMPV3_NOAUTH_NOPRIV) {
+    keys = keys_.get(user, d.engine.id());
+    if (keys == nullptr) return false;
+  }
+  v3::Outgoing m;
+  // The msgID is the request id: one pending entry matches the reply at either layer.
+  m.msg_id = static_cast<std::int32_t>(reqid);
+  m.flags = v3::kFlagReportable;
+  if (user.level >= KIVO_SNMPV3_AUTH_NOPRIV) m.flags |= v3::kFlagAuth;
+  if (user.level == KIVO_SNMPV3_AUTH_PRIV) m.flags |= v3::kFlagPriv;
+  m.engine_id = d.engine.id();
+  m.boots = d.engine.boots;
+  m.time = d.engine.now();
+  m.user = user.name_view();
+  m.context_engine_id = d.engine.id();
+  m.keys = keys;
+  m.pdu = &pdu;
+  const std::size_t length = v3::encode(m, packet_);
   if (length == 0) return false;
   packet_.resize(length);
   return true;
@@ -216,7 +254,7 @@ void SnmpSearch::send_some(TimePoint now) {
         retire(it);
         if (p.purpose == Purpose::kScan && p.community == 0) context_.book->note_address_done();
         if (p.purpose == Purpose::kDescribe || p.purpose == Purpose::kPrinterCheck)
-          finish_describe(p.address);
+          finish_stage(p.address, now);
       }
       continue;
     }
@@ -285,7 +323,7 @@ bool SnmpSearch::sweep_blocked() const {
          on_link_requests_.size() >= kOnLinkInFlight;
 }
 
-void SnmpSearch::retire(std::unordered_map<std::uint32_t, Pending>::iterator it) {
+void SnmpSearch::retire(PendingIt it) {
   if (it == pending_.end()) return;
   if (it->second.purpose == Purpose::kScan && targets_[it->second.target].on_link) {
     auto address = on_link_requests_.find(it->second.address);
@@ -295,7 +333,8 @@ void SnmpSearch::retire(std::unordered_map<std::uint32_t, Pending>::iterator it)
 }
 
 bool SnmpSearch::done() const {
-  return urgent_.empty() && sweep_target_ >= targets_.size() && pending_.empty();
+  return urgent_.empty() && sweep_target_ >= targets_.size() && pending_.empty() &&
+         describe_queue_.empty();
 }
 
 void SnmpSearch::expire(TimePoint now) {
@@ -318,7 +357,10 @@ void SnmpSearch::expire(TimePoint now) {
     if (done.purpose == Purpose::kDescribe || done.purpose == Purpose::kPrinterCheck) {
       // A device that answered and then stayed silent: its answers are being lost.
       context_.pacer->note_loss(now);
-      finish_describe(done.address);
+      auto d = describing_.find(done.address);
+      if (d != describing_.end() && d->second.version == SNMP_VERSION_3)
+        refused(done.address, d->second.dropped_code != SNMP_ERR_NONE ? d->second.dropped_code : SNMP_ERR_TIMEOUT);
+      finish_stage(done.address, now);
     }
   }
 }
@@ -340,7 +382,7 @@ void SnmpSearch::receive(TimePoint now) {
     }
     const std::span<const std::uint8_t> datagram(receive_buffer_.data(), static_cast<std::size_t>(n));
     if (kivo8::snmp::peek_version(datagram) == SNMP_VERSION_3) {
-      engine_report(datagram, ntohl(from.sin_addr.s_addr), ntohs(from.sin_port));
+      handle_v3(datagram, ntohl(from.sin_addr.s_addr), ntohs(from.sin_port), now);
       continue;
     }
     // Decoded in place, views into the receive buffer: nothing is allocated for a reply.
@@ -361,17 +403,7 @@ void SnmpSearch::handle(const kivo8::snmp::Message &m, std::uint32_t source, std
     return;
   }
   Pending p = it->second;
-  bool from_right_place =
-      p.purpose == Purpose::kBroadcast
-          ? (source & p.mask) == (p.address & p.mask)
-          : source == p.address && port == port_;
-  std::int32_t version = -1;
-  if (p.purpose == Purpose::kScan || p.purpose == Purpose::kBroadcast) {
-    version = targets_[p.target].communities[p.community].version;
-  } else if (auto d = describing_.find(p.address); d != describing_.end()) {
-    version = d->second.version;
-  }
-  if (!from_right_place || m.version != version) {
+  if (!from_right_place(p, source, port) || m.version != version_of(p)) {
     context_.book->note_dropped();
     return;
   }
@@ -393,36 +425,53 @@ void SnmpSearch::handle(const kivo8::snmp::Message &m, std::uint32_t source, std
       break;
     case Purpose::kPrinterCheck:
       pending_.erase(it);
-      printer_check_reply(p.address, m);
+      printer_check_reply(p.address, m, now);
       break;
   }
 }
 
-void SnmpSearch::engine_report(std::span<const std::uint8_t> datagram, std::uint32_t source,
-                               std::uint16_t port) {
-  kivo8::v3::Envelope env;
-  if (kivo8::v3::parse_envelope(datagram, env) != kivo8::v3::CodecError::none || env.msg_id <= 0) {
+bool SnmpSearch::from_right_place(const Pending &p, std::uint32_t source, std::uint16_t port) const {
+  return p.purpose == Purpose::kBroadcast ? (source & p.mask) == (p.address & p.mask)
+                                          : source == p.address && port == port_;
+}
+
+std::int32_t SnmpSearch::version_of(const Pending &p) const {
+  if (p.purpose == Purpose::kScan || p.purpose == Purpose::kBroadcast)
+    return targets_[p.target].communities[p.community].version;
+  auto d = describing_.find(p.address);
+  return d == describing_.end() ? -1 : d->second.version;
+}
+
+void SnmpSearch::handle_v3(std::span<const std::uint8_t> datagram, std::uint32_t source, std::uint16_t port,
+                           TimePoint now) {
+  // The header is decoded once; the probe's Report and a description's reply part only
+  // by what their request was.
+  v3::Envelope env;
+  if (v3::parse_envelope(datagram, env) != v3::CodecError::none || env.msg_id <= 0) {
     context_.book->note_dropped();
     return;
   }
   auto it = pending_.find(static_cast<std::uint32_t>(env.msg_id));
-  if (it == pending_.end() || !it->second.sent ||
-      (it->second.purpose != Purpose::kScan && it->second.purpose != Purpose::kBroadcast) ||
-      targets_[it->second.target].communities[it->second.community].version != SNMP_VERSION_3) {
+  if (it == pending_.end() || !it->second.sent || version_of(it->second) != SNMP_VERSION_3 ||
+      !from_right_place(it->second, source, port)) {
     context_.book->note_dropped();
     return;
   }
-  Pending p = it->second;
-  const bool from_right_place = p.purpose == Purpose::kBroadcast
-                                    ? (source & p.mask) == (p.address & p.mask)
-                                    : source == p.address && port == port_;
-  auto report = from_right_place ? snmpv3_parse_engine_report(datagram, env.msg_id) : std::nullopt;
+  if (it->second.purpose == Purpose::kScan || it->second.purpose == Purpose::kBroadcast)
+    engine_report(env, it, source, now);
+  else
+    v3_reply(datagram, env, it, now);
+}
+
+void SnmpSearch::engine_report(const v3::Envelope &env, PendingIt it, std::uint32_t source, TimePoint now) {
+  auto report = snmpv3_parse_engine_report(env, env.msg_id);
   if (!report) {
     context_.book->note_dropped();
     return;
   }
+  Pending p = it->second;
   context_.book->note_answer();
-  if (p.retried) context_.pacer->note_loss(Clock::now());
+  if (p.retried) context_.pacer->note_loss(now);
   if (p.purpose == Purpose::kScan) {
     retire(it);
     if (p.community == 0) context_.book->note_address_done();
@@ -438,6 +487,53 @@ void SnmpSearch::engine_report(std::span<const std::uint8_t> datagram, std::uint
   context_.book->changed(*d);
 }
 
+void SnmpSearch::v3_reply(std::span<const std::uint8_t> datagram, const v3::Envelope &env, PendingIt it,
+                          TimePoint now) {
+  const Pending p = it->second;
+  auto d = describing_.find(p.address);
+  if (d == describing_.end() || !user_) {
+    context_.book->note_dropped();
+    return;
+  }
+  Describe &state = d->second;
+  kivo8::snmp::Message pdu;
+  const v3::Judged j =
+      v3::judge_reply(*user_, state.engine, keys_, false, datagram, env, v3_scratch_, it->first, pdu);
+  if (j.drop) {
+    // Reported should nothing better come before the request gives up.
+    if (j.code != SNMP_ERR_NONE) state.dropped_code = j.code;
+    context_.book->note_dropped();
+    return;
+  }
+  context_.book->note_answer();
+  if (p.retried) context_.pacer->note_loss(now);
+  pending_.erase(it);
+  if (j.report == v3::ReportKind::not_in_time_window && !state.resynced) {
+    // The engine's clock is learnt from the Report: the same request once more.
+    state.resynced = true;
+    send_describe(p.address, now);
+    return;
+  }
+  if (j.report != v3::ReportKind::none) {
+    refused(p.address, v3::code_of_report(j.report));
+    finish_stage(p.address, now);
+  } else if (!j.answered) {
+    finish_stage(p.address, now);
+  } else if (p.purpose == Purpose::kDescribe) {
+    describe_reply(p.address, pdu, now);
+  } else {
+    printer_check_reply(p.address, pdu, now);
+  }
+}
+
+void SnmpSearch::refused(std::uint32_t address, std::int32_t code) {
+  Device *device = context_.book->find(net(address));
+  if (device == nullptr || device->snmpv3_error != 0) return;
+  // Recorded only: the end of the description then completes the device, and the front
+  // end hears why.
+  device->snmpv3_error = code;
+}
+
 void SnmpSearch::answered_scan(const Pending &p, const kivo8::snmp::Message &, std::uint32_t source) {
   const SnmpTarget &target = targets_[p.target];
   Device *d = context_.book->find_or_add(
@@ -451,26 +547,66 @@ void SnmpSearch::answered_scan(const Pending &p, const kivo8::snmp::Message &, s
   context_.book->changed(*d);
 }
 
-void SnmpSearch::describe(in_addr address, std::int32_t version, const std::string &community) {
-  std::uint32_t a = ntohl(address.s_addr);
-  if (describing_.count(a) != 0) return;
-  auto &d = describing_[a];
-  d.version = version;
-  d.community = community;
-  d.names = describe_names();
-  d.tries_left = static_cast<std::uint8_t>(std::max(retries_, 1));
-  send_describe(a, Clock::now());
-}
-
-bool SnmpSearch::follow_up(const Device &device, TimePoint) {
-  if (device.snmp_version != SNMP_VERSION_1 && device.snmp_version != SNMP_VERSION_2c) return false;
-  describe(device.address, device.snmp_version, device.community);
+bool SnmpSearch::follow_up(const Device &device, TimePoint now) {
+  const bool community = device.snmp_version == SNMP_VERSION_1 || device.snmp_version == SNMP_VERSION_2c;
+  const bool v3 = user_ != nullptr && !device.engine_id.empty();
+  const std::uint32_t a = ntohl(device.address.s_addr);
+  if ((!community && !v3) || describing_.count(a) != 0) return false;
+  describing_[a];
+  describe_queue_.push_back(a);
+  admit(now);
   return true;
 }
 
+void SnmpSearch::admit(TimePoint now) {
+  // Not re-entered: a description that ends at once makes room through here too.
+  if (admitting_) return;
+  admitting_ = true;
+  while (!describe_queue_.empty() && describing_now_ < kMaxDescribing) {
+    const std::uint32_t a = describe_queue_.front();
+    describe_queue_.pop_front();
+    ++describing_now_;
+    next_stage(a, now);
+  }
+  admitting_ = false;
+}
+
+void SnmpSearch::next_stage(std::uint32_t address, TimePoint now) {
+  auto it = describing_.find(address);
+  if (it == describing_.end()) return;
+  Describe &d = it->second;
+  // What is known of the device now: an answer or an engine id may have come since the
+  // description started.
+  const Device *device = context_.book->find(net(address));
+  const bool community = device != nullptr && (device->snmp_version == SNMP_VERSION_1 ||
+                                                device->snmp_version == SNMP_VERSION_2c);
+  if (community && !d.community_tried) {
+    d.community_tried = true;
+    d.version = device->snmp_version;
+    d.community = device->community;
+  } else if (device != nullptr && user_ && !d.v3_tried &&
+             d.engine.learn(device->engine_id, device->engine_boots, device->engine_time)) {
+    d.v3_tried = true;
+    d.version = SNMP_VERSION_3;
+    d.resynced = false;
+    d.dropped_code = SNMP_ERR_NONE;
+  } else {
+    describing_.erase(it);
+    --describing_now_;
+    follow_ups_.follow_up_done(net(address));
+    admit(now);
+    return;
+  }
+  d.names = describe_names();
+  d.tries_left = static_cast<std::uint8_t>(std::max(retries_, 1));
+  send_describe(address, now);
+}
+
 void SnmpSearch::send_describe(std::uint32_t address, TimePoint) {
+  auto it = describing_.find(address);
+  if (it == describing_.end()) return;
+  const Describe &d = it->second;
   std::uint32_t reqid = new_reqid();
-  auto &d = describing_[address];
   Purpose purpose = d.names.empty() ? Purpose::kPrinterCheck : Purpose::kDescribe;
   pending_[reqid] = Pending{address, 0xFFFFFFFFu, purpose, d.tries_left, 0, 0, {},
                             describe_timeout_ms_, false};
@@ -498,15 +634,18 @@ void SnmpSearch::describe_reply(std::uint32_t address, const kivo8::snmp::Messag
   }
   Device *d = context_.book->find(net(address));
   if (d == nullptr) {
-    finish_describe(address);
+    finish_stage(address, now);
     return;
   }
   bool printer = false;
   for (const kivo8::snmp::Binding &b : m.bindings()) printer = apply_binding(*d, b) || printer;
+  // A device that answered v1/v2c keeps the version and community it answered with; one
+  // that SNMPv3 alone describes is a v3 device.
+  if (d->snmp_version < 0) d->snmp_version = state.version;
   if (printer) {
     d->kind = Kind::kPrinter;
     context_.book->changed(*d);
-    finish_describe(address);
+    finish_stage(address, now);
     return;
   }
   context_.book->changed(*d);
@@ -514,7 +653,7 @@ void SnmpSearch::describe_reply(std::uint32_t address, const kivo8::snmp::Messag
   send_describe(address, now);
 }
 
-void SnmpSearch::printer_check_reply(std::uint32_t address, const kivo8::snmp::Message &m) {
+void SnmpSearch::printer_check_reply(std::uint32_t address, const kivo8::snmp::Message &m, TimePoint now) {
   // The Printer-MIB without a printer name (older agents): any variable below it.
   const Name &mib = printer_mib();
   const auto bindings = m.bindings();
@@ -527,12 +666,11 @@ void SnmpSearch::printer_check_reply(std::uint32_t address, const kivo8::snmp::M
       context_.book->changed(*d);
     }
   }
-  finish_describe(address);
+  finish_stage(address, now);
 }
 
-void SnmpSearch::finish_describe(std::uint32_t address) {
-  if (describing_.erase(address) == 0) return;
-  follow_ups_.follow_up_done(net(address));
+void SnmpSearch::finish_stage(std::uint32_t address, TimePoint now) {
+  if (describing_.count(address) != 0) next_stage(address, now);
 }
 
 }  // namespace kivo::discover
