@@ -142,7 +142,7 @@ class SearchSnmpd : public ::testing::Test {
   // engine-id probe alone unless told), swept with one retry; the search describes what
   // answers, with `u` over SNMPv3.
   std::unique_ptr<SnmpSearch> sweep(Book &book, std::shared_ptr<const kivo8::v3::User> u = nullptr,
-                                    std::vector<Community> requests = {{SNMP_VERSION_3, {}}}) {
+                                    const std::vector<Community> &requests = {{SNMP_VERSION_3, {}}}) {
     std::vector<SnmpTarget> targets;
     for (in_addr a : {agent_->address(), kivo8::test::ipv4("127.0.0.9")}) {
       const std::uint32_t h = ntohl(a.s_addr);
