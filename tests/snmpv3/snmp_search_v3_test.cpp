@@ -3,7 +3,9 @@
 // sweep's engine-id probe finds it without credentials and keeps its engine id; with a
 // user the same search describes it over SNMPv3 (refusals named on the device, one
 // resynchronisation of the agent's clock), and describes an agent that answers v2c and
-// v3 over both; the pure probe builder and Report parser on their own.
+// v3 over both; descriptions of any version past the most in flight wait for a place
+// (crafted v2c peers on loopback addresses); the pure probe builder and Report parser on
+// their own.
 #include <gtest/gtest.h>
 #include <poll.h>
 
@@ -21,6 +23,7 @@
 #include "snmpv3/usm.h"
 #include "support/device_book.h"
 #include "support/snmp_agents.h"
+#include "support/udp_responder.h"
 
 namespace {
 
@@ -251,6 +254,65 @@ TEST_F(SearchSnmpd, DescribesOverV2cAndV3InOneRun) {
   EXPECT_EQ(d.sys_descr, "Kivo test agent");
   EXPECT_EQ(d.printer_name, kPrinterName);
   EXPECT_EQ(d.kind, Kind::kPrinter);
+}
+
+// A book that has the search describe every device it finds.
+class DescribeAll : public Book {
+ public:
+  void changed(Device &d) override {
+    ++changes;
+    if (describer != nullptr && asked.insert(d.address.s_addr).second)
+      (void)describer->follow_up(d, Clock::now());
+  }
+};
+
+// More devices answer than may be described at once, and none answers its description:
+// the first kMaxDescribing are asked at once, the next only when one of those has given
+// up (two transmissions of a second each), never all together.
+TEST(SnmpSearchDescribing, DescriptionsPastTheMostInFlightWaitForAPlace) {
+  constexpr std::size_t kDevices = SnmpSearch::kMaxDescribing + 6;
+  // Answers the sweep's three names; silent to the describe GET.
+  auto handler = [](const kivo8::test::craft::Bytes &request, int) {
+    namespace craft = kivo8::test::craft;
+    craft::Request r = craft::decode_request(request);
+    std::vector<kivo8::test::UdpResponder::Reply> replies;
+    if (!r.ok || r.names.size() != 3) return replies;
+    craft::Message m;
+    m.version = r.version;
+    m.community = r.community;
+    m.reqid = r.reqid;
+    for (const auto &name : r.names) m.bindings.push_back({name, craft::octets("x")});
+    replies.push_back({craft::encode(m), 0});
+    return replies;
+  };
+  std::vector<std::unique_ptr<kivo8::test::UdpResponder>> peers;
+  int port = 0;
+  for (std::size_t i = 0; i < kDevices; ++i) {
+    peers.push_back(std::make_unique<kivo8::test::UdpResponder>(
+        handler, "127.0.1." + std::to_string(i + 1), port));
+    ASSERT_TRUE(peers.back()->ok());
+    port = peers.back()->port();
+  }
+  const std::uint32_t first = ntohl(kivo8::test::ipv4("127.0.1.1").s_addr);
+  std::vector<SnmpTarget> targets = {
+      {nullptr, first, first + static_cast<std::uint32_t>(kDevices) - 1, 0xFFFFFFFFu, false, false, 400, {{SNMP_VERSION_2c, "vellum"}}}};
+  DescribeAll book;
+  SnmpSearch search(std::move(targets), 0, 1000, book, static_cast<std::uint16_t>(port));
+  book.describer = &search;
+  run({&search}, book, 30);
+  EXPECT_EQ(book.devices.size(), kDevices);
+  EXPECT_EQ(book.follow_ups_done, kDevices);
+  // When each peer first heard its describe GET (its second datagram).
+  std::vector<double> asked;
+  for (const auto &p : peers) {
+    const std::vector<double> at = p->arrival_times();
+    ASSERT_GE(at.size(), 2u);
+    asked.push_back(at[1]);
+  }
+  std::sort(asked.begin(), asked.end());
+  // A place frees two seconds after its description began at the earliest; without the
+  // limit every GET goes out within the sweep's first tenths of a second.
+  EXPECT_GE(asked[SnmpSearch::kMaxDescribing] - asked[0], 1.5);
 }
 
 }  // namespace
