@@ -358,8 +358,10 @@ void SnmpSearch::expire(TimePoint now) {
       // A device that answered and then stayed silent: its answers are being lost.
       context_.pacer->note_loss(now);
       auto d = describing_.find(done.address);
-      if (d != describing_.end() && d->second.version == SNMP_VERSION_3)
-        refused(done.address, d->second.dropped_code != SNMP_ERR_NONE ? d->second.dropped_code : SNMP_ERR_TIMEOUT);
+      if (d != describing_.end() && d->second.version == SNMP_VERSION_3) {
+        const std::int32_t why = d->second.dropped_code;
+        refused(done.address, why != SNMP_ERR_NONE ? why : SNMP_ERR_TIMEOUT);
+      }
       finish_stage(done.address, now);
     }
   }

@@ -294,8 +294,9 @@ TEST(SnmpSearchDescribing, DescriptionsPastTheMostInFlightWaitForAPlace) {
     port = peers.back()->port();
   }
   const std::uint32_t first = ntohl(kivo8::test::ipv4("127.0.1.1").s_addr);
+  const std::uint32_t last = first + static_cast<std::uint32_t>(kDevices) - 1;
   std::vector<SnmpTarget> targets = {
-      {nullptr, first, first + static_cast<std::uint32_t>(kDevices) - 1, 0xFFFFFFFFu, false, false, 400, {{SNMP_VERSION_2c, "vellum"}}}};
+      {nullptr, first, last, 0xFFFFFFFFu, false, false, 400, {{SNMP_VERSION_2c, "vellum"}}}};
   DescribeAll book;
   SnmpSearch search(std::move(targets), 0, 1000, book, static_cast<std::uint16_t>(port));
   book.describer = &search;
