@@ -162,11 +162,13 @@ struct SearchContext {
 // second's sends at most (never fewer than `burst`).
 //
 // Adaptive between `floor` and `ceiling`, the way a TCP sender or a port scanner's timing
-// is: while no loss is seen the rate grows by a quarter every tenth of a second, up to the
-// ceiling; evidence of loss (an answer that came only to a retry, a send the kernel
-// refused, a device that answered and then went silent) halves it, at most once per
-// fifth of a second so that one burst of losses counts once. A fixed rate is a floor
-// equal to the ceiling.
+// is: until the first loss the rate doubles every tenth of a second (a slow start: a
+// sweep is over in seconds, and growing by a quarter took a second of the run to reach
+// the ceiling), after it grows by a quarter every tenth of a second, up to the ceiling;
+// evidence of loss (an answer that came only to a retry, a send the kernel refused, a
+// device that answered and then went silent) halves it, at most once per fifth of a
+// second so that one burst of losses counts once. A fixed rate is a floor equal to the
+// ceiling.
 class Pacer {
  public:
   Pacer(double rate, double burst) : Pacer(rate, rate, rate, burst) {}
@@ -190,6 +192,7 @@ class Pacer {
     if (floor_ >= ceiling_ || now - last_cut_ < std::chrono::milliseconds(200)) return;
     last_cut_ = now;
     last_growth_ = now;
+    slow_start_ = false;
     rate_ = std::max(floor_, rate_ / 2);
     tokens_ = std::min(tokens_, burst_now());
   }
@@ -201,7 +204,7 @@ class Pacer {
     if (last_ == TimePoint{}) last_ = last_growth_ = now;
     if (floor_ < ceiling_ && now - last_growth_ >= std::chrono::milliseconds(100)) {
       last_growth_ = now;
-      rate_ = std::min(ceiling_, rate_ * 1.25);
+      rate_ = std::min(ceiling_, rate_ * (slow_start_ ? 2.0 : 1.25));
     }
     double dt = std::chrono::duration<double>(now - last_).count();
     last_ = now;
@@ -209,6 +212,7 @@ class Pacer {
   }
   double rate_, floor_, ceiling_, min_burst_, tokens_;
   TimePoint last_{}, last_growth_{}, last_cut_{};
+  bool slow_start_ = true;
 };
 
 // A search that follows up the devices other searches found (a description, a web

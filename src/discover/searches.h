@@ -4,6 +4,7 @@
 
 #include <netinet/in.h>
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -50,7 +51,9 @@ class FollowUps {
 };
 
 // The one SNMP search, for v1, v2c and v3 alike: one socket, one sweep cursor, one
-// pending map by request id, one expiry queue, paced by the shared Pacer. The sweep sends
+// pending map by request id, one expiry queue, paced by the shared Pacer. (The sweep's
+// own requests, a few hundred thousand at full pace, are kept in a ring of their own:
+// see Scan.) The sweep sends
 // each address its v1/v2c GETs and the SNMPv3 engine-id probe; a device that answered
 // is then described, over v1/v2c with the community that answered and, when a user is
 // given, over SNMPv3 with the engine id its probe reported. Every request, whatever its
@@ -87,7 +90,8 @@ class SnmpSearch final : public Search, public FollowUpSearch {
   // What a request asks. Sweep and broadcast requests take their version from their
   // community (SNMP_VERSION_3: the engine-id probe); describe and printer-check requests
   // from the device's describe record (SNMP_VERSION_3: the authenticated GET).
-  enum class Purpose : std::uint8_t { kScan, kBroadcast, kDescribe, kPrinterCheck };
+  // Sweep requests (one per address of a range and community) are not Pending: see Scan.
+  enum class Purpose : std::uint8_t { kBroadcast, kDescribe, kPrinterCheck };
   struct Pending {
     std::uint32_t address;  // host order: the agent, or the broadcast address
     std::uint32_t mask;     // sources accepted: (source & mask) == (address & mask)
@@ -99,6 +103,27 @@ class SnmpSearch final : public Search, public FollowUpSearch {
     std::int32_t timeout_ms;
     bool sent;
     bool retried = false;  // sent again after a time-out: an answer now shows a loss
+  };
+  // One sweep request in flight. A /16 at full pace has a few hundred thousand of these
+  // out at once (every address waits out its time-out), and a table node and an expiry
+  // entry for each took 24 MiB; so they are kept small, in send order, in a ring found by
+  // request id without a table: the id is the request's place in the ring, through a
+  // keyed permutation (scan_id) so that ids stay unpredictable.
+  struct Scan {
+    TimePoint expires;
+    std::uint32_t address;    // host order
+    std::uint16_t target;     // index into targets_
+    std::uint8_t community;   // index into the target's communities
+    std::uint8_t tries_left : 6;
+    std::uint8_t retried : 1;  // an answer now shows that a request or answer was lost
+    std::uint8_t live : 1;     // not yet answered or timed out
+  };
+  // An address to ask again after a time-out, waiting for its turn to be sent.
+  struct Resend {
+    std::uint32_t address;
+    std::uint16_t target;
+    std::uint8_t community;
+    std::uint8_t tries_left;
   };
   // One device's description, whatever the version it is read with.
   struct Describe {
@@ -118,8 +143,21 @@ class SnmpSearch final : public Search, public FollowUpSearch {
 
   enum class Sent { kOk, kLater, kFailed };
   void send_some(TimePoint now);
+  // Sends the next sweep request (a resend first); false when sending must pause.
+  bool send_scan(TimePoint now);
+  Sent send_datagram(std::uint32_t address, TimePoint now);
   Sent transmit(std::uint32_t reqid, Pending &p, TimePoint now);
   bool encode(std::uint32_t reqid, const Pending &p);
+  bool encode_scan(std::uint32_t reqid, const SnmpTarget &target, std::size_t community);
+  // Request ids of sweep requests, from their sequence numbers and back. Sweep ids have
+  // bit 30 set and every other request's id has it clear, so the two never meet.
+  std::uint32_t scan_id(std::uint64_t seq) const;
+  // The live sweep request with this id, or null.
+  Scan *find_scan(std::uint32_t id);
+  void expire_scans(TimePoint now);
+  // A sweep request ends (answered, timed out, refused): it frees its neighbour entry and,
+  // for the first community of an address, counts the address done.
+  void scan_ended(Scan &s);
   bool encode_v3(std::uint32_t reqid, Describe &d, const kivo8::snmp::Outgoing &pdu);
   void receive(TimePoint now);
   void handle(const kivo8::snmp::Message &m, std::uint32_t source, std::uint16_t port, TimePoint now);
@@ -130,10 +168,14 @@ class SnmpSearch final : public Search, public FollowUpSearch {
   // The version a request was sent with.
   std::int32_t version_of(const Pending &p) const;
   using PendingIt = std::unordered_map<std::uint32_t, Pending>::iterator;
-  void engine_report(const kivo8::v3::Envelope &env, PendingIt it, std::uint32_t source, TimePoint now);
+  // The engine-id probe's Report, from a sweep request or a broadcast one; false when it
+  // does not read as one (the request then stays open).
+  bool engine_report(const kivo8::v3::Envelope &env, std::size_t target, bool retried,
+                     std::uint32_t source, TimePoint now);
   void v3_reply(std::span<const std::uint8_t> datagram, const kivo8::v3::Envelope &env, PendingIt it,
                 TimePoint now);
-  void answered_scan(const Pending &p, const kivo8::snmp::Message &m, std::uint32_t source);
+  void answered_scan(std::size_t target, std::size_t community, bool broadcast,
+                     std::uint32_t source);
   void describe_reply(std::uint32_t address, const kivo8::snmp::Message &m, TimePoint now);
   void printer_check_reply(std::uint32_t address, const kivo8::snmp::Message &m, TimePoint now);
   // Starts the next stage of a device's description (v1/v2c, then v3), or ends it.
@@ -145,9 +187,6 @@ class SnmpSearch final : public Search, public FollowUpSearch {
   void refused(std::uint32_t address, std::int32_t code);
   void finish_stage(std::uint32_t address, TimePoint now);
   void expire(TimePoint now);
-  // Forgets a request; every scan request leaves through here (answered, timed out,
-  // refused) so that the on-link count stays right.
-  void retire(PendingIt it);
   bool sweep_blocked() const;
 
   std::vector<SnmpTarget> targets_;
@@ -169,6 +208,12 @@ class SnmpSearch final : public Search, public FollowUpSearch {
   // By request id. An SNMPv3 request's msgID is its request id too (new_reqid() keeps
   // both below 2^31), so one lookup matches a reply of any version.
   std::unordered_map<std::uint32_t, Pending> pending_;
+  // The sweep's requests in send order: scans_[i] has sequence number scan_front_ + i.
+  std::deque<Scan> scans_;
+  std::uint64_t scan_front_ = 0;
+  std::size_t scans_live_ = 0;
+  std::deque<Resend> resends_;
+  std::array<std::uint32_t, 4> scan_keys_{};
   Describing describing_;  // by address, host order
   // Descriptions waiting for one of the kMaxDescribing places (addresses, host order).
   std::deque<std::uint32_t> describe_queue_;

@@ -4,6 +4,7 @@
 // over v1/v2c or, with a user, over SNMPv3.
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/random.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -45,6 +46,24 @@ constexpr std::size_t kOnLinkInFlight = 512;
 // Most names one request asks for: the describe GET's, the sweep's three, or one.
 constexpr std::size_t kMostAsked = 16;
 
+// Sweep request ids: bit 30 set, and below it a 30-bit keyed permutation of the request's
+// sequence number. Every other request id has bit 30 clear.
+constexpr std::uint32_t kScanIdBit = 1u << 30;
+constexpr std::uint32_t kScanSeqMask = kScanIdBit - 1;
+
+std::uint32_t feistel_round(std::uint32_t half, std::uint32_t key) {
+  std::uint32_t x = (half ^ key) * 0x9E3779B1u;
+  x ^= x >> 15;
+  return x & 0x7FFFu;
+}
+
+std::uint32_t random_word() {
+  std::uint32_t w = 0;
+  if (::getrandom(&w, sizeof w, 0) != static_cast<ssize_t>(sizeof w))
+    w = static_cast<std::uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+  return w;
+}
+
 in_addr net(std::uint32_t host) {
   in_addr a{};
   a.s_addr = htonl(host);
@@ -64,16 +83,47 @@ SnmpSearch::SnmpSearch(std::vector<SnmpTarget> targets, std::int32_t retries,
       user_(std::move(user)) {
   for (const auto &t : targets_)
     if (!t.broadcast) addresses_total_ += std::uint64_t{t.last} - t.first + 1;
+  for (auto &k : scan_keys_) k = random_word();
+  scan_front_ = random_word();
 }
 
 SnmpSearch::~SnmpSearch() = default;
 
 std::uint32_t SnmpSearch::new_reqid() {
-  // One id space for every request of the search; SNMPv3 message ids are positive
-  // 32-bit integers, so ids past that (one in two at most) are skipped.
-  std::uint32_t id = snmp_get_next_reqid();
-  while (id > 0x7FFFFFFFu) id = snmp_get_next_reqid();
+  // SNMPv3 message ids are positive 32-bit integers, and ids with bit 30 set are the
+  // sweep's: the others take the low 30 bits of the library's sequence.
+  std::uint32_t id = 0;
+  while (id == 0) id = snmp_get_next_reqid() & kScanSeqMask;
   return id;
+}
+
+std::uint32_t SnmpSearch::scan_id(std::uint64_t seq) const {
+  auto left = static_cast<std::uint32_t>(seq >> 15) & 0x7FFFu;
+  auto right = static_cast<std::uint32_t>(seq) & 0x7FFFu;
+  for (std::uint32_t key : scan_keys_) {
+    const std::uint32_t next = left ^ feistel_round(right, key);
+    left = right;
+    right = next;
+  }
+  return kScanIdBit | (left << 15) | right;
+}
+
+SnmpSearch::Scan *SnmpSearch::find_scan(std::uint32_t id) {
+  if ((id & ~kScanSeqMask) != kScanIdBit) return nullptr;
+  // The permutation run backwards gives the low 30 bits of the sequence number; the ring
+  // is far shorter than 2^30, so they place the request in it.
+  std::uint32_t left = (id >> 15) & 0x7FFFu;
+  std::uint32_t right = id & 0x7FFFu;
+  for (auto key = scan_keys_.rbegin(); key != scan_keys_.rend(); ++key) {
+    const std::uint32_t previous = right ^ feistel_round(left, *key);
+    right = left;
+    left = previous;
+  }
+  const std::uint32_t seq = (left << 15) | right;
+  const std::uint64_t offset = (seq - static_cast<std::uint32_t>(scan_front_)) & kScanSeqMask;
+  if (offset >= scans_.size()) return nullptr;
+  Scan &s = scans_[static_cast<std::size_t>(offset)];
+  return s.live ? &s : nullptr;
 }
 
 bool SnmpSearch::start(const SearchContext &context, TimePoint now) {
@@ -123,26 +173,43 @@ bool SnmpSearch::start(const SearchContext &context, TimePoint now) {
   return true;
 }
 
+bool SnmpSearch::encode_scan(std::uint32_t reqid, const SnmpTarget &target, std::size_t community) {
+  const Community &c = target.communities[community];
+  packet_.resize(SNMP_PACKET_SIZE);
+  if (c.version == SNMP_VERSION_3) {
+    // The engine-id probe: its message id is the request id (below 2^31, as every id of
+    // this search is).
+    const std::size_t n = snmpv3_discovery_request(static_cast<std::int32_t>(reqid), packet_);
+    if (n == 0) return false;
+    packet_.resize(n);
+    return true;
+  }
+  if (c.name.empty()) return false;
+  std::array<kivo8::snmp::Binding, 3> asked;
+  for (std::size_t i = 0; i < asked.size(); ++i) {
+    asked[i].name = scan_name(i);
+    asked[i].type = SNMP_TYPE_NULL;
+  }
+  kivo8::snmp::Outgoing m;
+  m.version = c.version;
+  m.community = {reinterpret_cast<const std::uint8_t *>(c.name.data()), c.name.size()};
+  m.type = SNMP_MSG_GET;
+  m.request_id = reqid;
+  m.bindings = asked;
+  const std::size_t length = kivo8::snmp::encode(m, packet_);
+  if (length == 0) return false;
+  packet_.resize(length);
+  return true;
+}
+
 bool SnmpSearch::encode(std::uint32_t reqid, const Pending &p) {
+  if (p.purpose == Purpose::kBroadcast) return encode_scan(reqid, targets_[p.target], p.community);
   std::int32_t command = SNMP_MSG_GET;
   std::vector<const Name *> names;
   std::int32_t version = 0;
   const std::string *community = nullptr;
   Describe *describe = nullptr;
-  if (p.purpose == Purpose::kScan || p.purpose == Purpose::kBroadcast) {
-    const Community &c = targets_[p.target].communities[p.community];
-    if (c.version == SNMP_VERSION_3) {
-      // The engine-id probe: its message id is the request id (kept below 2^31 by
-      // new_reqid()).
-      const std::size_t n = snmpv3_discovery_request(static_cast<std::int32_t>(reqid), packet_);
-      if (n == 0) return false;
-      packet_.resize(n);
-      return true;
-    }
-    version = c.version;
-    community = &c.name;
-    names = {&scan_name(0), &scan_name(1), &scan_name(2)};
-  } else {
+  {
     auto it = describing_.find(p.address);
     if (it == describing_.end()) return false;
     describe = &it->second;
@@ -205,10 +272,19 @@ bool SnmpSearch::encode_v3(std::uint32_t reqid, Describe &d, const kivo8::snmp::
 SnmpSearch::Sent SnmpSearch::transmit(std::uint32_t reqid, Pending &p, TimePoint now) {
   packet_.resize(SNMP_PACKET_SIZE);
   if (!encode(reqid, p)) return Sent::kFailed;
+  const Sent r = send_datagram(p.address, now);
+  if (r != Sent::kOk) return r;
+  p.sent = true;
+  p.expires = now + std::chrono::milliseconds(p.timeout_ms);
+  expiries_.emplace(p.expires, reqid);
+  return Sent::kOk;
+}
+
+SnmpSearch::Sent SnmpSearch::send_datagram(std::uint32_t address, TimePoint now) {
   sockaddr_in to{};
   to.sin_family = AF_INET;
   to.sin_port = htons(port_);
-  to.sin_addr = net(p.address);
+  to.sin_addr = net(address);
   ssize_t n = ::sendto(sock_.get(), packet_.data(), packet_.size(), 0,
                        reinterpret_cast<const sockaddr *>(&to), sizeof to);
   if (n < 0) {
@@ -226,9 +302,6 @@ SnmpSearch::Sent SnmpSearch::transmit(std::uint32_t reqid, Pending &p, TimePoint
     }
     return Sent::kFailed;
   }
-  p.sent = true;
-  p.expires = now + std::chrono::milliseconds(p.timeout_ms);
-  expiries_.emplace(p.expires, reqid);
   sent_any_ = true;
   context_.book->note_sent();
   return Sent::kOk;
@@ -237,57 +310,73 @@ SnmpSearch::Sent SnmpSearch::transmit(std::uint32_t reqid, Pending &p, TimePoint
 void SnmpSearch::send_some(TimePoint now) {
   if (want_write_ || now < blocked_until_) return;
   for (;;) {
-    if (urgent_.empty() && sweep_target_ >= targets_.size()) return;
+    if (urgent_.empty() && resends_.empty() && sweep_target_ >= targets_.size()) return;
     if (!context_.pacer->take_send(now)) return;
-    if (!urgent_.empty()) {
-      std::uint32_t reqid = urgent_.front();
-      auto it = pending_.find(reqid);
-      if (it == pending_.end() || it->second.sent) {
-        urgent_.pop_front();
-        continue;
-      }
-      Sent r = transmit(reqid, it->second, now);
-      if (r == Sent::kLater) return;
-      urgent_.pop_front();
-      if (r == Sent::kFailed) {
-        Pending p = it->second;
-        retire(it);
-        if (p.purpose == Purpose::kScan && p.community == 0) context_.book->note_address_done();
-        if (p.purpose == Purpose::kDescribe || p.purpose == Purpose::kPrinterCheck)
-          finish_stage(p.address, now);
-      }
+    if (urgent_.empty()) {
+      if (!send_scan(now)) return;
       continue;
     }
-    if (sweep_blocked()) return;
-    const SnmpTarget &target = targets_[sweep_target_];
-    std::uint32_t reqid = new_reqid();
-    auto address = static_cast<std::uint32_t>(sweep_next_);
-    if (target.on_link) ++on_link_requests_[address];
-    auto &p = pending_[reqid];
-    p = Pending{address, 0xFFFFFFFFu, Purpose::kScan, static_cast<std::uint8_t>(retries_),
-                static_cast<std::uint16_t>(sweep_target_), sweep_community_, {}, target.timeout_ms,
-                false};
-    if (++sweep_community_ >= target.communities.size()) {
-      sweep_community_ = 0;
-      if (++sweep_next_ > target.last) {
-        do {
-          ++sweep_target_;
-        } while (sweep_target_ < targets_.size() &&
-                 (targets_[sweep_target_].broadcast || targets_[sweep_target_].communities.empty()));
-        if (sweep_target_ < targets_.size()) sweep_next_ = targets_[sweep_target_].first;
-      }
+    std::uint32_t reqid = urgent_.front();
+    auto it = pending_.find(reqid);
+    if (it == pending_.end() || it->second.sent) {
+      urgent_.pop_front();
+      continue;
     }
-    Sent r = transmit(reqid, p, now);
-    if (r == Sent::kLater) {
-      // Refused for now: it goes first when sending resumes, never lost.
-      urgent_.push_front(reqid);
-      return;
-    }
+    Sent r = transmit(reqid, it->second, now);
+    if (r == Sent::kLater) return;
+    urgent_.pop_front();
     if (r == Sent::kFailed) {
-      if (p.community == 0) context_.book->note_address_done();
-      retire(pending_.find(reqid));
+      Pending p = it->second;
+      pending_.erase(it);
+      if (p.purpose == Purpose::kDescribe || p.purpose == Purpose::kPrinterCheck)
+        finish_stage(p.address, now);
     }
   }
+}
+
+bool SnmpSearch::send_scan(TimePoint now) {
+  // Addresses that timed out go again before new ones, as a request's retries would.
+  Resend next{};
+  const bool resend = !resends_.empty();
+  if (resend) {
+    next = resends_.front();
+  } else {
+    if (sweep_blocked()) return false;
+    next = Resend{static_cast<std::uint32_t>(sweep_next_), static_cast<std::uint16_t>(sweep_target_),
+                  static_cast<std::uint8_t>(sweep_community_), static_cast<std::uint8_t>(retries_)};
+  }
+  const SnmpTarget &target = targets_[next.target];
+  const std::uint32_t reqid = scan_id(scan_front_ + scans_.size());
+  const Sent r = encode_scan(reqid, target, next.community) ? send_datagram(next.address, now)
+                                                            : Sent::kFailed;
+  // Refused for now: the same request goes first when sending resumes, never lost.
+  if (r == Sent::kLater) return false;
+  if (resend) {
+    resends_.pop_front();
+  } else if (++sweep_community_ >= target.communities.size()) {
+    sweep_community_ = 0;
+    if (++sweep_next_ > target.last) {
+      do {
+        ++sweep_target_;
+      } while (sweep_target_ < targets_.size() &&
+               (targets_[sweep_target_].broadcast || targets_[sweep_target_].communities.empty()));
+      if (sweep_target_ < targets_.size()) sweep_next_ = targets_[sweep_target_].first;
+    }
+  }
+  Scan s{};
+  s.expires = now + std::chrono::milliseconds(target.timeout_ms);
+  s.address = next.address;
+  s.target = next.target;
+  s.community = next.community;
+  s.tries_left = next.tries_left & 0x3Fu;
+  s.retried = resend ? 1 : 0;
+  s.live = 1;
+  // A resent address kept its neighbour entry while it waited.
+  if (target.on_link && !resend) ++on_link_requests_[next.address];
+  scans_.push_back(s);
+  ++scans_live_;
+  if (r == Sent::kFailed) scan_ended(scans_.back());
+  return true;
 }
 
 void SnmpSearch::watched(std::vector<pollfd> &fds) {
@@ -304,7 +393,11 @@ void SnmpSearch::on_ready(int, short revents, TimePoint now) {
 std::optional<TimePoint> SnmpSearch::next_wakeup() const {
   std::optional<TimePoint> at;
   if (!expiries_.empty()) at = expiries_.top().first;
-  bool to_send = !urgent_.empty() || (sweep_target_ < targets_.size() && !sweep_blocked());
+  // The oldest sweep request (answered ones leave the front when it is looked at, so an
+  // early wake-up only tidies the ring).
+  if (!scans_.empty() && (!at || scans_.front().expires < *at)) at = scans_.front().expires;
+  bool to_send = !urgent_.empty() || !resends_.empty() ||
+                 (sweep_target_ < targets_.size() && !sweep_blocked());
   if (to_send && !want_write_) {
     TimePoint t = std::max(blocked_until_, context_.pacer->next_send(Clock::now()));
     if (!at || t < *at) at = t;
@@ -323,21 +416,46 @@ bool SnmpSearch::sweep_blocked() const {
          on_link_requests_.size() >= kOnLinkInFlight;
 }
 
-void SnmpSearch::retire(PendingIt it) {
-  if (it == pending_.end()) return;
-  if (it->second.purpose == Purpose::kScan && targets_[it->second.target].on_link) {
-    auto address = on_link_requests_.find(it->second.address);
+void SnmpSearch::scan_ended(Scan &s) {
+  if (!s.live) return;
+  s.live = 0;
+  --scans_live_;
+  if (targets_[s.target].on_link) {
+    auto address = on_link_requests_.find(s.address);
     if (address != on_link_requests_.end() && --address->second == 0) on_link_requests_.erase(address);
   }
-  pending_.erase(it);
+  if (s.community == 0) context_.book->note_address_done();
 }
 
 bool SnmpSearch::done() const {
-  return urgent_.empty() && sweep_target_ >= targets_.size() && pending_.empty() &&
-         describe_queue_.empty();
+  return urgent_.empty() && resends_.empty() && sweep_target_ >= targets_.size() &&
+         pending_.empty() && scans_live_ == 0 && describe_queue_.empty();
+}
+
+void SnmpSearch::expire_scans(TimePoint now) {
+  // The ring is in send order. Targets with different time-outs can put a later expiry
+  // before an earlier one; that request is then looked at when the one before it expires,
+  // late by at most the difference of the time-outs, and nothing is lost.
+  while (!scans_.empty() && (!scans_.front().live || scans_.front().expires <= now)) {
+    Scan &s = scans_.front();
+    if (s.live) {
+      if (s.tries_left > 0) {
+        // Asked again under a new id; the address keeps its neighbour entry meanwhile.
+        s.live = 0;
+        --scans_live_;
+        resends_.push_back(Resend{s.address, s.target, s.community,
+                                  static_cast<std::uint8_t>(s.tries_left - 1)});
+      } else {
+        scan_ended(s);
+      }
+    }
+    scans_.pop_front();
+    ++scan_front_;
+  }
 }
 
 void SnmpSearch::expire(TimePoint now) {
+  expire_scans(now);
   while (!expiries_.empty() && expiries_.top().first <= now) {
     auto [when, reqid] = expiries_.top();
     expiries_.pop();
@@ -352,8 +470,7 @@ void SnmpSearch::expire(TimePoint now) {
       continue;
     }
     Pending done = p;
-    retire(it);
-    if (done.purpose == Purpose::kScan && done.community == 0) context_.book->note_address_done();
+    pending_.erase(it);
     if (done.purpose == Purpose::kDescribe || done.purpose == Purpose::kPrinterCheck) {
       // A device that answered and then stayed silent: its answers are being lost.
       context_.pacer->note_loss(now);
@@ -399,6 +516,20 @@ void SnmpSearch::receive(TimePoint now) {
 
 void SnmpSearch::handle(const kivo8::snmp::Message &m, std::uint32_t source, std::uint16_t port,
                         TimePoint now) {
+  if (Scan *scan = find_scan(m.request_id)) {
+    if (source != scan->address || port != port_ ||
+        m.version != targets_[scan->target].communities[scan->community].version) {
+      context_.book->note_dropped();
+      return;
+    }
+    context_.book->note_answer();
+    // An answer that came only to a retry: the first request or its answer was lost.
+    if (scan->retried) context_.pacer->note_loss(now);
+    const std::size_t target = scan->target, community = scan->community;
+    scan_ended(*scan);
+    answered_scan(target, community, false, source);
+    return;
+  }
   auto it = pending_.find(m.request_id);
   if (it == pending_.end() || !it->second.sent) {
     context_.book->note_dropped();
@@ -414,12 +545,7 @@ void SnmpSearch::handle(const kivo8::snmp::Message &m, std::uint32_t source, std
   if (p.retried) context_.pacer->note_loss(now);
   switch (p.purpose) {
     case Purpose::kBroadcast:
-      answered_scan(p, m, source);  // the request stays open for more devices
-      break;
-    case Purpose::kScan:
-      retire(it);
-      if (p.community == 0) context_.book->note_address_done();
-      answered_scan(p, m, source);
+      answered_scan(p.target, p.community, true, source);  // it stays open for more devices
       break;
     case Purpose::kDescribe:
       pending_.erase(it);
@@ -438,8 +564,7 @@ bool SnmpSearch::from_right_place(const Pending &p, std::uint32_t source, std::u
 }
 
 std::int32_t SnmpSearch::version_of(const Pending &p) const {
-  if (p.purpose == Purpose::kScan || p.purpose == Purpose::kBroadcast)
-    return targets_[p.target].communities[p.community].version;
+  if (p.purpose == Purpose::kBroadcast) return targets_[p.target].communities[p.community].version;
   auto d = describing_.find(p.address);
   return d == describing_.end() ? -1 : d->second.version;
 }
@@ -453,40 +578,48 @@ void SnmpSearch::handle_v3(std::span<const std::uint8_t> datagram, std::uint32_t
     context_.book->note_dropped();
     return;
   }
-  auto it = pending_.find(static_cast<std::uint32_t>(env.msg_id));
+  const auto id = static_cast<std::uint32_t>(env.msg_id);
+  if (Scan *scan = find_scan(id)) {
+    if (source != scan->address || port != port_ ||
+        targets_[scan->target].communities[scan->community].version != SNMP_VERSION_3) {
+      context_.book->note_dropped();
+      return;
+    }
+    // A Report that does not read leaves the request waiting, as a stray datagram would.
+    if (engine_report(env, scan->target, scan->retried != 0, source, now)) scan_ended(*scan);
+    return;
+  }
+  auto it = pending_.find(id);
   if (it == pending_.end() || !it->second.sent || version_of(it->second) != SNMP_VERSION_3 ||
       !from_right_place(it->second, source, port)) {
     context_.book->note_dropped();
     return;
   }
-  if (it->second.purpose == Purpose::kScan || it->second.purpose == Purpose::kBroadcast)
-    engine_report(env, it, source, now);
+  if (it->second.purpose == Purpose::kBroadcast)
+    (void)engine_report(env, it->second.target, it->second.retried, source, now);
   else
     v3_reply(datagram, env, it, now);
 }
 
-void SnmpSearch::engine_report(const v3::Envelope &env, PendingIt it, std::uint32_t source, TimePoint now) {
+bool SnmpSearch::engine_report(const v3::Envelope &env, std::size_t target, bool retried,
+                               std::uint32_t source, TimePoint now) {
   auto report = snmpv3_parse_engine_report(env, env.msg_id);
   if (!report) {
     context_.book->note_dropped();
-    return;
+    return false;
   }
-  Pending p = it->second;
   context_.book->note_answer();
-  if (p.retried) context_.pacer->note_loss(now);
-  if (p.purpose == Purpose::kScan) {
-    retire(it);
-    if (p.community == 0) context_.book->note_address_done();
-  }
+  if (retried) context_.pacer->note_loss(now);
   Device *d = context_.book->find_or_add(net(source), kFoundSnmpv3);
-  if (d == nullptr) return;
+  if (d == nullptr) return true;
   if (d->engine_id.empty()) {
     d->engine_id = std::move(report->engine_id);
     d->engine_boots = report->boots;
     d->engine_time = report->time;
   }
-  if (d->target == nullptr) d->target = targets_[p.target].entry;
+  if (d->target == nullptr) d->target = targets_[target].entry;
   context_.book->changed(*d);
+  return true;
 }
 
 void SnmpSearch::v3_reply(std::span<const std::uint8_t> datagram, const v3::Envelope &env, PendingIt it,
@@ -536,14 +669,14 @@ void SnmpSearch::refused(std::uint32_t address, std::int32_t code) {
   device->snmpv3_error = code;
 }
 
-void SnmpSearch::answered_scan(const Pending &p, const kivo8::snmp::Message &, std::uint32_t source) {
-  const SnmpTarget &target = targets_[p.target];
-  Device *d = context_.book->find_or_add(
-      net(source), p.purpose == Purpose::kBroadcast ? kFoundBroadcast : kFoundScan);
+void SnmpSearch::answered_scan(std::size_t target_index, std::size_t community, bool broadcast,
+                               std::uint32_t source) {
+  const SnmpTarget &target = targets_[target_index];
+  Device *d = context_.book->find_or_add(net(source), broadcast ? kFoundBroadcast : kFoundScan);
   if (d == nullptr) return;
   if (d->snmp_version < 0) {
-    d->snmp_version = target.communities[p.community].version;
-    d->community = target.communities[p.community].name;
+    d->snmp_version = target.communities[community].version;
+    d->community = target.communities[community].name;
     if (d->target == nullptr || (d->found_by & kFoundSnmpv3) != 0) d->target = target.entry;
   }
   context_.book->changed(*d);

@@ -1,6 +1,6 @@
 // The discovery pacer on a clock of our own (no sleeping): a rate the caller fixed never
 // moves; the default one grows while nothing is lost and halves on loss, once per burst
-// of losses, between its bounds. Faults it catches: one fixed rate whatever the path does,
+// of losses, between its bounds, starting fast until the first loss. Faults it catches: one fixed rate whatever the path does,
 // a collapse to the floor from one burst of losses, a given --rate exceeded.
 #include <gtest/gtest.h>
 
@@ -45,6 +45,21 @@ TEST(DiscoverPacer, FixedRateStaysFixedAndAdaptiveMovesBetweenBounds) {
     }
     EXPECT_GE(p.rate(), c.rate_after_1s_min);
     EXPECT_LE(p.rate(), c.rate_after_1s_max);
+  }
+  // Until the first loss it doubles each tenth of a second (at the ceiling in 0.3 s, where
+  // growing by a quarter took a second of a sweep that lasts two); after a loss it grows by
+  // a quarter only.
+  {
+    Pacer fresh(10000, 1000, 50000, 1);
+    Pacer cut(10000, 1000, 50000, 1);
+    for (int ms = 0; ms <= 300; ms += 10) {
+      const TimePoint now = t0 + milliseconds(ms);
+      (void)fresh.take_send(now);
+      (void)cut.take_send(now);
+      if (ms == 100) cut.note_loss(now);  // 20,000 halves to 10,000
+    }
+    EXPECT_EQ(fresh.rate(), 50000);
+    EXPECT_NEAR(cut.rate(), 10000 * 1.25 * 1.25, 1);
   }
   // Never below the floor, however many losses.
   Pacer p(10000, 1000, 50000, 1);
