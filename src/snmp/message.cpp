@@ -292,6 +292,33 @@ CodecError fill_pdu(const Message &m, snmp_pdu *pdu) noexcept {
   return to_pdu(m, CodecError::none, pdu, false).error;
 }
 
+CodecError message_of(const snmp_pdu &pdu, std::vector<std::uint8_t> &scratch, Message &m) {
+  // Room for the PDU's header and, for every binding, its headers (reserved at four
+  // octets each), five octets an arc and twice its value bytes (an OID value's arcs, a
+  // number's sign octet).
+  std::size_t room = 64;
+  for (const snmp_var *var = pdu.variables; var != nullptr; var = var->next)
+    room += 32 + std::size_t{var->name_length} * 5 + std::size_t{var->value_length} * 2;
+  scratch.resize(room);
+  ByteWriter w(scratch);
+  PduWriter writer;
+  bool ok = writer.begin(w, static_cast<std::uint8_t>(pdu.command & 0xFF), pdu.reqid, pdu.errstat,
+                         pdu.errindex);
+  for (const snmp_var *var = pdu.variables; ok && var != nullptr; var = var->next) {
+    if (var->value != nullptr || var->value_length != 0) {
+      ok = write_var(w, {var->name, var->name_length, var->type, var->value, var->value_length});
+      continue;
+    }
+    ber::HeaderSlot binding;
+    ok = binding.reserve(w) && ber::write_objid(w, ASN_OBJECT_ID, var->name, var->name_length) &&
+         ber::write_header(w, var->type, 0) && binding.fill(w, ASN_SEQUENCE);
+  }
+  if (!ok || !writer.end(w)) return CodecError::unencodable;
+  m.version = pdu.version;
+  ByteReader r(std::span<const std::uint8_t>(scratch).first(w.pos()));
+  return m.decode_pdu(r);
+}
+
 Decoded decode_pdu(ByteReader &r, snmp_pdu *pdu) noexcept {
   Message m;
   const CodecError e = m.decode_pdu(r);
