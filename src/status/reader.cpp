@@ -31,15 +31,27 @@ bool increases(const snmp::Binding &b, const Oid &at) {
 
 }  // namespace
 
+std::uint8_t *Kept::place(std::size_t size) {
+  constexpr std::size_t kFirstBlock = 4096, kLargestBlock = 65536;
+  used_ = (used_ + 3) & ~std::size_t{3};
+  if (blocks_.empty() || size > block_size_ - std::min(used_, block_size_)) {
+    const std::size_t next = blocks_.empty() ? kFirstBlock : std::min(2 * block_size_, kLargestBlock);
+    block_size_ = std::max(next, size);
+    blocks_.emplace_back(new std::uint8_t[block_size_]);
+    held_ += block_size_;
+    used_ = 0;
+  }
+  std::uint8_t *at = blocks_.back().get() + used_;
+  used_ += size;
+  return at;
+}
+
 void Kept::add(const snmp::Binding &b) {
   Entry e;
   e.type = b.type;
   // A name has at most 128 arcs (the decoder refuses longer ones); the cap only keeps the
   // entry's field from wrapping, whoever made the binding.
   const auto name = b.name.first(std::min<std::size_t>(b.name.size(), UINT16_MAX));
-  e.name_at = static_cast<std::uint32_t>(arcs_.size());
-  e.name_size = static_cast<std::uint16_t>(name.size());
-  e.value_at = static_cast<std::uint32_t>(octets_.size());
   std::uint32_t word = 0;
   std::span<const std::uint8_t> value;
   switch (b.type) {
@@ -51,21 +63,29 @@ void Kept::add(const snmp::Binding &b) {
       value = {reinterpret_cast<const std::uint8_t *>(&word), sizeof word};
       break;
     case SNMP_TYPE_OCTET_STR:
-      value = b.value.first(std::min(b.value.size(), kMaxText));
+      value = b.value.first(std::min(b.value.size(), octets_read(b.name)));
       break;
     default:
       break;
   }
-  e.value_size = static_cast<std::uint16_t>(value.size());
-  arcs_.insert(arcs_.end(), name.begin(), name.end());
-  octets_.insert(octets_.end(), value.begin(), value.end());
+  if (!name.empty()) {
+    auto *arcs = reinterpret_cast<std::uint32_t *>(place(name.size_bytes()));
+    std::copy(name.begin(), name.end(), arcs);
+    e.name = arcs;
+    e.name_size = static_cast<std::uint16_t>(name.size());
+  }
+  if (!value.empty()) {
+    std::uint8_t *octets = place(value.size());
+    std::copy(value.begin(), value.end(), octets);
+    e.value = octets;
+    e.value_size = static_cast<std::uint16_t>(value.size());
+  }
   entries_.push_back(e);
 }
 
 Binding Kept::operator[](std::size_t i) const {
   const Entry &e = entries_[i];
-  return {std::span(arcs_).subspan(e.name_at, e.name_size), e.type,
-          std::span(octets_).subspan(e.value_at, e.value_size)};
+  return {{e.name, e.name_size}, e.type, {e.value, e.value_size}};
 }
 
 std::vector<Binding> Kept::views() const {
@@ -76,8 +96,8 @@ std::vector<Binding> Kept::views() const {
 }
 
 std::size_t Kept::held_bytes() const {
-  return entries_.capacity() * sizeof(Entry) + arcs_.capacity() * sizeof(std::uint32_t) +
-         octets_.capacity();
+  return held_ + entries_.capacity() * sizeof(Entry) +
+         blocks_.capacity() * sizeof(decltype(blocks_)::value_type);
 }
 
 bool transport_failed(std::int32_t rc) noexcept {

@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
@@ -26,30 +27,39 @@ namespace kivo8::status {
 
 using Oid = std::vector<std::uint32_t>;
 
-// The bindings a read keeps, copied out of the answers into three flat stores: each
-// name's arcs and, of each value, only what the decoder reads of it, in the form it reads
-// it (an INTEGER or a 32-bit unsigned value as four host-order octets, an OCTET STRING's
-// octets up to kMaxText, which the decoder cuts texts at). Other values (exceptions, OIDs,
-// Counter64 ...) keep their name and type only: the decoder reads their names alone.
+// The bindings a read keeps, copied out of the answers: each name's arcs and, of each
+// value, only what the decoder reads of it, in the form it reads it (an INTEGER or a
+// 32-bit unsigned value as four host-order octets, an OCTET STRING's octets as far as
+// octets_read() says). Other values (exceptions, OIDs, Counter64 ...) keep their name and
+// type only: the decoder reads no more of them.
+//
+// Names and values go into blocks that never move (4 KiB at first, twice the last up to
+// 64 KiB): the store grows by what it keeps, without copying what it holds nor reserving
+// twice of it, and a view stays valid as long as the store.
 class Kept {
  public:
   void add(const snmp::Binding &b);
   std::size_t size() const { return entries_.size(); }
-  // A view into the stores, valid until the next add().
   Binding operator[](std::size_t i) const;
   std::vector<Binding> views() const;
-  // The heap bytes the stores hold, for the benchmark of a read's memory.
+  // The heap bytes the store holds, for the benchmark of a read's memory.
   std::size_t held_bytes() const;
 
  private:
   struct Entry {
-    std::uint32_t name_at = 0, value_at = 0;
+    const std::uint32_t *name = nullptr;
+    const std::uint8_t *value = nullptr;
     std::uint16_t name_size = 0, value_size = 0;
     std::uint8_t type = 0;
   };
+  struct Free {
+    void operator()(std::uint8_t *p) const noexcept { delete[] p; }
+  };
+  // `size` octets at a four-octet boundary of the last block, or of a new one.
+  std::uint8_t *place(std::size_t size);
   std::vector<Entry> entries_;
-  std::vector<std::uint32_t> arcs_;
-  std::vector<std::uint8_t> octets_;
+  std::vector<std::unique_ptr<std::uint8_t[], Free>> blocks_;
+  std::size_t block_size_ = 0, used_ = 0, held_ = 0;
 };
 
 enum class Command : std::uint8_t { get, getnext, getbulk };
