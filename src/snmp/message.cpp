@@ -292,31 +292,35 @@ CodecError fill_pdu(const Message &m, snmp_pdu *pdu) noexcept {
   return to_pdu(m, CodecError::none, pdu, false).error;
 }
 
-CodecError message_of(const snmp_pdu &pdu, std::vector<std::uint8_t> &scratch, Message &m) {
-  // Room for the PDU's header and, for every binding, its headers (reserved at four
-  // octets each), five octets an arc and twice its value bytes (an OID value's arcs, a
-  // number's sign octet).
-  std::size_t room = 64;
-  for (const snmp_var *var = pdu.variables; var != nullptr; var = var->next)
-    room += 32 + std::size_t{var->name_length} * 5 + std::size_t{var->value_length} * 2;
-  scratch.resize(room);
-  ByteWriter w(scratch);
-  PduWriter writer;
-  bool ok = writer.begin(w, static_cast<std::uint8_t>(pdu.command & 0xFF), pdu.reqid, pdu.errstat,
-                         pdu.errindex);
-  for (const snmp_var *var = pdu.variables; ok && var != nullptr; var = var->next) {
-    if (var->value != nullptr || var->value_length != 0) {
-      ok = write_var(w, {var->name, var->name_length, var->type, var->value, var->value_length});
-      continue;
-    }
-    ber::HeaderSlot binding;
-    ok = binding.reserve(w) && ber::write_objid(w, ASN_OBJECT_ID, var->name, var->name_length) &&
-         ber::write_header(w, var->type, 0) && binding.fill(w, ASN_SEQUENCE);
-  }
-  if (!ok || !writer.end(w)) return CodecError::unencodable;
+CodecError message_of(const snmp_pdu &pdu, Message &m) noexcept {
   m.version = pdu.version;
-  ByteReader r(std::span<const std::uint8_t>(scratch).first(w.pos()));
-  return m.decode_pdu(r);
+  m.type = static_cast<std::uint8_t>(pdu.command & 0xFF);
+  m.request_id = pdu.reqid;
+  m.error_status = pdu.errstat;
+  m.error_index = pdu.errindex;
+  m.reached = Reached::error_index;
+  // Room for every binding and every OID value's arcs at once: the message's stores grow
+  // once, as they do for a datagram.
+  std::size_t count = 0, arcs = 0;
+  for (const snmp_var *var = pdu.variables; var != nullptr; var = var->next, ++count)
+    if (var->type == SNMP_TYPE_OBJECT_ID) arcs += var->value_length / 4;
+  if (count > m.capacity_ && !m.grow_bindings(count * kLeastBinding)) return CodecError::no_memory;
+  if (arcs > m.arcs_left_ && !m.grow_arcs(arcs)) return CodecError::no_memory;
+  for (const snmp_var *var = pdu.variables; var != nullptr; var = var->next) {
+    Binding &b = *std::construct_at(m.bindings_ + m.count_);
+    std::uint32_t objid[ASN_MAX_OID_LEN];
+    if (!as_binding({var->name, var->name_length, var->type, var->value, var->value_length}, b, objid))
+      return CodecError::value;
+    if (b.type == SNMP_TYPE_OBJECT_ID) {
+      std::copy(b.oid.begin(), b.oid.end(), m.arcs_);
+      b.oid = m.take_arcs(static_cast<std::uint32_t>(b.oid.size()));
+    } else if (!known_value_type(b.type)) {
+      b.known = false;
+      ++m.unknown_types;
+    }
+    ++m.count_;
+  }
+  return CodecError::none;
 }
 
 Decoded decode_pdu(ByteReader &r, snmp_pdu *pdu) noexcept {

@@ -13,7 +13,6 @@
 
 #include <cstdint>
 #include <span>
-#include <vector>
 
 #include "core/bytes.h"
 #include "kivo8/snmp_sess.h"
@@ -82,12 +81,14 @@ CodecError fill_pdu(const Message &m, snmp_pdu *pdu) noexcept;
 bool write_exported_pdu(ByteWriter &w, const snmp_pdu *pdu) noexcept;
 
 // The other way, for code inside the library that reads a reply a blocking session's
-// exchange handed over as a PDU: the PDU's element written by the one encoder into
-// `scratch` (sized here; throws bad_alloc when that fails) and decoded from there into
-// `m`, which then views `scratch`. A binding without value bytes goes as an empty value
-// of its type, as the decoder leaves a binding of a type it does not read; so every PDU
-// the decoders fill comes back as the message it was made from.
-CodecError message_of(const snmp_pdu &pdu, std::vector<std::uint8_t> &scratch, Message &m);
+// exchange handed over as a PDU: `m` views the PDU's bindings where the PDU holds them
+// (it must outlive `m`), numbers taken from their value bytes as the encoder takes them;
+// the arcs of OID values are copied into `m`. A binding of a type the decoder does not
+// read comes as the decoder leaves one, counted in `m.unknown_types`; so every PDU the
+// decoders fill comes back as the message it was made from. `value` when a binding's
+// value bytes are missing or of the wrong size for its type, `no_memory` when `m`
+// cannot hold the bindings.
+CodecError message_of(const snmp_pdu &pdu, Message &m) noexcept;
 
 // What the specified decoder reports for `d`: its result (0, 1 or -1) and the session's
 // `error` (0, -2 or -8), for a session with a fixed version or not.

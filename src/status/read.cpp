@@ -1,7 +1,8 @@
 // Reading one device on the caller's thread: the status reader (reader.h) names the
 // requests, a v1/v2c or SNMPv3 session carries them. A session's exchange hands each
-// reply over as an exported PDU; it is turned into the library's message at this edge,
-// and freed before the next request goes out.
+// reply over as an exported PDU; at this edge it becomes the library's message (a view of
+// the PDU, out of which the reader copies what it keeps), and it is freed before the next
+// request goes out.
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -33,7 +34,6 @@ using Pdu = std::unique_ptr<snmp_pdu, PduFree>;
 std::int32_t read_device(const SnmpExchange &link, in_addr address, bool bulk, kivo_status **status_ref) {
   Reader reader(address.s_addr, bulk);
   std::vector<snmp_oid> oids;
-  std::vector<std::uint8_t> scratch;
   while (const Request *request = reader.request()) {
     oids.clear();
     oids.reserve(request->names.size() + 1);
@@ -59,7 +59,7 @@ std::int32_t read_device(const SnmpExchange &link, in_addr address, bool bulk, k
       continue;
     }
     snmp::Message reply;
-    const snmp::CodecError e = snmp::message_of(*response, scratch, reply);
+    const snmp::CodecError e = snmp::message_of(*response, reply);
     if (e == snmp::CodecError::no_memory) return SNMP_ERR_NOMEM;
     reader.answer(e == snmp::CodecError::none ? SNMP_ERR_NONE : SNMP_ERR_DECODE, &reply);
   }
