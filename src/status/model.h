@@ -86,6 +86,10 @@ std::uint32_t error_bits(std::span<const std::uint8_t> octets) noexcept;
 // whose MAC is reported.
 Status decode(std::span<const Binding> bindings, std::uint32_t address);
 
+// No name the decoder reads is longer than this (ipAddressIfIndex.1.4.a.b.c.d): a reader
+// need not keep a binding with a longer one.
+inline constexpr std::size_t kLongestNameRead = 16;
+
 // How many octets of a string value named `name` the decoder reads at most: kMaxText of a
 // text it reports, fewer of the error bits and of a MAC, none where it reads no string. A
 // reader that keeps no more of each value gets the same status from decode().

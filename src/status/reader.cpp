@@ -47,11 +47,10 @@ std::uint8_t *Kept::place(std::size_t size) {
 }
 
 void Kept::add(const snmp::Binding &b) {
+  if (b.name.size() > kLongestNameRead) return;
   Entry e;
   e.type = b.type;
-  // A name has at most 128 arcs (the decoder refuses longer ones); the cap only keeps the
-  // entry's field from wrapping, whoever made the binding.
-  const auto name = b.name.first(std::min<std::size_t>(b.name.size(), UINT16_MAX));
+  const std::span<const std::uint32_t> name = b.name;
   std::uint32_t word = 0;
   std::span<const std::uint8_t> value;
   switch (b.type) {

@@ -31,7 +31,8 @@ using Oid = std::vector<std::uint32_t>;
 // value, only what the decoder reads of it, in the form it reads it (an INTEGER or a
 // 32-bit unsigned value as four host-order octets, an OCTET STRING's octets as far as
 // octets_read() says). Other values (exceptions, OIDs, Counter64 ...) keep their name and
-// type only: the decoder reads no more of them.
+// type only: the decoder reads no more of them. A binding whose name is longer than any
+// the decoder reads (kLongestNameRead) is not kept at all.
 //
 // Names and values go into blocks that never move (4 KiB at first, twice the last up to
 // 64 KiB): the store grows by what it keeps, without copying what it holds nor reserving

@@ -148,6 +148,12 @@ TEST(StatusKept, CutValuesDecodeAsTheWholeAnswer) {
         number(with(oid::kPrtLifeCount, {1, 1}), SNMP_TYPE_COUNTER, 4000000000u),
         number(with(oid::kPrtLifeCount, {1, 2}), SNMP_TYPE_COUNTER64, 0x1234567890ull),
         number(with(oid::kHrDeviceStatus, {1}), SNMP_TYPE_INTEGER, 2)}},
+      {"names longer than any the decoder reads",
+       {number(with(oid::kIpAddressIfIndex, {1, 4, 127, 0, 0, 1}), SNMP_TYPE_INTEGER, 2),
+        number(with(oid::kIpAddressIfIndex, {1, 4, 127, 0, 0, 1, 9}), SNMP_TYPE_INTEGER, 3),
+        text(with(oid::kIfPhysAddress, {2}), 6), text(with(oid::kIfPhysAddress, {3}), 6, 'm'),
+        number(with(oid::kPrtSuppliesEntry, {9, 1, 1, 1, 1, 1, 1, 1, 1}), SNMP_TYPE_INTEGER, 50),
+        number(with(oid::kHrPrinterStatus, {1, 2, 3, 4, 5, 6, 7}), SNMP_TYPE_INTEGER, 3)}},
       {"values the decoder never reads, the last of a type it does not know",
        {number(with(oid::kPrtSuppliesEntry, {5, 1, 2}), SNMP_NOSUCHINSTANCE, 0),
         number(with(oid::kPrtAlertEntry, {4, 1, 2}), SNMP_TYPE_OBJECT_ID, 0),
@@ -183,7 +189,8 @@ TEST(StatusKept, RandomAnswersDecodeAsTheWholeAnswer) {
       const oid::Name root = roots[pick(std::size(roots))];
       item.name.assign(root.begin(), root.end());
       if (pick(8) == 0) item.name.pop_back();
-      const std::size_t index = pick(5);
+      // Now and then a name longer than any the decoder reads.
+      const std::size_t index = pick(12) == 0 ? 6 + pick(20) : pick(5);
       for (std::size_t k = 0; k < index; ++k)
         item.name.push_back(k == 0 && pick(2) == 0 ? static_cast<std::uint32_t>(1 + pick(9))
                                                   : static_cast<std::uint32_t>(pick(4)));
