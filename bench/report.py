@@ -331,6 +331,17 @@ w("")
 w(f"Memory of the table of a 262,144-address range: {fmt(mb)} heap bytes "
   f"({fmt(med(M, 'BM_AddressTableMemory', 'bytes_per_address'))} bytes per address).")
 w("")
+S = "bench_status_memory"
+w("Memory one status read holds when it ends, against a printer with full tables (256")
+w("supplies, colorants and alerts, 32 console lines), in heap bytes: what the reader keeps,")
+w("beside what it held when it kept every reply whole (bench/status_memory).")
+w("")
+w("| texts of the printer | kept by the reader | replies kept whole |")
+w("|---|---:|---:|")
+for t in (24, 4096):
+    w(f"| {t} bytes | {fmt(med(S, f'BM_StatusReadKept/{t}', 'heap_bytes'))} | "
+      f"{fmt(med(S, f'BM_StatusReadWholeReplies/{t}', 'heap_bytes'))} |")
+w("")
 
 # ---- 5 translations -----------------------------------------------------------------
 K = "bench_transtext_lookup"

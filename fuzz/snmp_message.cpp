@@ -2,7 +2,9 @@
 // no fixed version, once fixed to SNMPv2c. Whatever decodes is encoded again. The same
 // bytes go through the internal message type the engine decodes with: it must agree with
 // the exported decoder, keep every view inside the datagram, and encode again to the
-// bytes the exported encoder writes.
+// bytes the exported encoder writes; the view of the decoded PDU that the blocking status
+// read makes (message_of) must hold the same bindings.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <vector>
@@ -36,12 +38,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
       (void)snmp_build(&session, pdu, out.data(), &length);
       if (length > out.size()) __builtin_trap();
     }
-    snmp_free_pdu(pdu);
 
     kivo8::snmp::Message m;
     const std::span<const std::uint8_t> datagram(in.bytes.get(), in.size);
     const kivo8::snmp::CodecError e = m.decode(datagram, version);
     if ((e == kivo8::snmp::CodecError::none) != (r >= 0)) __builtin_trap();
+    // The blocking status read's view of a decoded PDU holds the message's bindings.
+    if (e == kivo8::snmp::CodecError::none) {
+      kivo8::snmp::Message view;
+      if (kivo8::snmp::message_of(*pdu, view) != kivo8::snmp::CodecError::none ||
+          view.bindings().size() != m.bindings().size() || view.unknown_types != m.unknown_types)
+        __builtin_trap();
+      for (std::size_t i = 0; i < m.bindings().size(); ++i) {
+        const kivo8::snmp::Binding &a = view.bindings()[i], &b = m.bindings()[i];
+        if (!std::ranges::equal(a.name, b.name) || a.type != b.type || a.known != b.known ||
+            a.number != b.number || !std::ranges::equal(a.value, b.value) || !std::ranges::equal(a.oid, b.oid))
+          __builtin_trap();
+      }
+    }
+    snmp_free_pdu(pdu);
     auto inside = [&](const auto *p, std::size_t n) {
       const auto *b = reinterpret_cast<const std::uint8_t *>(p);
       return n == 0 || (b >= datagram.data() && b + n <= datagram.data() + datagram.size());

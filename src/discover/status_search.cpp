@@ -10,7 +10,6 @@
 #include "kivo8/snmp_sess.h"
 #include "kivo8/snmpv3.h"
 #include "snmp/message.h"
-#include "snmp/pdu.h"
 #include "snmp/session_internal.h"
 #include "snmpv3/message.h"
 
@@ -18,7 +17,6 @@ namespace kivo::discover {
 
 namespace v3 = kivo8::v3;
 using kivo8::status::Command;
-using kivo8::status::Pdu;
 using kivo8::status::Reader;
 
 namespace {
@@ -262,34 +260,31 @@ void StatusSearch::take(std::span<const std::uint8_t> datagram, const sockaddr_i
     return;
   }
   Read &r = *it->second;
+  // The datagram is decoded once, into a message that views it; the reader copies out
+  // what it keeps before the next datagram is received over it.
+  kivo8::snmp::Message reply;
   if (!is_v3) {
-    Pdu pdu(_snmp_create_pdu(0));
-    if (!pdu) throw std::bad_alloc();
     std::int32_t rc = SNMP_ERR_DECODE;
     if (datagram.size() <= SNMP_PACKET_SIZE) {
-      const auto d = kivo8::snmp::decode_message(datagram, r.version, pdu.get());
-      if (d.error == kivo8::snmp::CodecError::none && pdu->command != SNMP_MSG_RESPONSE) {
+      kivo8::snmp::Decoded d;
+      d.error = reply.decode(datagram, r.version);
+      d.unknown_types = reply.unknown_types;
+      d.unknown_type = reply.unknown_types != 0;
+      if (d.error == kivo8::snmp::CodecError::none && reply.type != SNMP_MSG_RESPONSE) {
         context_.book->note_dropped();
         return;
       }
-      rc = code_of_reply(datagram.size(), d, pdu->variables != nullptr);
+      rc = code_of_reply(datagram.size(), d, !reply.bindings().empty());
     }
     context_.book->note_answer();
-    answered(r, rc, rc == SNMP_ERR_NONE ? std::move(pdu) : nullptr, now);
+    answered(r, rc, rc == SNMP_ERR_NONE ? &reply : nullptr, now);
     return;
   }
   // SNMPv3: a reply the session could not hold whole does not decode there either.
   std::int32_t rc = SNMP_ERR_DECODE;
-  Pdu pdu;
+  bool answer = false;
   if (datagram.size() <= v3::kMaxMessage) {
-    kivo8::snmp::Message reply;
     v3::Judged j = v3::judge_reply(*user_, r.engine, keys_, false, datagram, env, scratch_, id, reply);
-    if (j.answered) {
-      // The status reader keeps the bindings it reads in records of its own.
-      pdu.reset(_snmp_create_pdu(0));
-      if (!pdu || kivo8::snmp::fill_pdu(reply, pdu.get()) != kivo8::snmp::CodecError::none)
-        throw std::bad_alloc();
-    }
     if (j.drop) {
       context_.book->note_dropped();
       return;
@@ -302,11 +297,12 @@ void StatusSearch::take(std::span<const std::uint8_t> datagram, const sockaddr_i
       r.due = now;
       return;
     }
+    answer = j.answered;
     if (j.report != v3::ReportKind::none) rc = KIVO_SNMPV3_ERR_REPORT;
-    else if (pdu) rc = pdu->variables != nullptr ? SNMP_ERR_NONE : SNMP_ERR_DECODE;
+    else if (answer) rc = !reply.bindings().empty() ? SNMP_ERR_NONE : SNMP_ERR_DECODE;
   }
   context_.book->note_answer();
-  answered(r, rc, rc == SNMP_ERR_NONE ? std::move(pdu) : nullptr, now);
+  answered(r, rc, rc == SNMP_ERR_NONE && answer ? &reply : nullptr, now);
 }
 
 void StatusSearch::forget(Read &r) {
@@ -315,9 +311,10 @@ void StatusSearch::forget(Read &r) {
   r.waiting = false;
 }
 
-void StatusSearch::answered(Read &r, std::int32_t rc, Pdu response, TimePoint now) {
+void StatusSearch::answered(Read &r, std::int32_t rc, const kivo8::snmp::Message *response,
+                            TimePoint now) {
   forget(r);
-  r.reader.answer(rc, std::move(response));
+  r.reader.answer(rc, response);
   if (r.reader.finished()) {
     finish(r);
     return;

@@ -57,7 +57,7 @@ class StatusSearch final : public Search, public FollowUpSearch {
   bool encode(Read &r, std::uint32_t id);
   void receive(TimePoint now);
   void take(std::span<const std::uint8_t> datagram, const sockaddr_in &from, TimePoint now);
-  void answered(Read &r, std::int32_t rc, kivo8::status::Pdu response, TimePoint now);
+  void answered(Read &r, std::int32_t rc, const kivo8::snmp::Message *response, TimePoint now);
   void finish(Read &r);
   // Stops matching answers to the read's request out.
   void forget(Read &r);

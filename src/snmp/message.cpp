@@ -292,6 +292,37 @@ CodecError fill_pdu(const Message &m, snmp_pdu *pdu) noexcept {
   return to_pdu(m, CodecError::none, pdu, false).error;
 }
 
+CodecError message_of(const snmp_pdu &pdu, Message &m) noexcept {
+  m.version = pdu.version;
+  m.type = static_cast<std::uint8_t>(pdu.command & 0xFF);
+  m.request_id = pdu.reqid;
+  m.error_status = pdu.errstat;
+  m.error_index = pdu.errindex;
+  m.reached = Reached::error_index;
+  // Room for every binding and every OID value's arcs at once: the message's stores grow
+  // once, as they do for a datagram.
+  std::size_t count = 0, arcs = 0;
+  for (const snmp_var *var = pdu.variables; var != nullptr; var = var->next, ++count)
+    if (var->type == SNMP_TYPE_OBJECT_ID) arcs += var->value_length / 4;
+  if (count > m.capacity_ && !m.grow_bindings(count * kLeastBinding)) return CodecError::no_memory;
+  if (arcs > m.arcs_left_ && !m.grow_arcs(arcs)) return CodecError::no_memory;
+  for (const snmp_var *var = pdu.variables; var != nullptr; var = var->next) {
+    Binding &b = *std::construct_at(m.bindings_ + m.count_);
+    std::uint32_t objid[ASN_MAX_OID_LEN];
+    if (!as_binding({var->name, var->name_length, var->type, var->value, var->value_length}, b, objid))
+      return CodecError::value;
+    if (b.type == SNMP_TYPE_OBJECT_ID) {
+      std::copy(b.oid.begin(), b.oid.end(), m.arcs_);
+      b.oid = m.take_arcs(static_cast<std::uint32_t>(b.oid.size()));
+    } else if (!known_value_type(b.type)) {
+      b.known = false;
+      ++m.unknown_types;
+    }
+    ++m.count_;
+  }
+  return CodecError::none;
+}
+
 Decoded decode_pdu(ByteReader &r, snmp_pdu *pdu) noexcept {
   Message m;
   const CodecError e = m.decode_pdu(r);

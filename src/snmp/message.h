@@ -80,6 +80,16 @@ class Message;
 CodecError fill_pdu(const Message &m, snmp_pdu *pdu) noexcept;
 bool write_exported_pdu(ByteWriter &w, const snmp_pdu *pdu) noexcept;
 
+// The other way, for code inside the library that reads a reply a blocking session's
+// exchange handed over as a PDU: `m` views the PDU's bindings where the PDU holds them
+// (it must outlive `m`), numbers taken from their value bytes as the encoder takes them;
+// the arcs of OID values are copied into `m`. A binding of a type the decoder does not
+// read comes as the decoder leaves one, counted in `m.unknown_types`; so every PDU the
+// decoders fill comes back as the message it was made from. `value` when a binding's
+// value bytes are missing or of the wrong size for its type, `no_memory` when `m`
+// cannot hold the bindings.
+CodecError message_of(const snmp_pdu &pdu, Message &m) noexcept;
+
 // What the specified decoder reports for `d`: its result (0, 1 or -1) and the session's
 // `error` (0, -2 or -8), for a session with a fixed version or not.
 struct Codes {

@@ -13,10 +13,6 @@ namespace kivo8::snmp {
 
 namespace {
 
-// The least a binding takes in the list: SEQUENCE, name and value headers with nothing
-// inside them (an empty name is the single arc 0).
-constexpr std::size_t kLeastBinding = 6;
-
 // The value of `b` (its type already set) from its element, by the reader of its type.
 enum class ValueOutcome { ok, refused, unknown_type };
 
@@ -59,6 +55,7 @@ std::span<const std::uint32_t> Message::take_arcs(std::uint32_t count) noexcept 
 namespace {
 
 ValueOutcome read_value(Binding &b, const ber::Element &e) noexcept {
+  if (!known_value_type(b.type)) return ValueOutcome::unknown_type;
   switch (b.type) {
     case SNMP_TYPE_INTEGER: {
       auto v = e.integer();
@@ -103,6 +100,30 @@ ValueOutcome read_value(Binding &b, const ber::Element &e) noexcept {
 }
 
 }  // namespace
+
+bool known_value_type(std::uint8_t type) noexcept {
+  switch (type) {
+    case SNMP_TYPE_INTEGER:
+    case SNMP_TYPE_COUNTER:
+    case SNMP_TYPE_GAUGE:
+    case SNMP_TYPE_TIMETICKS:
+    case SNMP_TYPE_UINTEGER:
+    case SNMP_TYPE_COUNTER64:
+    case SNMP_TYPE_BIT_STR:
+    case SNMP_TYPE_OCTET_STR:
+    case SNMP_TYPE_IPADDRESS:
+    case SNMP_TYPE_OPAQUE:
+    case SNMP_TYPE_NSAPADDRESS:
+    case SNMP_TYPE_OBJECT_ID:
+    case SNMP_TYPE_NULL:
+    case SNMP_NOSUCHOBJECT:
+    case SNMP_NOSUCHINSTANCE:
+    case SNMP_ENDOFMIBVIEW:
+      return true;
+    default:
+      return false;
+  }
+}
 
 CodecError Message::decode_pdu(ByteReader &r) noexcept {
   auto element = ber::read_element(r);

@@ -29,6 +29,9 @@ namespace kivo8::snmp {
 
 inline constexpr std::size_t kInlineBindings = 32;
 inline constexpr std::size_t kInlineArcs = 640;
+// The least a binding takes in the list: SEQUENCE, name and value headers with nothing
+// inside them (an empty name is the single arc 0).
+inline constexpr std::size_t kLeastBinding = 6;
 
 // One binding, decoded or to be encoded. `value` holds the contents octets of a string,
 // address, opaque or bit string value; `number` the value of an INTEGER (sign-extended),
@@ -92,6 +95,9 @@ class Message {
 
   std::span<const Binding> bindings() const noexcept { return {bindings_, count_}; }
 
+  // The adapter that views an exported PDU as a message (message.cpp).
+  friend CodecError message_of(const snmp_pdu &pdu, Message &m) noexcept;
+
  private:
   struct Free {
     void operator()(void *p) const noexcept { mem_free(p); }
@@ -118,6 +124,9 @@ class Message {
   std::uint32_t *arcs_ = inline_arcs_;
   std::size_t arcs_left_ = kInlineArcs;
 };
+
+// Whether the decoder reads values of this type (the others are counted as unknown).
+bool known_value_type(std::uint8_t type) noexcept;
 
 // The version number of a message (v1, v2c or v3), read no further than that; nothing
 // when its header or version is unreadable.

@@ -22,6 +22,7 @@ constexpr std::uint8_t kCounter = 0x41;
 constexpr std::uint8_t kGauge = 0x42;
 constexpr std::uint8_t kTimeTicks = 0x43;
 constexpr std::size_t kMaxMacOctets = 20;
+constexpr std::size_t kErrorOctets = 2;  // the octets error_bits() reads
 constexpr std::int32_t kUnitPercent = 19;
 constexpr std::int32_t kClassReceptacle = 4;
 
@@ -260,12 +261,26 @@ std::uint32_t error_bits(std::span<const std::uint8_t> octets) noexcept {
   std::uint32_t bits = 0;
   // Bit 15 is not defined by the MIB; devices that set it get no name for it.
   constexpr int kDefinedBits = 15;
+  static_assert(kDefinedBits <= 8 * kErrorOctets);
   for (int bit = 0; bit < kDefinedBits; ++bit) {
     std::size_t octet = static_cast<std::size_t>(bit / 8);
     if (octet >= octets.size()) break;
     if ((octets[octet] & (0x80u >> (bit % 8))) != 0) bits |= 1u << bit;
   }
   return bits;
+}
+
+std::size_t octets_read(std::span<const std::uint32_t> name) noexcept {
+  // A bound, taken by prefix alone: take() may read less of a name (a wrong index length),
+  // never more.
+  if (auto rest = below(name, oid::kPrtSuppliesEntry)) return !rest->empty() && (*rest)[0] == 6 ? kMaxText : 0;
+  if (auto rest = below(name, oid::kPrtAlertEntry)) return !rest->empty() && (*rest)[0] == 8 ? kMaxText : 0;
+  if (below(name, oid::kPrtColorantValue) || below(name, oid::kPrtConsoleText) || below(name, oid::kPrtSerial) ||
+      std::ranges::equal(name, oid::kSysContact) || std::ranges::equal(name, oid::kSysLocation))
+    return kMaxText;
+  if (below(name, oid::kHrPrinterErrorState)) return kErrorOctets;
+  if (below(name, oid::kIfPhysAddress)) return kMaxMacOctets;
+  return 0;
 }
 
 Status decode(std::span<const Binding> bindings, std::uint32_t address) {

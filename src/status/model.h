@@ -44,6 +44,7 @@ struct Supply {
   // Percentage of the level, only where the device's numbers define one.
   std::optional<std::int32_t> percent() const;
   bool is_receptacle() const;
+  bool operator==(const Supply &) const = default;
 };
 
 struct Alert {
@@ -51,6 +52,7 @@ struct Alert {
   std::int32_t index = 0;
   std::optional<std::int32_t> severity, training_level, group, group_index, location, code;
   std::optional<std::string> description;
+  bool operator==(const Alert &) const = default;
 };
 
 struct Status {
@@ -71,6 +73,7 @@ struct Status {
   // 5 stopped) and the printer-state-reasons that name no error bit, comma-separated.
   std::optional<std::int32_t> ipp_state;
   std::optional<std::string> ipp_reasons_other;
+  bool operator==(const Status &) const = default;
 };
 
 // The error bits of an hrPrinterDetectedErrorState value: the first two octets, bit 0 the
@@ -82,6 +85,15 @@ std::uint32_t error_bits(std::span<const std::uint8_t> octets) noexcept;
 // one the request went to: its ipAdEntIfIndex (or ipAddressIfIndex) picks the interface
 // whose MAC is reported.
 Status decode(std::span<const Binding> bindings, std::uint32_t address);
+
+// No name the decoder reads is longer than this (ipAddressIfIndex.1.4.a.b.c.d): a reader
+// need not keep a binding with a longer one.
+inline constexpr std::size_t kLongestNameRead = 16;
+
+// How many octets of a string value named `name` the decoder reads at most: kMaxText of a
+// text it reports, fewer of the error bits and of a MAC, none where it reads no string. A
+// reader that keeps no more of each value gets the same status from decode().
+std::size_t octets_read(std::span<const std::uint32_t> name) noexcept;
 
 // The object identifiers the decoder reads, for the reader and the tests.
 namespace oid {

@@ -1,5 +1,8 @@
 // Reading one device on the caller's thread: the status reader (reader.h) names the
-// requests, a v1/v2c or SNMPv3 session carries them.
+// requests, a v1/v2c or SNMPv3 session carries them. A session's exchange hands each
+// reply over as an exported PDU; at this edge it becomes the library's message (a view of
+// the PDU, out of which the reader copies what it keeps), and it is freed before the next
+// request goes out.
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -10,6 +13,8 @@
 #include "kivo8/snmpv3.h"
 #include "kivo8/status.h"
 #include "kivo8/udp_sess.h"
+#include "snmp/message.h"
+#include "snmp/pdu_view.h"
 #include "snmp/session_internal.h"
 #include "status/model.h"
 #include "status/reader.h"
@@ -18,6 +23,11 @@
 namespace kivo8::status {
 
 namespace {
+
+struct PduFree {
+  void operator()(snmp_pdu *p) const noexcept { snmp_free_pdu(p); }
+};
+using Pdu = std::unique_ptr<snmp_pdu, PduFree>;
 
 // Drives the one status reader over a blocking session's exchange: each request it names
 // goes out and waits for its answer (or the session's time-out) before the next.
@@ -43,7 +53,15 @@ std::int32_t read_device(const SnmpExchange &link, in_addr address, bool bulk, k
     }
     snmp_pdu *raw = nullptr;
     const std::int32_t rc = link.exchange(link.context, pdu.get(), &raw);
-    reader.answer(rc, Pdu(raw));
+    const Pdu response(raw);
+    if (rc != SNMP_ERR_NONE || !response) {
+      reader.answer(rc, nullptr);
+      continue;
+    }
+    snmp::Message reply;
+    const snmp::CodecError e = snmp::message_of(*response, reply);
+    if (e == snmp::CodecError::no_memory) return SNMP_ERR_NOMEM;
+    reader.answer(e == snmp::CodecError::none ? SNMP_ERR_NONE : SNMP_ERR_DECODE, &reply);
   }
   if (reader.result() != SNMP_ERR_NONE) return reader.result();
   *status_ref = make_record(reader.status());

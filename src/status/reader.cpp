@@ -17,24 +17,87 @@ constexpr std::int32_t kNoSuchName = 2;
 
 Oid copy(oid::Name name) { return {name.begin(), name.end()}; }
 
-bool is_exception(const snmp_var *v) {
-  return v->type == SNMP_NOSUCHOBJECT || v->type == SNMP_NOSUCHINSTANCE ||
-         v->type == SNMP_ENDOFMIBVIEW;
+bool is_exception(const snmp::Binding &b) {
+  return b.type == SNMP_NOSUCHOBJECT || b.type == SNMP_NOSUCHINSTANCE || b.type == SNMP_ENDOFMIBVIEW;
 }
 
-bool inside(const snmp_var *v, const Oid &root) {
-  return v->name != nullptr && v->name_length > root.size() &&
-         std::equal(root.begin(), root.end(), v->name);
+bool inside(const snmp::Binding &b, const Oid &root) {
+  return b.name.size() > root.size() && std::equal(root.begin(), root.end(), b.name.begin());
 }
 
-void add(std::vector<Binding> &kept, const snmp_var *v) {
-  if (v->name == nullptr) return;
-  std::span<const std::uint8_t> value;
-  if (v->value != nullptr) value = {v->value, v->value_length};
-  kept.push_back({{v->name, v->name_length}, v->type, value});
+bool increases(const snmp::Binding &b, const Oid &at) {
+  return std::lexicographical_compare(at.begin(), at.end(), b.name.begin(), b.name.end());
 }
 
 }  // namespace
+
+std::uint8_t *Kept::place(std::size_t size) {
+  constexpr std::size_t kFirstBlock = 4096, kLargestBlock = 65536;
+  used_ = (used_ + 3) & ~std::size_t{3};
+  if (blocks_.empty() || size > block_size_ - std::min(used_, block_size_)) {
+    const std::size_t next = blocks_.empty() ? kFirstBlock : std::min(2 * block_size_, kLargestBlock);
+    block_size_ = std::max(next, size);
+    blocks_.emplace_back(new std::uint8_t[block_size_]);
+    held_ += block_size_;
+    used_ = 0;
+  }
+  std::uint8_t *at = blocks_.back().get() + used_;
+  used_ += size;
+  return at;
+}
+
+void Kept::add(const snmp::Binding &b) {
+  if (b.name.size() > kLongestNameRead) return;
+  Entry e;
+  e.type = b.type;
+  const std::span<const std::uint32_t> name = b.name;
+  std::uint32_t word = 0;
+  std::span<const std::uint8_t> value;
+  switch (b.type) {
+    case SNMP_TYPE_INTEGER:
+    case SNMP_TYPE_COUNTER:
+    case SNMP_TYPE_GAUGE:
+    case SNMP_TYPE_TIMETICKS:
+      word = b.unsigned32();
+      value = {reinterpret_cast<const std::uint8_t *>(&word), sizeof word};
+      break;
+    case SNMP_TYPE_OCTET_STR:
+      value = b.value.first(std::min(b.value.size(), octets_read(b.name)));
+      break;
+    default:
+      break;
+  }
+  if (!name.empty()) {
+    auto *arcs = reinterpret_cast<std::uint32_t *>(place(name.size_bytes()));
+    std::copy(name.begin(), name.end(), arcs);
+    e.name = arcs;
+    e.name_size = static_cast<std::uint16_t>(name.size());
+  }
+  if (!value.empty()) {
+    std::uint8_t *octets = place(value.size());
+    std::copy(value.begin(), value.end(), octets);
+    e.value = octets;
+    e.value_size = static_cast<std::uint16_t>(value.size());
+  }
+  entries_.push_back(e);
+}
+
+Binding Kept::operator[](std::size_t i) const {
+  const Entry &e = entries_[i];
+  return {{e.name, e.name_size}, e.type, {e.value, e.value_size}};
+}
+
+std::vector<Binding> Kept::views() const {
+  std::vector<Binding> out;
+  out.reserve(entries_.size());
+  for (std::size_t i = 0; i < entries_.size(); ++i) out.push_back((*this)[i]);
+  return out;
+}
+
+std::size_t Kept::held_bytes() const {
+  return held_ + entries_.capacity() * sizeof(Entry) +
+         blocks_.capacity() * sizeof(decltype(blocks_)::value_type);
+}
 
 bool transport_failed(std::int32_t rc) noexcept {
   return rc == SNMP_ERR_TIMEOUT || rc == SNMP_ERR_RECV || rc == SNMP_ERR_SEND ||
@@ -93,8 +156,7 @@ bool TableWalk::next(Request &out) {
 
 // The answer to a GetBulkRequest: its bindings come row after row, one per column asked
 // in each row. A column that ends in one row is not read in the rows after it.
-std::int32_t TableWalk::answer_bulk(std::int32_t rc, const snmp_pdu *response,
-                                    std::vector<Binding> &kept) {
+std::int32_t TableWalk::answer_bulk(std::int32_t rc, const snmp::Message *response, Kept &kept) {
   if (rc == SNMP_ERR_NONE && response == nullptr) rc = SNMP_ERR_OTHER;
   if (rc == SNMP_ERR_TIMEOUT && !bulk_answered_) {
     bulk_ = false;
@@ -102,7 +164,7 @@ std::int32_t TableWalk::answer_bulk(std::int32_t rc, const snmp_pdu *response,
     ++requests_left_;  // the same names are asked again, by GETNEXT
     return SNMP_ERR_NONE;
   }
-  const bool too_big = rc == SNMP_ERR_DECODE || (rc == SNMP_ERR_NONE && response->errstat == kTooBig);
+  const bool too_big = rc == SNMP_ERR_DECODE || (rc == SNMP_ERR_NONE && response->error_status == kTooBig);
   if (too_big) {
     if (rc == SNMP_ERR_NONE) bulk_answered_ = true;
     ++requests_left_;
@@ -127,25 +189,23 @@ std::int32_t TableWalk::answer_bulk(std::int32_t rc, const snmp_pdu *response,
     return SNMP_ERR_NONE;
   }
   bulk_answered_ = true;
-  if (response->errstat > 0) {
+  if (response->error_status > 0) {
     ended_ = true;
     return SNMP_ERR_NONE;
   }
   const std::vector<std::size_t> asked = active_;
   std::vector<bool> open(asked.size(), true);
-  const snmp_var *v = response->variables;
-  while (v != nullptr && rows_ < max_rows_) {
+  const std::span<const snmp::Binding> bindings = response->bindings();
+  std::size_t at = 0;
+  while (at < bindings.size() && rows_ < max_rows_) {
     bool advanced = false;
-    for (std::size_t i = 0; i < asked.size() && v != nullptr; ++i, v = v->next) {
+    for (std::size_t i = 0; i < asked.size() && at < bindings.size(); ++i, ++at) {
       if (!open[i]) continue;
       const std::size_t k = asked[i];
-      const Oid &at = current_[k];
-      const bool increases = v->name != nullptr &&
-                             std::lexicographical_compare(at.begin(), at.end(), v->name,
-                                                          v->name + v->name_length);
-      if (!is_exception(v) && inside(v, roots_[k]) && increases) {
-        add(kept, v);
-        current_[k].assign(v->name, v->name + v->name_length);
+      const snmp::Binding &v = bindings[at];
+      if (!is_exception(v) && inside(v, roots_[k]) && increases(v, current_[k])) {
+        kept.add(v);
+        current_[k].assign(v.name.begin(), v.name.end());
         advanced = true;
       } else {
         open[i] = false;
@@ -159,13 +219,13 @@ std::int32_t TableWalk::answer_bulk(std::int32_t rc, const snmp_pdu *response,
     if (open[i]) active_.push_back(asked[i]);
   // An answer that gave no row at all while columns stay open would be asked again and
   // again: it ends the table.
-  if (v == response->variables && !active_.empty()) ended_ = true;
+  if (at == 0 && !active_.empty()) ended_ = true;
   return SNMP_ERR_NONE;
 }
 
-TableWalk::Outcome TableWalk::judge(std::int32_t rc, const snmp_pdu *response,
+TableWalk::Outcome TableWalk::judge(std::int32_t rc, const snmp::Message *response,
                                     std::span<const std::size_t> asked,
-                                    std::vector<std::size_t> &still, std::vector<Binding> &kept) {
+                                    std::vector<std::size_t> &still, Kept &kept) {
   Outcome o;
   if (rc == SNMP_ERR_NONE && response == nullptr) rc = SNMP_ERR_OTHER;
   if (rc != SNMP_ERR_NONE) {
@@ -180,38 +240,33 @@ TableWalk::Outcome TableWalk::judge(std::int32_t rc, const snmp_pdu *response,
     }
     return o;
   }
-  if (response->errstat == kNoSuchName && response->errindex >= 1 &&
-      response->errindex <= static_cast<std::int32_t>(asked.size())) {
-    o.no_such_name = static_cast<std::size_t>(response->errindex);
+  if (response->error_status == kNoSuchName && response->error_index >= 1 &&
+      response->error_index <= static_cast<std::int32_t>(asked.size())) {
+    o.no_such_name = static_cast<std::size_t>(response->error_index);
     return o;
   }
-  if (response->errstat == kTooBig) {
+  if (response->error_status == kTooBig) {
     o.too_big = true;
     return o;
   }
-  if (response->errstat > 0) {
+  if (response->error_status > 0) {
     o.refused = true;
     return o;
   }
-  const snmp_var *v = response->variables;
-  for (std::size_t k : asked) {
-    if (v == nullptr) break;
-    const Oid &at = current_[k];
-    bool increases = v->name != nullptr &&
-                     std::lexicographical_compare(at.begin(), at.end(), v->name,
-                                                  v->name + v->name_length);
-    if (!is_exception(v) && inside(v, roots_[k]) && increases) {
-      add(kept, v);
-      current_[k].assign(v->name, v->name + v->name_length);
+  const std::span<const snmp::Binding> bindings = response->bindings();
+  for (std::size_t i = 0; i < asked.size() && i < bindings.size(); ++i) {
+    const std::size_t k = asked[i];
+    const snmp::Binding &v = bindings[i];
+    if (!is_exception(v) && inside(v, roots_[k]) && increases(v, current_[k])) {
+      kept.add(v);
+      current_[k].assign(v.name.begin(), v.name.end());
       still.push_back(k);
     }
-    v = v->next;
   }
   return o;
 }
 
-std::int32_t TableWalk::answer(std::int32_t rc, const snmp_pdu *response,
-                               std::vector<Binding> &kept) {
+std::int32_t TableWalk::answer(std::int32_t rc, const snmp::Message *response, Kept &kept) {
   if (by_column_) {
     const std::size_t k = active_[column_];
     std::vector<std::size_t> took;
@@ -307,13 +362,17 @@ void Reader::ask_get() {
   request_ = {Command::get, one_by_one_ ? std::vector<Oid>{scalars_.front()} : scalars_, 0};
 }
 
-void Reader::keep(Pdu response) {
-  for (const snmp_var *v = response->variables; v != nullptr; v = v->next) add(bindings_, v);
-  responses_.push_back(std::move(response));
+// A GET's answer holds one binding per name asked: an agent that sends more does not get
+// them kept (nor, through hrPrinterStatus names, asked for in the next stage).
+void Reader::keep(const snmp::Message &response) {
+  const auto bindings = response.bindings();
+  for (const snmp::Binding &b : bindings.first(std::min(bindings.size(), request_.names.size())))
+    bindings_.add(b);
 }
 
 std::optional<std::int32_t> Reader::if_index(const Oid &name) const {
-  for (const Binding &b : bindings_) {
+  for (std::size_t i = 0; i < bindings_.size(); ++i) {
+    const Binding b = bindings_[i];
     if (b.type == SNMP_TYPE_INTEGER && b.value.size() == 4 && std::ranges::equal(b.name, name)) {
       std::int32_t v = 0;
       std::memcpy(&v, b.value.data(), 4);
@@ -326,7 +385,8 @@ std::optional<std::int32_t> Reader::if_index(const Oid &name) const {
 std::vector<std::uint32_t> Reader::printer_devices() const {
   const oid::Name root = oid::kHrPrinterStatus;
   std::vector<std::uint32_t> out;
-  for (const Binding &b : bindings_) {
+  for (std::size_t i = 0; i < bindings_.size(); ++i) {
+    const Binding b = bindings_[i];
     if (b.name.size() == root.size() + 1 && std::equal(root.begin(), root.end(), b.name.begin()))
       out.push_back(b.name.back());
   }
@@ -418,15 +478,13 @@ void Reader::settle() {
   }
 }
 
-void Reader::answer(std::int32_t rc, Pdu response) {
+void Reader::answer(std::int32_t rc, const snmp::Message *response) {
   if (finished_) return;
-  if (rc == SNMP_ERR_NONE && !response) rc = SNMP_ERR_OTHER;
+  if (rc == SNMP_ERR_NONE && response == nullptr) rc = SNMP_ERR_OTHER;
   if (stage_ == Stage::printers || stage_ == Stage::tables) {
-    std::int32_t ended = walk_->answer(rc, response.get(), bindings_);
+    std::int32_t ended = walk_->answer(rc, response, bindings_);
     // A device that left a GETBULK unanswered is asked by GETNEXT for the rest of the read.
     if (walk_->fell_back()) bulk_ = false;
-    // The walk kept bindings that point into the response: it stays with the read.
-    if (response) responses_.push_back(std::move(response));
     if (ended != SNMP_ERR_NONE) return end(ended);
   } else {
     // A GET. An SNMPv1 agent answers noSuchName for the whole request when it lacks one
@@ -434,7 +492,7 @@ void Reader::answer(std::int32_t rc, Pdu response) {
     // of a read every failure counts: a device none of whose replies decode has not
     // answered, and must not be reported as a printer with nothing to say.
     const bool first = stage_ == Stage::scalars;
-    const bool too_big = rc == SNMP_ERR_DECODE || (rc == SNMP_ERR_NONE && response->errstat == kTooBig);
+    const bool too_big = rc == SNMP_ERR_DECODE || (rc == SNMP_ERR_NONE && response->error_status == kTooBig);
     if (too_big && !one_by_one_ && scalars_.size() > 1) {
       // One value too big for a reply (a location of thousands of characters, say) must
       // not take the others asked with it along: the names are asked again one at a
@@ -444,24 +502,24 @@ void Reader::answer(std::int32_t rc, Pdu response) {
       if (rc != SNMP_ERR_NONE && transport_failed(rc)) return end(rc);
       if (rc == SNMP_ERR_NONE) {
         get_answered_ = true;
-        if (response->errstat <= 0) keep(std::move(response));
+        if (response->error_status <= 0) keep(*response);
       }
       scalars_.erase(scalars_.begin());
       if (scalars_.empty() && first && !get_answered_) return end(rc);
     } else if (rc != SNMP_ERR_NONE) {
       if (first || transport_failed(rc)) return end(rc);
       scalars_.clear();
-    } else if (response->errstat == kNoSuchName && response->errindex >= 1 &&
-               response->errindex <= static_cast<std::int32_t>(scalars_.size())) {
-      scalars_.erase(scalars_.begin() + (response->errindex - 1));
+    } else if (response->error_status == kNoSuchName && response->error_index >= 1 &&
+               response->error_index <= static_cast<std::int32_t>(scalars_.size())) {
+      scalars_.erase(scalars_.begin() + (response->error_index - 1));
     } else {
-      if (response->errstat <= 0) keep(std::move(response));
+      if (response->error_status <= 0) keep(*response);
       scalars_.clear();
     }
   }
   settle();
 }
 
-Status Reader::status() const { return decode(bindings_, address_); }
+Status Reader::status() const { return decode(bindings_.views(), address_); }
 
 }  // namespace kivo8::status

@@ -6,6 +6,10 @@
 //
 // Every table is walked by TableWalk alone (GETBULK on SNMPv2c and SNMPv3, GETNEXT on
 // SNMPv1); nothing else knows how a table is read.
+//
+// An answer comes as the library's one message type, a view into the datagram; the reader
+// copies out only the bindings it keeps (Kept), so a read holds what it keeps and never
+// a whole reply.
 #pragma once
 
 #include <cstddef>
@@ -16,16 +20,48 @@
 #include <vector>
 
 #include "kivo8/snmp_sess.h"
+#include "snmp/pdu_view.h"
 #include "status/model.h"
 
 namespace kivo8::status {
 
 using Oid = std::vector<std::uint32_t>;
 
-struct PduFree {
-  void operator()(snmp_pdu *p) const noexcept { snmp_free_pdu(p); }
+// The bindings a read keeps, copied out of the answers: each name's arcs and, of each
+// value, only what the decoder reads of it, in the form it reads it (an INTEGER or a
+// 32-bit unsigned value as four host-order octets, an OCTET STRING's octets as far as
+// octets_read() says). Other values (exceptions, OIDs, Counter64 ...) keep their name and
+// type only: the decoder reads no more of them. A binding whose name is longer than any
+// the decoder reads (kLongestNameRead) is not kept at all.
+//
+// Names and values go into blocks that never move (4 KiB at first, twice the last up to
+// 64 KiB): the store grows by what it keeps, without copying what it holds nor reserving
+// twice of it, and a view stays valid as long as the store.
+class Kept {
+ public:
+  void add(const snmp::Binding &b);
+  std::size_t size() const { return entries_.size(); }
+  Binding operator[](std::size_t i) const;
+  std::vector<Binding> views() const;
+  // The heap bytes the store holds, for the benchmark of a read's memory.
+  std::size_t held_bytes() const;
+
+ private:
+  struct Entry {
+    const std::uint32_t *name = nullptr;
+    const std::uint8_t *value = nullptr;
+    std::uint16_t name_size = 0, value_size = 0;
+    std::uint8_t type = 0;
+  };
+  struct Free {
+    void operator()(std::uint8_t *p) const noexcept { delete[] p; }
+  };
+  // `size` octets at a four-octet boundary of the last block, or of a new one.
+  std::uint8_t *place(std::size_t size);
+  std::vector<Entry> entries_;
+  std::vector<std::unique_ptr<std::uint8_t[], Free>> blocks_;
+  std::size_t block_size_ = 0, used_ = 0, held_ = 0;
 };
-using Pdu = std::unique_ptr<snmp_pdu, PduFree>;
 
 enum class Command : std::uint8_t { get, getnext, getbulk };
 
@@ -62,16 +98,17 @@ class TableWalk {
   bool fell_back() const { return fell_back_; }
   // The next request, or false when the walk has ended.
   bool next(Request &out);
-  // The answer to the last request; the bindings it keeps are appended to `kept`. A code
-  // that ends the whole read is returned; otherwise SNMP_ERR_NONE.
-  std::int32_t answer(std::int32_t rc, const snmp_pdu *response, std::vector<Binding> &kept);
+  // The answer to the last request (`response` is read with SNMP_ERR_NONE only); the
+  // bindings it keeps are copied into `kept`. A code that ends the whole read is returned;
+  // otherwise SNMP_ERR_NONE.
+  std::int32_t answer(std::int32_t rc, const snmp::Message *response, Kept &kept);
 
  private:
   struct Outcome;
-  Outcome judge(std::int32_t rc, const snmp_pdu *response, std::span<const std::size_t> asked,
-                std::vector<std::size_t> &still, std::vector<Binding> &kept);
+  Outcome judge(std::int32_t rc, const snmp::Message *response, std::span<const std::size_t> asked,
+                std::vector<std::size_t> &still, Kept &kept);
   void end_row_by_column();
-  std::int32_t answer_bulk(std::int32_t rc, const snmp_pdu *response, std::vector<Binding> &kept);
+  std::int32_t answer_bulk(std::int32_t rc, const snmp::Message *response, Kept &kept);
 
   std::vector<Oid> roots_, current_;
   std::vector<std::size_t> active_;
@@ -95,8 +132,11 @@ class Reader {
   // The request to send now; null once the read has ended.
   const Request *request() const { return finished_ ? nullptr : &request_; }
   // The answer to request(): the code the transport gave and, with SNMP_ERR_NONE, the
-  // response, which the reader keeps (its bindings are read at the end).
-  void answer(std::int32_t rc, Pdu response);
+  // response (null otherwise). What the reader keeps of it is copied out before this
+  // returns: the message and its datagram may go right after.
+  void answer(std::int32_t rc, const snmp::Message *response);
+  // The heap bytes of what the read has kept so far.
+  std::size_t kept_bytes() const { return bindings_.held_bytes(); }
   bool finished() const { return finished_; }
   // SNMP_ERR_NONE, or the code that ended the read (the device did not answer its first
   // request, a transport failure).
@@ -108,7 +148,7 @@ class Reader {
   enum class Stage : std::uint8_t { scalars, phys, printers, device_status, tables, done };
   void settle();
   void end(std::int32_t rc);
-  void keep(Pdu response);
+  void keep(const snmp::Message &response);
   void open_get();
   void ask_get();
   std::optional<std::int32_t> if_index(const Oid &name) const;
@@ -130,8 +170,7 @@ class Reader {
   std::size_t table_ = 0;
   std::optional<TableWalk> walk_;
   Oid ip_entry_, ip_address_;
-  std::vector<Pdu> responses_;
-  std::vector<Binding> bindings_;
+  Kept bindings_;
 };
 
 }  // namespace kivo8::status
