@@ -4,14 +4,16 @@
 // user the same search describes it over SNMPv3 (refusals named on the device, one
 // resynchronisation of the agent's clock), and describes an agent that answers v2c and
 // v3 over both; descriptions of any version past the most in flight wait for a place
-// (crafted v2c peers on loopback addresses); the pure probe builder and Report parser on
-// their own.
+// (crafted v2c peers on loopback addresses); the sweep's requests asked again under new
+// ids, and stale answers refused; the pure probe builder and Report parser on their own.
 #include <gtest/gtest.h>
 #include <poll.h>
 
+#include <atomic>
 #include <map>
 #include <set>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -314,6 +316,93 @@ TEST(SnmpSearchDescribing, DescriptionsPastTheMostInFlightWaitForAPlace) {
   // A place frees two seconds after its description began at the earliest; without the
   // limit every GET goes out within the sweep's first tenths of a second.
   EXPECT_GE(asked[SnmpSearch::kMaxDescribing] - asked[0], 1.5);
+}
+
+// The sweep keeps its requests in a ring and finds them by id without a table. A request
+// lost once is asked again under a new id; an answer to the lost one, arriving after it
+// timed out, is refused; every id is distinct and marked as the sweep's; a second search
+// numbers its requests differently. Faults it catches: a resend that reuses the stale id
+// or is never sent, a timed-out request still taken, an address counted done twice.
+TEST(SnmpSearchSweep, LostRequestsAreAskedAgainUnderNewIdsAndStaleAnswersAreRefused) {
+  namespace craft = kivo8::test::craft;
+  constexpr int kPeers = 8;
+  struct Seen {
+    std::mutex lock;
+    std::vector<std::int64_t> ids;
+  };
+  for (int retries : {1, 0}) {
+    SCOPED_TRACE(retries);
+    std::vector<std::shared_ptr<Seen>> seen;
+    std::vector<std::unique_ptr<kivo8::test::UdpResponder>> peers;
+    int port = 0;
+    for (int i = 0; i < kPeers; ++i) {
+      auto mine = std::make_shared<Seen>();
+      seen.push_back(mine);
+      // Drops the first request; answers the second twice: first with the id of the
+      // lost request, then with its own.
+      auto handler = [mine](const craft::Bytes &request, int) {
+        craft::Request r = craft::decode_request(request);
+        std::vector<kivo8::test::UdpResponder::Reply> replies;
+        if (!r.ok) return replies;
+        std::lock_guard<std::mutex> hold(mine->lock);
+        mine->ids.push_back(r.reqid);
+        if (mine->ids.size() != 2) return replies;
+        for (std::int64_t id : {mine->ids[0], mine->ids[1]}) {
+          craft::Message m;
+          m.version = r.version;
+          m.community = r.community;
+          m.reqid = id;
+          for (const auto &name : r.names) m.bindings.push_back({name, craft::octets("x")});
+          replies.push_back({craft::encode(m), 0});
+        }
+        return replies;
+      };
+      peers.push_back(std::make_unique<kivo8::test::UdpResponder>(
+          handler, "127.0.2." + std::to_string(i + 1), port));
+      ASSERT_TRUE(peers.back()->ok());
+      port = peers.back()->port();
+    }
+    const std::uint32_t first = ntohl(kivo8::test::ipv4("127.0.2.1").s_addr);
+    std::vector<SnmpTarget> targets = {{nullptr, first, first + kPeers - 1, 0xFFFFFFFFu, false,
+                                        false, 300, {{SNMP_VERSION_2c, "vellum"}}}};
+    Book book;
+    SnmpSearch search(std::move(targets), retries, 1000, book, static_cast<std::uint16_t>(port));
+    run({&search}, book, 20);
+    peers.clear();  // no datagram arrives after this
+    std::set<std::int64_t> ids;
+    for (const auto &p : seen) {
+      ASSERT_EQ(p->ids.size(), static_cast<std::size_t>(retries + 1));
+      for (std::int64_t id : p->ids) {
+        EXPECT_EQ(id & 0x40000000, 0x40000000) << id;
+        ids.insert(id);
+      }
+    }
+    EXPECT_EQ(ids.size(), static_cast<std::size_t>(kPeers * (retries + 1)));
+    EXPECT_EQ(book.devices.size(), retries == 1 ? std::size_t{kPeers} : 0u);
+    if (retries == 1) {
+      EXPECT_GE(book.dropped, std::uint64_t{kPeers});  // the stale answers
+    }
+    EXPECT_EQ(book.done, std::uint64_t{kPeers});
+
+    // Another search over the same addresses starts its ids elsewhere.
+    std::atomic<std::int64_t> again{-1};  // written on the responder's thread
+    auto first_id = [&again](const craft::Bytes &request, int index) {
+      craft::Request r = craft::decode_request(request);
+      if (index == 0 && r.ok) again.store(r.reqid);
+      return std::vector<kivo8::test::UdpResponder::Reply>{};
+    };
+    {
+      kivo8::test::UdpResponder one(first_id, "127.0.2.1", 0);
+      ASSERT_TRUE(one.ok());
+      std::vector<SnmpTarget> single = {{nullptr, first, first, 0xFFFFFFFFu, false, false, 100,
+                                         {{SNMP_VERSION_2c, "vellum"}}}};
+      Book other;
+      SnmpSearch second(std::move(single), 0, 1000, other, static_cast<std::uint16_t>(one.port()));
+      run({&second}, other, 10);
+      ASSERT_TRUE(one.wait_received(1, 2));
+    }
+    EXPECT_NE(again.load(), seen[0]->ids[0]);
+  }
 }
 
 }  // namespace
