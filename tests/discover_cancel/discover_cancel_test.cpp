@@ -8,18 +8,11 @@
 #include "kivo8/discover.h"
 #include "kivo8/kivo8.h"
 #include "support/peers.h"
+#include "support/record_owners.h"
 #include "support/snmp_agents.h"
 
 namespace kivo8::test {
 namespace {
-
-struct ListFree {
-  void operator()(ifinfo *t) const { ifinfo_free_list(t); }
-};
-struct HandleFree {
-  void operator()(kivo_discover *h) const { kivo_discover_free(h); }
-};
-using Handle = std::unique_ptr<kivo_discover, HandleFree>;
 
 // A namespace whose 10.99.0.0/16 lies behind a gateway that takes every datagram and
 // forwards none: every send succeeds and nothing ever answers.
@@ -31,14 +24,14 @@ std::unique_ptr<Netns> silent_network() {
   return ns;
 }
 
-std::unique_ptr<ifinfo, ListFree> silent_range() {
+IfinfoList silent_range() {
   ifinfo *t = ifinfo_new();
   t->id = 10000;
   t->addr1 = ipv4("10.99.0.2");
   t->addr2 = ipv4("10.99.255.254");
   t->count = 1;
   snmp_comm_add(&t->comms, "vellum");
-  return std::unique_ptr<ifinfo, ListFree>(t);
+  return IfinfoList(t);
 }
 
 TEST(DiscoverCancel, ACancelFromAnotherThreadEndsTheRunPromptly) {
@@ -56,7 +49,7 @@ TEST(DiscoverCancel, ACancelFromAnotherThreadEndsTheRunPromptly) {
     static_cast<std::atomic<std::uint64_t> *>(user)->store(p->requests_sent);
   };
   ns->enter();
-  Handle h(kivo_discover_new(list.get(), &o));
+  DiscoverHandle h(kivo_discover_new(list.get(), &o));
   ASSERT_TRUE(h);
   std::thread canceller([&] {
     // Once the sweep is under way (or after five seconds on a loaded machine).
@@ -88,7 +81,7 @@ TEST(DiscoverCancel, ACancelBeforeTheRunEndsItAtOnce) {
   kivo_discover_options_init(&o);
   o.searches = KIVO_DISCOVER_RANGES;
   ns->enter();
-  Handle h(kivo_discover_new(list.get(), &o));
+  DiscoverHandle h(kivo_discover_new(list.get(), &o));
   ASSERT_TRUE(h);
   kivo_discover_cancel(h.get());
   EXPECT_EQ(kivo_discover_run(h.get()), KIVO_DISCOVER_CANCELLED);
@@ -125,7 +118,7 @@ TEST(DiscoverCancel, ACallbackMayReadTheLibraryAndCancel) {
   t->addr2 = ipv4(net.netmask_ip());
   t->count = 30;  // without the cancel the run would last half a minute
   snmp_comm_add(&t->comms, "vellum");
-  std::unique_ptr<ifinfo, ListFree> list(t);
+  IfinfoList list(t);
   Inside inside;
   kivo_discover_options o;
   kivo_discover_options_init(&o);
@@ -147,7 +140,7 @@ TEST(DiscoverCancel, ACallbackMayReadTheLibraryAndCancel) {
     kivo_discover_cancel(in->handle);
   };
   net.hub().enter();
-  Handle h(kivo_discover_new(list.get(), &o));
+  DiscoverHandle h(kivo_discover_new(list.get(), &o));
   ASSERT_TRUE(h);
   inside.handle = h.get();
   double started = now_seconds();

@@ -23,21 +23,13 @@
 #include "support/mdns_lan.h"
 #include "support/net_util.h"
 #include "support/peers.h"
+#include "support/record_owners.h"
 #include "support/snmpsim.h"
 
 namespace kivo8::test {
 namespace {
 
 using kivo::discover::Clock;
-
-struct ListFree {
-  void operator()(ifinfo *t) const { ifinfo_free_list(t); }
-};
-using List = std::unique_ptr<ifinfo, ListFree>;
-struct HandleFree {
-  void operator()(kivo_discover *h) const { kivo_discover_free(h); }
-};
-using Handle = std::unique_ptr<kivo_discover, HandleFree>;
 
 std::vector<SnmprecLine> printer_data(const std::string &name) {
   return {
@@ -109,14 +101,14 @@ TEST(EndpointsNamespace, ProbesFindEachPortIppAnswersAndBadPeersEndAtTheirTimeOu
   head->addr1 = ipv4(net.broadcast_ip());
   head->addr2 = ipv4(net.netmask_ip());
   snmp_comm_add(&head->comms, "vellum");
-  List list(head);
+  IfinfoList list(head);
 
   kivo_discover_options o;
   kivo_discover_options_init(&o);
   o.searches = KIVO_DISCOVER_BROADCAST | KIVO_DISCOVER_ENDPOINTS;
   o.endpoint_timeout_ms = 1500;
   net.hub().enter();
-  Handle h(kivo_discover_new(list.get(), &o));
+  DiscoverHandle h(kivo_discover_new(list.get(), &o));
   ASSERT_TRUE(h);
   const auto started = Clock::now();
   const int32_t rc = kivo_discover_run(h.get());
@@ -204,12 +196,12 @@ TEST(EndpointsNamespace, OnePrinterOnTwoAddressesIsOneRecord) {
   head->addr1 = ipv4(first);
   head->addr2 = ipv4(second);
   snmp_comm_add(&head->comms, "vellum");
-  List list(head);
+  IfinfoList list(head);
   kivo_discover_options o;
   kivo_discover_options_init(&o);
   o.searches = KIVO_DISCOVER_RANGES | KIVO_DISCOVER_ENDPOINTS;
   net.hub().enter();
-  Handle h(kivo_discover_new(list.get(), &o));
+  DiscoverHandle h(kivo_discover_new(list.get(), &o));
   ASSERT_TRUE(h);
   ASSERT_EQ(kivo_discover_run(h.get()), KIVO_DISCOVER_OK);
   net.hub().leave();
@@ -243,14 +235,14 @@ TEST(EndpointsNamespace, ARunDeadlineEndsExchangesWithAPeerThatNeverAnswers) {
   head->addr1 = ipv4(net.broadcast_ip());
   head->addr2 = ipv4(net.netmask_ip());
   snmp_comm_add(&head->comms, "vellum");
-  List list(head);
+  IfinfoList list(head);
   kivo_discover_options o;
   kivo_discover_options_init(&o);
   o.searches = KIVO_DISCOVER_BROADCAST | KIVO_DISCOVER_ENDPOINTS;
   o.endpoint_timeout_ms = 60000;  // the exchange alone would wait a minute
   o.deadline_ms = 3000;
   net.hub().enter();
-  Handle h(kivo_discover_new(list.get(), &o));
+  DiscoverHandle h(kivo_discover_new(list.get(), &o));
   ASSERT_TRUE(h);
   const auto started = Clock::now();
   ASSERT_EQ(kivo_discover_run(h.get()), KIVO_DISCOVER_OK);
@@ -285,13 +277,13 @@ TEST(EndpointsNamespace, AnnouncedIppsIsAskedAtItsResourceWithSnmpOff) {
   head->addr = ipv4(MdnsLan::kHubAddress);
   head->addr1 = ipv4("10.53.0.255");
   head->addr2 = ipv4("255.255.255.0");
-  List list(head);
+  IfinfoList list(head);
   kivo_discover_options o;
   kivo_discover_options_init(&o);
   o.searches = KIVO_DISCOVER_MDNS | KIVO_DISCOVER_ENDPOINTS;
   o.timeout_ms = 2500;
   lan.hub().enter();
-  Handle h(kivo_discover_new(list.get(), &o));
+  DiscoverHandle h(kivo_discover_new(list.get(), &o));
   ASSERT_TRUE(h);
   ASSERT_EQ(kivo_discover_run(h.get()), KIVO_DISCOVER_OK);
   lan.hub().leave();
