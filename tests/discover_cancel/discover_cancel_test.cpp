@@ -7,6 +7,7 @@
 
 #include "kivo8/discover.h"
 #include "kivo8/kivo8.h"
+#include "support/discover_lan.h"
 #include "support/peers.h"
 #include "support/record_owners.h"
 #include "support/snmp_agents.h"
@@ -111,14 +112,9 @@ TEST(DiscoverCancel, ACallbackMayReadTheLibraryAndCancel) {
                  {"1.3.6.1.2.1.25.3.2.1.2.1", "6", "1.3.6.1.2.1.25.3.1.5"},
                  {"1.3.6.1.2.1.43.5.1.1.16.1", "4", "Jet 9"}});
   ASSERT_TRUE(agent.wait_ready());
-  ifinfo *t = ifinfo_new();
-  std::snprintf(t->name, sizeof t->name, "br0");
-  t->addr = ipv4(net.hub_ip());
-  t->addr1 = ipv4(net.broadcast_ip());
-  t->addr2 = ipv4(net.netmask_ip());
-  t->count = 30;  // without the cancel the run would last half a minute
-  snmp_comm_add(&t->comms, "vellum");
-  IfinfoList list(t);
+  HubInterface bridge = hub_interface(net);
+  bridge.seconds = 30;  // without the cancel the run would last half a minute
+  IfinfoList list = target_list(bridge);
   Inside inside;
   kivo_discover_options o;
   kivo_discover_options_init(&o);

@@ -17,6 +17,7 @@
 #include "ipp/client.h"
 #include "kivo8/discover.h"
 #include "kivo8/kivo8.h"
+#include "support/discover_lan.h"
 #include "support/hub_network.h"
 #include "support/ippeveprinter.h"
 #include "support/kivo_run.h"
@@ -30,26 +31,6 @@ namespace kivo8::test {
 namespace {
 
 using kivo::discover::Clock;
-
-std::vector<SnmprecLine> printer_data(const std::string &name) {
-  return {
-      {"1.3.6.1.2.1.1.1.0", "4", "Acme engine controller v2"},
-      {"1.3.6.1.2.1.1.2.0", "6", "1.3.6.1.4.1.11.2.3.9.1"},
-      {"1.3.6.1.2.1.1.5.0", "4", name},
-      {"1.3.6.1.2.1.25.3.2.1.2.1", "6", "1.3.6.1.2.1.25.3.1.5"},
-      {"1.3.6.1.2.1.25.3.2.1.3.1", "4", "Generic 28C-1"},
-      {"1.3.6.1.2.1.43.5.1.1.16.1", "4", name},
-      {"1.3.6.1.4.1.11.2.3.9.1.1.7.0", "4", "MFG:Acme;MDL:LabelJet 410;CMD:ZPL,PCL;"},
-  };
-}
-
-std::vector<SnmprecLine> host_data() {
-  return {
-      {"1.3.6.1.2.1.1.1.0", "4", "Linux print host"},
-      {"1.3.6.1.2.1.1.2.0", "6", "1.3.6.1.4.1.8072.3.2.10"},
-      {"1.3.6.1.2.1.1.5.0", "4", "host"},
-  };
-}
 
 const kivo_discover_device *device_at(kivo_discover *h, const std::string &address) {
   for (uint32_t i = 0; i < kivo_discover_count(h); ++i) {
@@ -94,14 +75,7 @@ TEST(EndpointsNamespace, ProbesFindEachPortIppAnswersAndBadPeersEndAtTheirTimeOu
   Process garbage = tcp_peer(net.agent(3), dir, "garbage", {"631:garbage"});
   Process silent = tcp_peer(net.agent(4), dir, "silent", {"631:silent"});
 
-  ifinfo *head = ifinfo_new();
-  head->count = 2;
-  (void)std::snprintf(head->name, sizeof head->name, "br0");
-  head->addr = ipv4(net.hub_ip());
-  head->addr1 = ipv4(net.broadcast_ip());
-  head->addr2 = ipv4(net.netmask_ip());
-  snmp_comm_add(&head->comms, "vellum");
-  IfinfoList list(head);
+  IfinfoList list = target_list(hub_interface(net));
 
   kivo_discover_options o;
   kivo_discover_options_init(&o);
@@ -229,13 +203,10 @@ TEST(EndpointsNamespace, ARunDeadlineEndsExchangesWithAPeerThatNeverAnswers) {
   ASSERT_TRUE(agent.wait_ready());
   Process silent = tcp_peer(net.agent(0), dir, "silent", {"631:silent", "9100:silent", "515:silent"});
 
-  ifinfo *head = ifinfo_new();
-  head->count = 1;
-  head->addr = ipv4(net.hub_ip());
-  head->addr1 = ipv4(net.broadcast_ip());
-  head->addr2 = ipv4(net.netmask_ip());
-  snmp_comm_add(&head->comms, "vellum");
-  IfinfoList list(head);
+  HubInterface bridge = hub_interface(net);
+  bridge.name.clear();
+  bridge.seconds = 1;
+  IfinfoList list = target_list(bridge);
   kivo_discover_options o;
   kivo_discover_options_init(&o);
   o.searches = KIVO_DISCOVER_BROADCAST | KIVO_DISCOVER_ENDPOINTS;
@@ -271,13 +242,7 @@ TEST(EndpointsNamespace, AnnouncedIppsIsAskedAtItsResourceWithSnmpOff) {
                                   {"Desk 3", "_pdl-datastream._tcp", 9100, {{"ty", "Desk 3"}}, {}}}));
 
   ASSERT_EQ(mt_res_init(), 0);
-  ifinfo *head = ifinfo_new();
-  head->count = 2;
-  (void)std::snprintf(head->name, sizeof head->name, "br0");
-  head->addr = ipv4(MdnsLan::kHubAddress);
-  head->addr1 = ipv4("10.53.0.255");
-  head->addr2 = ipv4("255.255.255.0");
-  IfinfoList list(head);
+  IfinfoList list = target_list(hub_interface(lan));
   kivo_discover_options o;
   kivo_discover_options_init(&o);
   o.searches = KIVO_DISCOVER_MDNS | KIVO_DISCOVER_ENDPOINTS;

@@ -14,6 +14,7 @@
 
 #include "kivo8/discover.h"
 #include "kivo8/kivo8.h"
+#include "support/discover_lan.h"
 #include "support/hub_network.h"
 #include "support/ippeveprinter.h"
 #include "support/kivo_run.h"
@@ -62,16 +63,6 @@ const kivo_discover_device *device_at(kivo_discover *h, const std::string &addre
   return nullptr;
 }
 
-IfinfoList lan_targets() {
-  ifinfo *head = ifinfo_new();
-  head->count = 2;
-  (void)std::snprintf(head->name, sizeof head->name, "br0");
-  head->addr = ipv4(MdnsLan::kHubAddress);
-  head->addr1 = ipv4("10.53.0.255");
-  head->addr2 = ipv4("255.255.255.0");
-  return IfinfoList(head);
-}
-
 // With SNMP off, the state and markers come from IPP, equal to what ipptool reads from the
 // same printer; reasons with an error's meaning become its bits, the rest stay words.
 TEST(IppStatusNamespace, APrinterWithoutSnmpHasItsStatusFromIpp) {
@@ -86,7 +77,7 @@ TEST(IppStatusNamespace, APrinterWithoutSnmpHasItsStatusFromIpp) {
   ASSERT_TRUE(lan.start_zeroconf(dev, "low1", {{"Low 1", "_ipp._tcp", 8631, {{"rp", "ipp/print"}}, {}}}));
 
   ASSERT_EQ(mt_res_init(), 0);
-  IfinfoList list = lan_targets();
+  IfinfoList list = target_list(hub_interface(lan));
   kivo_discover_options o;
   kivo_discover_options_init(&o);
   o.searches = KIVO_DISCOVER_MDNS | KIVO_DISCOVER_ENDPOINTS | KIVO_DISCOVER_STATUS;
@@ -178,14 +169,7 @@ TEST(IppStatusNamespace, APrinterWithSnmpAndIppKeepsSnmpsSupplies) {
   ASSERT_TRUE(eve.wait_ready()) << eve.log();
   Process link = tcp_peer(net.agent(0), dir, "link", {"631:to-631"}, a);
 
-  ifinfo *head = ifinfo_new();
-  head->count = 2;
-  (void)std::snprintf(head->name, sizeof head->name, "br0");
-  head->addr = ipv4(net.hub_ip());
-  head->addr1 = ipv4(net.broadcast_ip());
-  head->addr2 = ipv4(net.netmask_ip());
-  snmp_comm_add(&head->comms, "vellum");
-  IfinfoList list(head);
+  IfinfoList list = target_list(hub_interface(net));
   kivo_discover_options o;
   kivo_discover_options_init(&o);
   o.searches = KIVO_DISCOVER_BROADCAST | KIVO_DISCOVER_ENDPOINTS | KIVO_DISCOVER_STATUS;
@@ -249,7 +233,7 @@ TEST(IppStatusNamespace, AddressesAnnouncingOneUuidAreOneDevice) {
                                  {{"Eve Alias", "_pdl-datastream._tcp", 9100, {{"UUID", bare_upper}}, {}}}));
 
   ASSERT_EQ(mt_res_init(), 0);
-  IfinfoList list = lan_targets();
+  IfinfoList list = target_list(hub_interface(lan));
   kivo_discover_options o;
   kivo_discover_options_init(&o);
   o.searches = KIVO_DISCOVER_MDNS | KIVO_DISCOVER_ENDPOINTS;

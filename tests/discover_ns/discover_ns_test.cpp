@@ -18,6 +18,7 @@
 
 #include "kivo8/discover.h"
 #include "kivo8/kivo8.h"
+#include "support/discover_lan.h"
 #include "support/peers.h"
 #include "support/record_owners.h"
 #include "support/snmp_agents.h"
@@ -101,18 +102,6 @@ const kivo_discover_device *device_at(kivo_discover *h, const std::string &addre
     if (ipv4_text(d->address) == address) return d;
   }
   return nullptr;
-}
-
-std::vector<SnmprecLine> printer_data(const std::string &name) {
-  return {
-      {"1.3.6.1.2.1.1.1.0", "4", "Acme engine controller v2"},
-      {"1.3.6.1.2.1.1.2.0", "6", "1.3.6.1.4.1.11.2.3.9.1"},
-      {"1.3.6.1.2.1.1.5.0", "4", name},
-      {"1.3.6.1.2.1.25.3.2.1.2.1", "6", "1.3.6.1.2.1.25.3.1.5"},
-      {"1.3.6.1.2.1.25.3.2.1.3.1", "4", "Generic 28C-1"},
-      {"1.3.6.1.2.1.43.5.1.1.16.1", "4", name},
-      {"1.3.6.1.4.1.11.2.3.9.1.1.7.0", "4", "MFG:Acme;MDL:LabelJet 410;CMD:ZPL,PCL;"},
-  };
 }
 
 std::vector<SnmprecLine> router_data() {
