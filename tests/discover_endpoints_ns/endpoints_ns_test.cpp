@@ -32,14 +32,6 @@ namespace {
 
 using kivo::discover::Clock;
 
-const kivo_discover_device *device_at(kivo_discover *h, const std::string &address) {
-  for (uint32_t i = 0; i < kivo_discover_count(h); ++i) {
-    const kivo_discover_device *d = kivo_discover_get(h, i);
-    if (ipv4_text(d->address) == address) return d;
-  }
-  return nullptr;
-}
-
 // "scheme uri from" lines of a device's endpoints, in its order.
 std::vector<std::string> endpoints_of(const kivo_discover_device *d) {
   std::vector<std::string> out;

@@ -55,14 +55,6 @@ EveOptions low_toner(int port, const std::string &reasons = "") {
 std::string text(const kivo_status_text &t) { return t.data == nullptr ? "(null)" : std::string(t.data, t.length); }
 std::string text(const char *t) { return t == nullptr ? "(null)" : t; }
 
-const kivo_discover_device *device_at(kivo_discover *h, const std::string &address) {
-  for (uint32_t i = 0; i < kivo_discover_count(h); ++i) {
-    const kivo_discover_device *d = kivo_discover_get(h, i);
-    if (ipv4_text(d->address) == address) return d;
-  }
-  return nullptr;
-}
-
 // With SNMP off, the state and markers come from IPP, equal to what ipptool reads from the
 // same printer; reasons with an error's meaning become its bits, the rest stay words.
 TEST(IppStatusNamespace, APrinterWithoutSnmpHasItsStatusFromIpp) {

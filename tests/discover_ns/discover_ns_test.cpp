@@ -96,14 +96,6 @@ struct Seen {
   }
 };
 
-const kivo_discover_device *device_at(kivo_discover *h, const std::string &address) {
-  for (uint32_t i = 0; i < kivo_discover_count(h); ++i) {
-    const kivo_discover_device *d = kivo_discover_get(h, i);
-    if (ipv4_text(d->address) == address) return d;
-  }
-  return nullptr;
-}
-
 std::vector<SnmprecLine> router_data() {
   return {
       {"1.3.6.1.2.1.1.1.0", "4", "Edge router"},

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "kivo8/kivo8.h"
+#include "support/discover_lan.h"
 #include "support/hub_network.h"
 #include "support/net_util.h"
 #include "support/record_owners.h"
@@ -96,14 +97,6 @@ StatusRecord read_one(const kivo_discover_device &d) {
   EXPECT_EQ(kivo_status_read(session.get(), &raw), SNMP_ERR_NONE);
   snmp_comm_free(&communities);
   return StatusRecord(raw);
-}
-
-const kivo_discover_device *device_at(kivo_discover *h, const std::string &address) {
-  for (uint32_t i = 0; i < kivo_discover_count(h); ++i) {
-    const kivo_discover_device *d = kivo_discover_get(h, i);
-    if (ipv4_text(d->address) == address) return d;
-  }
-  return nullptr;
 }
 
 ifinfo *add_range(ifinfo **head, const std::string &first, const std::string &last, int seconds) {

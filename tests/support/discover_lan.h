@@ -1,6 +1,7 @@
 // What the discovery tests set up on a test network of namespaces (HubNetwork or
-// MdnsLan): the agent data of an SNMP printer and of a host that is no printer, and the
-// hub's own interface as the search target the engine starts from.
+// MdnsLan): the agent data of an SNMP printer and of a host that is no printer, the
+// hub's own interface as the search target the engine starts from, and the look-up of
+// a device's record by its address.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "kivo8/discover.h"
 #include "kivo8/ifinfo.h"
 #include "kivo8/snmp_comm.h"
 #include "support/hub_network.h"
@@ -38,6 +40,15 @@ inline std::vector<SnmprecLine> host_data(const std::string &name = "host") {
       {"1.3.6.1.2.1.1.2.0", "6", "1.3.6.1.4.1.8072.3.2.10"},
       {"1.3.6.1.2.1.1.5.0", "4", name},
   };
+}
+
+// The engine's record of the device at `address`; null when the run kept none.
+inline const kivo_discover_device *device_at(kivo_discover *h, const std::string &address) {
+  for (std::uint32_t i = 0; i < kivo_discover_count(h); ++i) {
+    const kivo_discover_device *d = kivo_discover_get(h, i);
+    if (ipv4_text(d->address) == address) return d;
+  }
+  return nullptr;
 }
 
 // The hub's interface as a local-interface target. Each test states what differs from
