@@ -144,91 +144,80 @@ Workload &workload() {
   return w;
 }
 
+// The two ways through the codec, each as the same four steps, so that every benchmark
+// and the exchange are written once and measure either way alike.
+struct Internal {
+  static std::size_t encode_request(Workload &w, std::uint8_t *out) { return w.encode_request(out); }
+  static std::size_t encode_response(Workload &w, std::uint8_t *out) { return w.encode_response(out); }
+  static bool decodes(Workload &, const std::uint8_t *bytes, std::size_t length) {
+    return Workload::reads(bytes, length);
+  }
+};
+
+struct Exported {
+  static std::uint32_t encode_request(Workload &w, std::uint8_t *out) { return w.encode(w.request, out); }
+  static std::uint32_t encode_response(Workload &w, std::uint8_t *out) { return w.encode(w.response, out); }
+  static bool decodes(Workload &w, const std::uint8_t *bytes, std::uint32_t length) {
+    return w.decodes(bytes, length);
+  }
+};
+
+template <class Way>
 void BM_EncodeRequest(benchmark::State &state) {
   Workload &w = workload();
   std::uint8_t out[SNMP_PACKET_SIZE];
-  for (auto _ : state) benchmark::DoNotOptimize(w.encode_request(out));
+  for (auto _ : state) benchmark::DoNotOptimize(Way::encode_request(w, out));
 }
 
+template <class Way>
 void BM_DecodeRequest(benchmark::State &state) {
   Workload &w = workload();
-  for (auto _ : state) benchmark::DoNotOptimize(Workload::reads(w.request_bytes, w.request_length));
+  for (auto _ : state) benchmark::DoNotOptimize(Way::decodes(w, w.request_bytes, w.request_length));
 }
 
+template <class Way>
 void BM_EncodeResponse(benchmark::State &state) {
   Workload &w = workload();
   std::uint8_t out[SNMP_PACKET_SIZE];
-  for (auto _ : state) benchmark::DoNotOptimize(w.encode_response(out));
+  for (auto _ : state) benchmark::DoNotOptimize(Way::encode_response(w, out));
 }
 
+template <class Way>
 void BM_DecodeResponse(benchmark::State &state) {
   Workload &w = workload();
-  for (auto _ : state) benchmark::DoNotOptimize(Workload::reads(w.response_bytes, w.response_length));
+  for (auto _ : state) benchmark::DoNotOptimize(Way::decodes(w, w.response_bytes, w.response_length));
 }
 
 // One exchange as the two ends see it: the request encoded and decoded, then the response.
+template <class Way>
 bool exchange(Workload &w) {
   std::uint8_t out[SNMP_PACKET_SIZE];
-  std::size_t n = w.encode_request(out);
-  bool ok = Workload::reads(out, n);
-  n = w.encode_response(out);
-  return ok && Workload::reads(out, n);
+  auto n = Way::encode_request(w, out);
+  bool ok = Way::decodes(w, out, n);
+  n = Way::encode_response(w, out);
+  return ok && Way::decodes(w, out, n);
 }
 
+template <class Way>
 void BM_RequestAndResponse(benchmark::State &state) {
   Workload &w = workload();
-  for (auto _ : state) benchmark::DoNotOptimize(exchange(w));
+  for (auto _ : state) benchmark::DoNotOptimize(exchange<Way>(w));
   state.SetItemsProcessed(state.iterations() * 2);
 }
 
-void BM_ExportedEncodeRequest(benchmark::State &state) {
-  Workload &w = workload();
-  std::uint8_t out[SNMP_PACKET_SIZE];
-  for (auto _ : state) benchmark::DoNotOptimize(w.encode(w.request, out));
-}
-
-void BM_ExportedDecodeRequest(benchmark::State &state) {
-  Workload &w = workload();
-  for (auto _ : state) benchmark::DoNotOptimize(w.decodes(w.request_bytes, w.request_length));
-}
-
-void BM_ExportedEncodeResponse(benchmark::State &state) {
-  Workload &w = workload();
-  std::uint8_t out[SNMP_PACKET_SIZE];
-  for (auto _ : state) benchmark::DoNotOptimize(w.encode(w.response, out));
-}
-
-void BM_ExportedDecodeResponse(benchmark::State &state) {
-  Workload &w = workload();
-  for (auto _ : state) benchmark::DoNotOptimize(w.decodes(w.response_bytes, w.response_length));
-}
-
-// The same exchange through the exported adapters.
-bool exported_exchange(Workload &w) {
-  std::uint8_t out[SNMP_PACKET_SIZE];
-  std::uint32_t n = w.encode(w.request, out);
-  bool ok = w.decodes(out, n);
-  n = w.encode(w.response, out);
-  return ok && w.decodes(out, n);
-}
-
-void BM_ExportedRequestAndResponse(benchmark::State &state) {
-  Workload &w = workload();
-  for (auto _ : state) benchmark::DoNotOptimize(exported_exchange(w));
-  state.SetItemsProcessed(state.iterations() * 2);
-}
-
-BENCHMARK(BM_EncodeRequest);
-BENCHMARK(BM_DecodeRequest);
-BENCHMARK(BM_EncodeResponse);
-BENCHMARK(BM_DecodeResponse);
-BENCHMARK(BM_RequestAndResponse);
-BENCHMARK(BM_ExportedEncodeRequest);
-BENCHMARK(BM_ExportedDecodeRequest);
-BENCHMARK(BM_ExportedEncodeResponse);
-BENCHMARK(BM_ExportedDecodeResponse);
-BENCHMARK(BM_ExportedRequestAndResponse);
+// Under the names bench/report.py reads, in the order the listing has always had: the
+// internal codec's plain, the adapters' with "Exported" after "BM_".
+BENCHMARK_TEMPLATE(BM_EncodeRequest, Internal)->Name("BM_EncodeRequest");
+BENCHMARK_TEMPLATE(BM_DecodeRequest, Internal)->Name("BM_DecodeRequest");
+BENCHMARK_TEMPLATE(BM_EncodeResponse, Internal)->Name("BM_EncodeResponse");
+BENCHMARK_TEMPLATE(BM_DecodeResponse, Internal)->Name("BM_DecodeResponse");
+BENCHMARK_TEMPLATE(BM_RequestAndResponse, Internal)->Name("BM_RequestAndResponse");
+BENCHMARK_TEMPLATE(BM_EncodeRequest, Exported)->Name("BM_ExportedEncodeRequest");
+BENCHMARK_TEMPLATE(BM_DecodeRequest, Exported)->Name("BM_ExportedDecodeRequest");
+BENCHMARK_TEMPLATE(BM_EncodeResponse, Exported)->Name("BM_ExportedEncodeResponse");
+BENCHMARK_TEMPLATE(BM_DecodeResponse, Exported)->Name("BM_ExportedDecodeResponse");
+BENCHMARK_TEMPLATE(BM_RequestAndResponse, Exported)->Name("BM_ExportedRequestAndResponse");
 
 }  // namespace
 
-int main(int argc, char **argv) { return bench::codec_main(argc, argv, workload, exchange, exported_exchange); }
+int main(int argc, char **argv) { return bench::codec_main(argc, argv, workload, exchange<Internal>, exchange<Exported>); }

@@ -12,8 +12,11 @@
 #include "kivo8/snmp_wrapper.h"
 #include "kivo8/udp_sess.h"
 #include "support/peers.h"
+#include "support/record_owners.h"
 
 namespace {
+
+using kivo8::test::IfinfoEntry;
 
 using namespace kivo8::test;
 
@@ -84,13 +87,8 @@ class DeviceAgent : public ::testing::Test {
   Process agent_;
 };
 
-struct TargetDeleter {
-  void operator()(ifinfo *t) const { ifinfo_free(t); }
-};
-using Target = std::unique_ptr<ifinfo, TargetDeleter>;
-
-Target make_target(const char *local_address, int32_t seconds) {
-  Target t(ifinfo_new());
+IfinfoEntry make_target(const char *local_address, int32_t seconds) {
+  IfinfoEntry t(ifinfo_new());
   EXPECT_NE(t, nullptr);
   t->addr = dotted(local_address);
   t->count = seconds;
@@ -99,7 +97,7 @@ Target make_target(const char *local_address, int32_t seconds) {
 }
 
 TEST_F(DeviceAgent, SessionForADeviceAnswersAGet) {
-  Target target = make_target("127.0.0.1", 2);
+  IfinfoEntry target = make_target("127.0.0.1", 2);
   device_record device{};
   device.address = dotted("127.0.0.1");
   device.target = target.get();
@@ -122,7 +120,7 @@ TEST_F(DeviceAgent, SessionForADeviceAnswersAGet) {
 TEST_F(DeviceAgent, TheRequestLeavesFromTheTargetsInterface) {
   // A target whose local address this host does not have cannot send: the session really
   // takes its interface from the device's target.
-  Target elsewhere = make_target("192.0.2.77", 1);
+  IfinfoEntry elsewhere = make_target("192.0.2.77", 1);
   device_record device{};
   device.address = dotted("127.0.0.1");
   device.target = elsewhere.get();

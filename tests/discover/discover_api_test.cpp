@@ -6,13 +6,11 @@
 
 #include "kivo8/discover.h"
 #include "kivo8/kivo8.h"
+#include "support/record_owners.h"
 
 namespace {
 
-struct HandleFree {
-  void operator()(kivo_discover *h) const { kivo_discover_free(h); }
-};
-using Handle = std::unique_ptr<kivo_discover, HandleFree>;
+using kivo8::test::DiscoverHandle;
 
 kivo_snmpv3_options v3_user(int32_t level, const char *pass) {
   kivo_snmpv3_options o{};
@@ -66,7 +64,7 @@ TEST(DiscoverApi, BadOptionsAreRefused) {
     kivo_discover_options_init(&o);
     c.change(o, empty_name, null_name);
     ifinfo *none = ifinfo_new();
-    Handle h(kivo_discover_new(none, &o));
+    DiscoverHandle h(kivo_discover_new(none, &o));
     EXPECT_FALSE(h);
     ifinfo_free(none);
   }
@@ -99,7 +97,7 @@ TEST(DiscoverApi, NothingToSearchEndsAtOnceAndShortOptionsLeaveNewFieldsAlone) {
   o.searches = KIVO_DISCOVER_RANGES;
   o.progress = [](const kivo_discover_progress *, void *) { FAIL() << "beyond the size given"; };
   o.snmpv3 = &short_pass;  // refused if it were read
-  Handle h(kivo_discover_new(range, &o));
+  DiscoverHandle h(kivo_discover_new(range, &o));
   ASSERT_TRUE(h);
   EXPECT_EQ(kivo_discover_run(h.get()), KIVO_DISCOVER_OK);
   EXPECT_EQ(kivo_discover_count(h.get()), 0u);

@@ -7,19 +7,13 @@
 
 #include "kivo8/discover.h"
 #include "kivo8/kivo8.h"
+#include "support/discover_lan.h"
 #include "support/peers.h"
+#include "support/record_owners.h"
 #include "support/snmp_agents.h"
 
 namespace kivo8::test {
 namespace {
-
-struct ListFree {
-  void operator()(ifinfo *t) const { ifinfo_free_list(t); }
-};
-struct HandleFree {
-  void operator()(kivo_discover *h) const { kivo_discover_free(h); }
-};
-using Handle = std::unique_ptr<kivo_discover, HandleFree>;
 
 // A namespace whose 10.99.0.0/16 lies behind a gateway that takes every datagram and
 // forwards none: every send succeeds and nothing ever answers.
@@ -31,14 +25,14 @@ std::unique_ptr<Netns> silent_network() {
   return ns;
 }
 
-std::unique_ptr<ifinfo, ListFree> silent_range() {
+IfinfoList silent_range() {
   ifinfo *t = ifinfo_new();
   t->id = 10000;
   t->addr1 = ipv4("10.99.0.2");
   t->addr2 = ipv4("10.99.255.254");
   t->count = 1;
   snmp_comm_add(&t->comms, "vellum");
-  return std::unique_ptr<ifinfo, ListFree>(t);
+  return IfinfoList(t);
 }
 
 TEST(DiscoverCancel, ACancelFromAnotherThreadEndsTheRunPromptly) {
@@ -56,7 +50,7 @@ TEST(DiscoverCancel, ACancelFromAnotherThreadEndsTheRunPromptly) {
     static_cast<std::atomic<std::uint64_t> *>(user)->store(p->requests_sent);
   };
   ns->enter();
-  Handle h(kivo_discover_new(list.get(), &o));
+  DiscoverHandle h(kivo_discover_new(list.get(), &o));
   ASSERT_TRUE(h);
   std::thread canceller([&] {
     // Once the sweep is under way (or after five seconds on a loaded machine).
@@ -88,7 +82,7 @@ TEST(DiscoverCancel, ACancelBeforeTheRunEndsItAtOnce) {
   kivo_discover_options_init(&o);
   o.searches = KIVO_DISCOVER_RANGES;
   ns->enter();
-  Handle h(kivo_discover_new(list.get(), &o));
+  DiscoverHandle h(kivo_discover_new(list.get(), &o));
   ASSERT_TRUE(h);
   kivo_discover_cancel(h.get());
   EXPECT_EQ(kivo_discover_run(h.get()), KIVO_DISCOVER_CANCELLED);
@@ -118,14 +112,9 @@ TEST(DiscoverCancel, ACallbackMayReadTheLibraryAndCancel) {
                  {"1.3.6.1.2.1.25.3.2.1.2.1", "6", "1.3.6.1.2.1.25.3.1.5"},
                  {"1.3.6.1.2.1.43.5.1.1.16.1", "4", "Jet 9"}});
   ASSERT_TRUE(agent.wait_ready());
-  ifinfo *t = ifinfo_new();
-  std::snprintf(t->name, sizeof t->name, "br0");
-  t->addr = ipv4(net.hub_ip());
-  t->addr1 = ipv4(net.broadcast_ip());
-  t->addr2 = ipv4(net.netmask_ip());
-  t->count = 30;  // without the cancel the run would last half a minute
-  snmp_comm_add(&t->comms, "vellum");
-  std::unique_ptr<ifinfo, ListFree> list(t);
+  HubInterface bridge = hub_interface(net);
+  bridge.seconds = 30;  // without the cancel the run would last half a minute
+  IfinfoList list = target_list(bridge);
   Inside inside;
   kivo_discover_options o;
   kivo_discover_options_init(&o);
@@ -147,7 +136,7 @@ TEST(DiscoverCancel, ACallbackMayReadTheLibraryAndCancel) {
     kivo_discover_cancel(in->handle);
   };
   net.hub().enter();
-  Handle h(kivo_discover_new(list.get(), &o));
+  DiscoverHandle h(kivo_discover_new(list.get(), &o));
   ASSERT_TRUE(h);
   inside.handle = h.get();
   double started = now_seconds();

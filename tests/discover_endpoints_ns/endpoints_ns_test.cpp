@@ -17,55 +17,20 @@
 #include "ipp/client.h"
 #include "kivo8/discover.h"
 #include "kivo8/kivo8.h"
+#include "support/discover_lan.h"
 #include "support/hub_network.h"
 #include "support/ippeveprinter.h"
 #include "support/kivo_run.h"
 #include "support/mdns_lan.h"
 #include "support/net_util.h"
 #include "support/peers.h"
+#include "support/record_owners.h"
 #include "support/snmpsim.h"
 
 namespace kivo8::test {
 namespace {
 
 using kivo::discover::Clock;
-
-struct ListFree {
-  void operator()(ifinfo *t) const { ifinfo_free_list(t); }
-};
-using List = std::unique_ptr<ifinfo, ListFree>;
-struct HandleFree {
-  void operator()(kivo_discover *h) const { kivo_discover_free(h); }
-};
-using Handle = std::unique_ptr<kivo_discover, HandleFree>;
-
-std::vector<SnmprecLine> printer_data(const std::string &name) {
-  return {
-      {"1.3.6.1.2.1.1.1.0", "4", "Acme engine controller v2"},
-      {"1.3.6.1.2.1.1.2.0", "6", "1.3.6.1.4.1.11.2.3.9.1"},
-      {"1.3.6.1.2.1.1.5.0", "4", name},
-      {"1.3.6.1.2.1.25.3.2.1.2.1", "6", "1.3.6.1.2.1.25.3.1.5"},
-      {"1.3.6.1.2.1.25.3.2.1.3.1", "4", "Generic 28C-1"},
-      {"1.3.6.1.2.1.43.5.1.1.16.1", "4", name},
-      {"1.3.6.1.4.1.11.2.3.9.1.1.7.0", "4", "MFG:Acme;MDL:LabelJet 410;CMD:ZPL,PCL;"},
-  };
-}
-
-std::vector<SnmprecLine> host_data() {
-  return {
-      {"1.3.6.1.2.1.1.1.0", "4", "Linux print host"},
-      {"1.3.6.1.2.1.1.2.0", "6", "1.3.6.1.4.1.8072.3.2.10"},
-      {"1.3.6.1.2.1.1.5.0", "4", "host"},
-  };
-}
-
-const kivo_discover_device *device_at(kivo_discover *h, const std::string &address) {
-  for (uint32_t i = 0; i < kivo_discover_count(h); ++i) {
-    const kivo_discover_device *d = kivo_discover_get(h, i);
-    if (ipv4_text(d->address) == address) return d;
-  }
-  return nullptr;
-}
 
 // "scheme uri from" lines of a device's endpoints, in its order.
 std::vector<std::string> endpoints_of(const kivo_discover_device *d) {
@@ -102,21 +67,14 @@ TEST(EndpointsNamespace, ProbesFindEachPortIppAnswersAndBadPeersEndAtTheirTimeOu
   Process garbage = tcp_peer(net.agent(3), dir, "garbage", {"631:garbage"});
   Process silent = tcp_peer(net.agent(4), dir, "silent", {"631:silent"});
 
-  ifinfo *head = ifinfo_new();
-  head->count = 2;
-  (void)std::snprintf(head->name, sizeof head->name, "br0");
-  head->addr = ipv4(net.hub_ip());
-  head->addr1 = ipv4(net.broadcast_ip());
-  head->addr2 = ipv4(net.netmask_ip());
-  snmp_comm_add(&head->comms, "vellum");
-  List list(head);
+  IfinfoList list = target_list(hub_interface(net));
 
   kivo_discover_options o;
   kivo_discover_options_init(&o);
   o.searches = KIVO_DISCOVER_BROADCAST | KIVO_DISCOVER_ENDPOINTS;
   o.endpoint_timeout_ms = 1500;
   net.hub().enter();
-  Handle h(kivo_discover_new(list.get(), &o));
+  DiscoverHandle h(kivo_discover_new(list.get(), &o));
   ASSERT_TRUE(h);
   const auto started = Clock::now();
   const int32_t rc = kivo_discover_run(h.get());
@@ -204,12 +162,12 @@ TEST(EndpointsNamespace, OnePrinterOnTwoAddressesIsOneRecord) {
   head->addr1 = ipv4(first);
   head->addr2 = ipv4(second);
   snmp_comm_add(&head->comms, "vellum");
-  List list(head);
+  IfinfoList list(head);
   kivo_discover_options o;
   kivo_discover_options_init(&o);
   o.searches = KIVO_DISCOVER_RANGES | KIVO_DISCOVER_ENDPOINTS;
   net.hub().enter();
-  Handle h(kivo_discover_new(list.get(), &o));
+  DiscoverHandle h(kivo_discover_new(list.get(), &o));
   ASSERT_TRUE(h);
   ASSERT_EQ(kivo_discover_run(h.get()), KIVO_DISCOVER_OK);
   net.hub().leave();
@@ -237,20 +195,17 @@ TEST(EndpointsNamespace, ARunDeadlineEndsExchangesWithAPeerThatNeverAnswers) {
   ASSERT_TRUE(agent.wait_ready());
   Process silent = tcp_peer(net.agent(0), dir, "silent", {"631:silent", "9100:silent", "515:silent"});
 
-  ifinfo *head = ifinfo_new();
-  head->count = 1;
-  head->addr = ipv4(net.hub_ip());
-  head->addr1 = ipv4(net.broadcast_ip());
-  head->addr2 = ipv4(net.netmask_ip());
-  snmp_comm_add(&head->comms, "vellum");
-  List list(head);
+  HubInterface bridge = hub_interface(net);
+  bridge.name.clear();
+  bridge.seconds = 1;
+  IfinfoList list = target_list(bridge);
   kivo_discover_options o;
   kivo_discover_options_init(&o);
   o.searches = KIVO_DISCOVER_BROADCAST | KIVO_DISCOVER_ENDPOINTS;
   o.endpoint_timeout_ms = 60000;  // the exchange alone would wait a minute
   o.deadline_ms = 3000;
   net.hub().enter();
-  Handle h(kivo_discover_new(list.get(), &o));
+  DiscoverHandle h(kivo_discover_new(list.get(), &o));
   ASSERT_TRUE(h);
   const auto started = Clock::now();
   ASSERT_EQ(kivo_discover_run(h.get()), KIVO_DISCOVER_OK);
@@ -279,19 +234,13 @@ TEST(EndpointsNamespace, AnnouncedIppsIsAskedAtItsResourceWithSnmpOff) {
                                   {"Desk 3", "_pdl-datastream._tcp", 9100, {{"ty", "Desk 3"}}, {}}}));
 
   ASSERT_EQ(mt_res_init(), 0);
-  ifinfo *head = ifinfo_new();
-  head->count = 2;
-  (void)std::snprintf(head->name, sizeof head->name, "br0");
-  head->addr = ipv4(MdnsLan::kHubAddress);
-  head->addr1 = ipv4("10.53.0.255");
-  head->addr2 = ipv4("255.255.255.0");
-  List list(head);
+  IfinfoList list = target_list(hub_interface(lan));
   kivo_discover_options o;
   kivo_discover_options_init(&o);
   o.searches = KIVO_DISCOVER_MDNS | KIVO_DISCOVER_ENDPOINTS;
   o.timeout_ms = 2500;
   lan.hub().enter();
-  Handle h(kivo_discover_new(list.get(), &o));
+  DiscoverHandle h(kivo_discover_new(list.get(), &o));
   ASSERT_TRUE(h);
   ASSERT_EQ(kivo_discover_run(h.get()), KIVO_DISCOVER_OK);
   lan.hub().leave();

@@ -14,25 +14,18 @@
 
 #include "kivo8/discover.h"
 #include "kivo8/kivo8.h"
+#include "support/discover_lan.h"
 #include "support/hub_network.h"
 #include "support/ippeveprinter.h"
 #include "support/kivo_run.h"
 #include "support/mdns_lan.h"
 #include "support/net_util.h"
 #include "support/peers.h"
+#include "support/record_owners.h"
 #include "support/snmpsim.h"
 
 namespace kivo8::test {
 namespace {
-
-struct ListFree {
-  void operator()(ifinfo *t) const { ifinfo_free_list(t); }
-};
-using List = std::unique_ptr<ifinfo, ListFree>;
-struct HandleFree {
-  void operator()(kivo_discover *h) const { kivo_discover_free(h); }
-};
-using Handle = std::unique_ptr<kivo_discover, HandleFree>;
 
 // A printer that has run low on toner and out of paper: four markers, one of them a waste
 // box and one with only "some remaining".
@@ -62,24 +55,6 @@ EveOptions low_toner(int port, const std::string &reasons = "") {
 std::string text(const kivo_status_text &t) { return t.data == nullptr ? "(null)" : std::string(t.data, t.length); }
 std::string text(const char *t) { return t == nullptr ? "(null)" : t; }
 
-const kivo_discover_device *device_at(kivo_discover *h, const std::string &address) {
-  for (uint32_t i = 0; i < kivo_discover_count(h); ++i) {
-    const kivo_discover_device *d = kivo_discover_get(h, i);
-    if (ipv4_text(d->address) == address) return d;
-  }
-  return nullptr;
-}
-
-List lan_targets() {
-  ifinfo *head = ifinfo_new();
-  head->count = 2;
-  (void)std::snprintf(head->name, sizeof head->name, "br0");
-  head->addr = ipv4(MdnsLan::kHubAddress);
-  head->addr1 = ipv4("10.53.0.255");
-  head->addr2 = ipv4("255.255.255.0");
-  return List(head);
-}
-
 // With SNMP off, the state and markers come from IPP, equal to what ipptool reads from the
 // same printer; reasons with an error's meaning become its bits, the rest stay words.
 TEST(IppStatusNamespace, APrinterWithoutSnmpHasItsStatusFromIpp) {
@@ -94,13 +69,13 @@ TEST(IppStatusNamespace, APrinterWithoutSnmpHasItsStatusFromIpp) {
   ASSERT_TRUE(lan.start_zeroconf(dev, "low1", {{"Low 1", "_ipp._tcp", 8631, {{"rp", "ipp/print"}}, {}}}));
 
   ASSERT_EQ(mt_res_init(), 0);
-  List list = lan_targets();
+  IfinfoList list = target_list(hub_interface(lan));
   kivo_discover_options o;
   kivo_discover_options_init(&o);
   o.searches = KIVO_DISCOVER_MDNS | KIVO_DISCOVER_ENDPOINTS | KIVO_DISCOVER_STATUS;
   o.timeout_ms = 2500;
   lan.hub().enter();
-  Handle h(kivo_discover_new(list.get(), &o));
+  DiscoverHandle h(kivo_discover_new(list.get(), &o));
   ASSERT_TRUE(h);
   ASSERT_EQ(kivo_discover_run(h.get()), KIVO_DISCOVER_OK);
   lan.hub().leave();
@@ -186,19 +161,12 @@ TEST(IppStatusNamespace, APrinterWithSnmpAndIppKeepsSnmpsSupplies) {
   ASSERT_TRUE(eve.wait_ready()) << eve.log();
   Process link = tcp_peer(net.agent(0), dir, "link", {"631:to-631"}, a);
 
-  ifinfo *head = ifinfo_new();
-  head->count = 2;
-  (void)std::snprintf(head->name, sizeof head->name, "br0");
-  head->addr = ipv4(net.hub_ip());
-  head->addr1 = ipv4(net.broadcast_ip());
-  head->addr2 = ipv4(net.netmask_ip());
-  snmp_comm_add(&head->comms, "vellum");
-  List list(head);
+  IfinfoList list = target_list(hub_interface(net));
   kivo_discover_options o;
   kivo_discover_options_init(&o);
   o.searches = KIVO_DISCOVER_BROADCAST | KIVO_DISCOVER_ENDPOINTS | KIVO_DISCOVER_STATUS;
   net.hub().enter();
-  Handle h(kivo_discover_new(list.get(), &o));
+  DiscoverHandle h(kivo_discover_new(list.get(), &o));
   ASSERT_TRUE(h);
   ASSERT_EQ(kivo_discover_run(h.get()), KIVO_DISCOVER_OK);
   net.hub().leave();
@@ -257,14 +225,14 @@ TEST(IppStatusNamespace, AddressesAnnouncingOneUuidAreOneDevice) {
                                  {{"Eve Alias", "_pdl-datastream._tcp", 9100, {{"UUID", bare_upper}}, {}}}));
 
   ASSERT_EQ(mt_res_init(), 0);
-  List list = lan_targets();
+  IfinfoList list = target_list(hub_interface(lan));
   kivo_discover_options o;
   kivo_discover_options_init(&o);
   o.searches = KIVO_DISCOVER_MDNS | KIVO_DISCOVER_ENDPOINTS;
   o.timeout_ms = 2500;
   o.endpoint_timeout_ms = 1500;
   lan.hub().enter();
-  Handle h(kivo_discover_new(list.get(), &o));
+  DiscoverHandle h(kivo_discover_new(list.get(), &o));
   ASSERT_TRUE(h);
   ASSERT_EQ(kivo_discover_run(h.get()), KIVO_DISCOVER_OK);
   lan.hub().leave();

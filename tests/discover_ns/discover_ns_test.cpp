@@ -18,27 +18,19 @@
 
 #include "kivo8/discover.h"
 #include "kivo8/kivo8.h"
+#include "support/discover_lan.h"
 #include "support/peers.h"
+#include "support/record_owners.h"
 #include "support/snmp_agents.h"
 
 namespace kivo8::test {
 namespace {
 
-struct ListFree {
-  void operator()(ifinfo *t) const { ifinfo_free_list(t); }
-};
-using List = std::unique_ptr<ifinfo, ListFree>;
-
-struct HandleFree {
-  void operator()(kivo_discover *h) const { kivo_discover_free(h); }
-};
-using Handle = std::unique_ptr<kivo_discover, HandleFree>;
-
 // One run of the engine from inside the hub's namespace, where the searches of these
 // tests start: the handle (null when it could not be made), what the run returned and
 // how long it took.
 struct EngineRun {
-  Handle handle;
+  DiscoverHandle handle;
   int32_t rc = KIVO_DISCOVER_EINVAL;
   double took = 0;
 };
@@ -104,26 +96,6 @@ struct Seen {
   }
 };
 
-const kivo_discover_device *device_at(kivo_discover *h, const std::string &address) {
-  for (uint32_t i = 0; i < kivo_discover_count(h); ++i) {
-    const kivo_discover_device *d = kivo_discover_get(h, i);
-    if (ipv4_text(d->address) == address) return d;
-  }
-  return nullptr;
-}
-
-std::vector<SnmprecLine> printer_data(const std::string &name) {
-  return {
-      {"1.3.6.1.2.1.1.1.0", "4", "Acme engine controller v2"},
-      {"1.3.6.1.2.1.1.2.0", "6", "1.3.6.1.4.1.11.2.3.9.1"},
-      {"1.3.6.1.2.1.1.5.0", "4", name},
-      {"1.3.6.1.2.1.25.3.2.1.2.1", "6", "1.3.6.1.2.1.25.3.1.5"},
-      {"1.3.6.1.2.1.25.3.2.1.3.1", "4", "Generic 28C-1"},
-      {"1.3.6.1.2.1.43.5.1.1.16.1", "4", name},
-      {"1.3.6.1.4.1.11.2.3.9.1.1.7.0", "4", "MFG:Acme;MDL:LabelJet 410;CMD:ZPL,PCL;"},
-  };
-}
-
 std::vector<SnmprecLine> router_data() {
   return {
       {"1.3.6.1.2.1.1.1.0", "4", "Edge router"},
@@ -163,7 +135,7 @@ TEST(DiscoverNamespace, EverySearchKindInOneCallGivesOneRecordPerDevice) {
   snmp_comm_add(&local->comms, "vellum");
   ifinfo *range = add_range(&head, net.agent_ip(0), "10.66.0.9", 3);
   snmp_comm_add(&range->comms, "vellum");
-  List list(head);
+  IfinfoList list(head);
 
   Seen seen;
   kivo_discover_options o;
@@ -174,7 +146,7 @@ TEST(DiscoverNamespace, EverySearchKindInOneCallGivesOneRecordPerDevice) {
   o.web_timeout_ms = 1000;
   EngineRun run = run_in_hub(net, list.get(), o);
   ASSERT_TRUE(run.handle);
-  Handle &h = run.handle;
+  DiscoverHandle &h = run.handle;
   const double took = run.took;
   EXPECT_EQ(run.rc, KIVO_DISCOVER_OK);
 
@@ -342,7 +314,7 @@ TEST(DiscoverNamespace, RepliesAreMatchedByRequestIdAddressAndPort) {
   // arrives while the run still listens.
   ifinfo *range = add_range(&head, net.agent_ip(0), "10.66.0.40", 1);
   snmp_comm_add(&range->comms, "vellum");
-  List list(head);
+  IfinfoList list(head);
   kivo_discover_options o;
   kivo_discover_options_init(&o);
   o.searches = KIVO_DISCOVER_RANGES;
@@ -350,7 +322,7 @@ TEST(DiscoverNamespace, RepliesAreMatchedByRequestIdAddressAndPort) {
   o.rate = 20;
   EngineRun run = run_in_hub(net, list.get(), o);
   ASSERT_TRUE(run.handle);
-  Handle &h = run.handle;
+  DiscoverHandle &h = run.handle;
   EXPECT_EQ(run.rc, KIVO_DISCOVER_OK);
   ::close(other_port);
 
@@ -409,7 +381,7 @@ TEST(DiscoverNamespace, DevicesPastTheCapAreCountedNotKept) {
   ifinfo *head = nullptr;
   ifinfo *local = add_local(&head, "br0", net.hub_ip(), net.broadcast_ip(), "255.255.0.0", 2);
   snmp_comm_add(&local->comms, "vellum");
-  List list(head);
+  IfinfoList list(head);
   kivo_discover_options o;
   kivo_discover_options_init(&o);
   o.searches = KIVO_DISCOVER_BROADCAST;
@@ -417,7 +389,7 @@ TEST(DiscoverNamespace, DevicesPastTheCapAreCountedNotKept) {
   o.describe_timeout_ms = 200;
   EngineRun run = run_in_hub(net, list.get(), o);
   ASSERT_TRUE(run.handle);
-  Handle &h = run.handle;
+  DiscoverHandle &h = run.handle;
   EXPECT_EQ(run.rc, KIVO_DISCOVER_OK);
   ::close(raw);
   EXPECT_EQ(kivo_discover_count(h.get()), 100u);
@@ -456,7 +428,7 @@ TEST(DiscoverNamespace, AFloodOfLargeDatagramsNeitherExtendsTheRunNorGrowsMemory
   ifinfo *head = nullptr;
   ifinfo *local = add_local(&head, "br0", net.hub_ip(), net.broadcast_ip(), net.netmask_ip(), 1);
   snmp_comm_add(&local->comms, "vellum");
-  List list(head);
+  IfinfoList list(head);
   kivo_discover_options o;
   kivo_discover_options_init(&o);
   o.searches = KIVO_DISCOVER_BROADCAST;
@@ -465,7 +437,7 @@ TEST(DiscoverNamespace, AFloodOfLargeDatagramsNeitherExtendsTheRunNorGrowsMemory
   long before = peak_rss_kb();
   EngineRun run = run_in_hub(net, list.get(), o);
   ASSERT_TRUE(run.handle);
-  Handle &h = run.handle;
+  DiscoverHandle &h = run.handle;
   const double took = run.took;
   EXPECT_EQ(run.rc, KIVO_DISCOVER_OK);
   stop = true;

@@ -12,14 +12,12 @@
 #include "discover/plan.h"
 #include "kivo8/ifinfo.h"
 #include "kivo8/snmp_comm.h"
+#include "support/record_owners.h"
 
 namespace kivo::discover {
 namespace {
 
-struct ListFree {
-  void operator()(ifinfo *l) const { ifinfo_free_list(l); }
-};
-using List = std::unique_ptr<ifinfo, ListFree>;
+using kivo8::test::IfinfoList;
 
 in_addr ip(const char *text) {
   in_addr a{};
@@ -29,7 +27,7 @@ in_addr ip(const char *text) {
 
 // One local interface 10.1.0.5/16 (broadcast 10.1.255.255), one range 10.2.0.0 to
 // 10.2.255.255 (a /16), both with the community "vellum", and one SLP scope entry.
-List targets() {
+IfinfoList targets() {
   ifinfo *head = nullptr;
   ifinfo *local = ifinfo_new();
   std::snprintf(local->name, sizeof local->name, "%s", "eth0");
@@ -47,7 +45,7 @@ List targets() {
   range->count = 3;
   snmp_comm_add(&range->comms, "vellum");
   ifinfo_add(&head, range);
-  return List(head);
+  return IfinfoList(head);
 }
 
 struct Expect {
@@ -87,7 +85,7 @@ TEST(DiscoverPlan, EverySwitchChangesOnlyItsOwnWork) {
       {"SNMPv3 alone with neither broadcast nor ranges plans no SNMP at all",
        KIVO_DISCOVER_SNMPV3, KIVO_DISCOVER_V1, {0, 0, false, false, 0, 0, false}},
   };
-  List list = targets();
+  IfinfoList list = targets();
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
     Options o;
@@ -119,7 +117,7 @@ TEST(DiscoverPlan, EverySwitchChangesOnlyItsOwnWork) {
 }
 
 TEST(DiscoverPlan, RangeIsOneCursorNotOneEntryPerAddress) {
-  List list = targets();
+  IfinfoList list = targets();
   Options o;
   o.searches = KIVO_DISCOVER_RANGES | KIVO_DISCOVER_SNMPV3;
   const Plan plan = plan_work(list.get(), o);
@@ -134,7 +132,7 @@ TEST(DiscoverPlan, RangeIsOneCursorNotOneEntryPerAddress) {
 }
 
 TEST(DiscoverPlan, DefaultRunLengthIsDecidedOnce) {
-  List list = targets();
+  IfinfoList list = targets();
   struct Case {
     const char *what;
     std::int32_t timeout_ms, retries;

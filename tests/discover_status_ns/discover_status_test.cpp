@@ -11,27 +11,16 @@
 #include <vector>
 
 #include "kivo8/kivo8.h"
+#include "support/discover_lan.h"
 #include "support/hub_network.h"
 #include "support/net_util.h"
+#include "support/record_owners.h"
 #include "support/snmpd.h"
 #include "support/snmpsim.h"
 #include "support/status_recordings.h"
 
 namespace kivo8::test {
 namespace {
-
-struct ListFree {
-  void operator()(ifinfo *t) const { ifinfo_free_list(t); }
-};
-using List = std::unique_ptr<ifinfo, ListFree>;
-struct HandleFree {
-  void operator()(kivo_discover *h) const { kivo_discover_free(h); }
-};
-using Handle = std::unique_ptr<kivo_discover, HandleFree>;
-struct StatusFree {
-  void operator()(kivo_status *s) const { kivo_status_free(s); }
-};
-using Record = std::unique_ptr<kivo_status, StatusFree>;
 
 std::vector<SnmprecLine> router() {
   return {{"1.3.6.1.2.1.1.1.0", "4", "Edge router"},
@@ -92,7 +81,7 @@ std::string dump(const kivo_status &s) {
 }
 
 // The blocking read of one agent, with the version and community discovery used.
-Record read_one(const kivo_discover_device &d) {
+StatusRecord read_one(const kivo_discover_device &d) {
   in_addr a = d.address;
   std::unique_ptr<snmp_session, void (*)(snmp_session *)> session(
       snmp_create_session(AF_INET, &a, nullptr), snmp_free_session);
@@ -107,15 +96,7 @@ Record read_one(const kivo_discover_device &d) {
   kivo_status *raw = nullptr;
   EXPECT_EQ(kivo_status_read(session.get(), &raw), SNMP_ERR_NONE);
   snmp_comm_free(&communities);
-  return Record(raw);
-}
-
-const kivo_discover_device *device_at(kivo_discover *h, const std::string &address) {
-  for (uint32_t i = 0; i < kivo_discover_count(h); ++i) {
-    const kivo_discover_device *d = kivo_discover_get(h, i);
-    if (ipv4_text(d->address) == address) return d;
-  }
-  return nullptr;
+  return StatusRecord(raw);
 }
 
 ifinfo *add_range(ifinfo **head, const std::string &first, const std::string &last, int seconds) {
@@ -149,14 +130,14 @@ TEST(DiscoverStatus, EveryPrinterRecordIsTheOneDeviceReadAndNonPrintersHaveNone)
 
   ifinfo *head = nullptr;
   add_range(&head, net.agent_ip(0), net.agent_ip(6), 2);
-  List list(head);
+  IfinfoList list(head);
   kivo_discover_options o;
   kivo_discover_options_init(&o);
   o.searches = KIVO_DISCOVER_RANGES | KIVO_DISCOVER_STATUS;
   o.versions = KIVO_DISCOVER_V1 | KIVO_DISCOVER_V2C;
   o.deadline_ms = 60000;
   net.hub().enter();
-  Handle h(kivo_discover_new(list.get(), &o));
+  DiscoverHandle h(kivo_discover_new(list.get(), &o));
   ASSERT_TRUE(h);
   EXPECT_EQ(kivo_discover_run(h.get()), KIVO_DISCOVER_OK);
   kivo_discover_stats stats{};
@@ -170,7 +151,7 @@ TEST(DiscoverStatus, EveryPrinterRecordIsTheOneDeviceReadAndNonPrintersHaveNone)
     ASSERT_NE(d, nullptr);
     EXPECT_EQ(d->kind, KIVO_DISCOVER_KIND_PRINTER);
     ASSERT_NE(d->status, nullptr);
-    Record alone = read_one(*d);
+    StatusRecord alone = read_one(*d);
     ASSERT_NE(alone, nullptr);
     EXPECT_EQ(dump(*d->status), dump(*alone));
   }
@@ -194,7 +175,7 @@ TEST(DiscoverStatus, EveryPrinterRecordIsTheOneDeviceReadAndNonPrintersHaveNone)
   EXPECT_EQ(big->status->supplies_truncated, 1);
   EXPECT_EQ(big->status->alert_count, KIVO_STATUS_MAX_ALERTS);
   EXPECT_EQ(big->status->alerts_truncated, 1);
-  Record alone = read_one(*big);
+  StatusRecord alone = read_one(*big);
   ASSERT_NE(alone, nullptr);
   EXPECT_EQ(dump(*big->status), dump(*alone));
 
@@ -205,7 +186,7 @@ TEST(DiscoverStatus, EveryPrinterRecordIsTheOneDeviceReadAndNonPrintersHaveNone)
 
   // Without the option no record carries a status.
   o.searches = KIVO_DISCOVER_RANGES;
-  Handle plain(kivo_discover_new(list.get(), &o));
+  DiscoverHandle plain(kivo_discover_new(list.get(), &o));
   ASSERT_TRUE(plain);
   EXPECT_EQ(kivo_discover_run(plain.get()), KIVO_DISCOVER_OK);
   net.hub().leave();
@@ -235,14 +216,14 @@ TEST(DiscoverStatus, PrinterSilentForItsStatusDoesNotHoldTheRunPastItsDeadline) 
 
   ifinfo *head = nullptr;
   add_range(&head, net.agent_ip(0), net.agent_ip(1), 1);
-  List list(head);
+  IfinfoList list(head);
   kivo_discover_options o;
   kivo_discover_options_init(&o);
   o.searches = KIVO_DISCOVER_RANGES | KIVO_DISCOVER_STATUS;
   o.retries = 5;  // the status request alone would wait six seconds
   o.deadline_ms = 4000;
   net.hub().enter();
-  Handle h(kivo_discover_new(list.get(), &o));
+  DiscoverHandle h(kivo_discover_new(list.get(), &o));
   ASSERT_TRUE(h);
   const double started = now_seconds();
   EXPECT_EQ(kivo_discover_run(h.get()), KIVO_DISCOVER_OK);
@@ -305,13 +286,13 @@ TEST(DiscoverStatus, PrinterDescribedBySnmpv3IsReadWithItsUser) {
   v3.timeout_ms = 2000;
   ifinfo *head = nullptr;
   add_range(&head, net.agent_ip(0), net.agent_ip(0), 2);
-  List list(head);
+  IfinfoList list(head);
   kivo_discover_options o;
   kivo_discover_options_init(&o);
   o.searches = KIVO_DISCOVER_RANGES | KIVO_DISCOVER_SNMPV3 | KIVO_DISCOVER_STATUS;
   o.snmpv3 = &v3;
   net.hub().enter();
-  Handle h(kivo_discover_new(list.get(), &o));
+  DiscoverHandle h(kivo_discover_new(list.get(), &o));
   ASSERT_TRUE(h);
   EXPECT_EQ(kivo_discover_run(h.get()), KIVO_DISCOVER_OK);
   const kivo_discover_device *d = device_at(h.get(), net.agent_ip(0));
@@ -331,7 +312,7 @@ TEST(DiscoverStatus, PrinterDescribedBySnmpv3IsReadWithItsUser) {
   EXPECT_EQ(kivo_status_read_v3(session, &a, &raw), SNMP_ERR_NONE);
   kivo_snmpv3_free(session);
   net.hub().leave();
-  Record alone(raw);
+  StatusRecord alone(raw);
   ASSERT_NE(alone, nullptr);
   EXPECT_EQ(dump(*d->status), dump(*alone));
   mt_res_free();

@@ -22,10 +22,13 @@
 #include "snmp/pdu.h"
 #include "support/peers.h"
 #include "support/pref_home.h"
+#include "support/snmp_craft.h"
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using kivo8::test::craft::Bytes;
+using kivo8::test::craft::cat;
+using kivo8::test::craft::tlv_wide;
 
 // An exact-size heap copy: std::vector may keep spare capacity after its end.
 struct Exact {
@@ -267,45 +270,26 @@ void expect_consistent(const snmp_var *v) {
   }
 }
 
-Bytes tlv(std::uint8_t tag, const Bytes &contents) {
-  Bytes out{tag};
-  if (contents.size() < 0x80) {
-    out.push_back(static_cast<std::uint8_t>(contents.size()));
-  } else {
-    out.push_back(0x82);
-    out.push_back(static_cast<std::uint8_t>(contents.size() >> 8));
-    out.push_back(static_cast<std::uint8_t>(contents.size()));
-  }
-  out.insert(out.end(), contents.begin(), contents.end());
-  return out;
-}
-
-Bytes cat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const auto &p : parts) out.insert(out.end(), p.begin(), p.end());
-  return out;
-}
-
 TEST(BindingAttacks, BadBindingAfterAGoodOneLeavesNoHalfBuiltNode) {
   const Bytes name = {0x06, 0x08, 0x2B, 0x06, 0x01, 0x02, 0x01, 0x01, 0x01, 0x00};
-  const Bytes good = tlv(0x30, cat({name, tlv(0x04, {'o', 'k'})}));
+  const Bytes good = tlv_wide(0x30, cat({name, tlv_wide(0x04, {'o', 'k'})}));
   struct {
     const char *name;
     Bytes bad;  // the second binding
   } cases[] = {
-      {"value claims past the binding", tlv(0x30, cat({name, Bytes{0x04, 0x84, 0xDE, 0xAD, 0xBA, 0xBE}}))},
-      {"truncated name", tlv(0x30, Bytes{0x06, 0x03, 0x2B, 0x06, 0x86, 0x05, 0x00})},
-      {"empty binding", tlv(0x30, {})},
-      {"name is not an identifier", tlv(0x30, cat({tlv(0x04, {'x'}), Bytes{0x05, 0x00}}))},
+      {"value claims past the binding", tlv_wide(0x30, cat({name, Bytes{0x04, 0x84, 0xDE, 0xAD, 0xBA, 0xBE}}))},
+      {"truncated name", tlv_wide(0x30, Bytes{0x06, 0x03, 0x2B, 0x06, 0x86, 0x05, 0x00})},
+      {"empty binding", tlv_wide(0x30, {})},
+      {"name is not an identifier", tlv_wide(0x30, cat({tlv_wide(0x04, {'x'}), Bytes{0x05, 0x00}}))},
       {"binding header runs past the list", Bytes{0x30, 0x7F, 0x06, 0x01, 0x2B}},
       {"indefinite binding length", Bytes{0x30, 0x80, 0x06, 0x01, 0x2B, 0x05, 0x00, 0x00, 0x00}},
-      {"five-octet value length", tlv(0x30, cat({name, Bytes{0x04, 0x85, 0, 0, 0, 0, 1, 'x'}}))},
+      {"five-octet value length", tlv_wide(0x30, cat({name, Bytes{0x04, 0x85, 0, 0, 0, 0, 1, 'x'}}))},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
-    const Bytes list = tlv(0x30, cat({good, c.bad}));
+    const Bytes list = tlv_wide(0x30, cat({good, c.bad}));
     const Bytes pdu_bytes =
-        tlv(0xA2, cat({Bytes{0x02, 0x01, 0x07}, Bytes{0x02, 0x01, 0x00}, Bytes{0x02, 0x01, 0x00}, list}));
+        tlv_wide(0xA2, cat({Bytes{0x02, 0x01, 0x07}, Bytes{0x02, 0x01, 0x00}, Bytes{0x02, 0x01, 0x00}, list}));
     Exact in(pdu_bytes);
     snmp_pdu *pdu = _snmp_create_pdu(0);
     ASSERT_NE(pdu, nullptr);
@@ -325,9 +309,9 @@ TEST(BindingAttacks, BadBindingAfterAGoodOneLeavesNoHalfBuiltNode) {
 
 TEST(BindingAttacks, WholeMessagesWithHostileLengthsAreRefused) {
   const Bytes name = {0x06, 0x08, 0x2B, 0x06, 0x01, 0x02, 0x01, 0x01, 0x01, 0x00};
-  const Bytes pdu = tlv(0xA2, cat({Bytes{0x02, 0x01, 0x07, 0x02, 0x01, 0x00, 0x02, 0x01, 0x00},
-                                   tlv(0x30, tlv(0x30, cat({name, Bytes{0x05, 0x00}})))}));
-  const Bytes community = tlv(0x04, {'v', 'e', 'l', 'l', 'u', 'm'});
+  const Bytes pdu = tlv_wide(0xA2, cat({Bytes{0x02, 0x01, 0x07, 0x02, 0x01, 0x00, 0x02, 0x01, 0x00},
+                                   tlv_wide(0x30, tlv_wide(0x30, cat({name, Bytes{0x05, 0x00}})))}));
+  const Bytes community = tlv_wide(0x04, {'v', 'e', 'l', 'l', 'u', 'm'});
   struct {
     const char *name;
     Bytes message;
@@ -335,8 +319,8 @@ TEST(BindingAttacks, WholeMessagesWithHostileLengthsAreRefused) {
       {"message sequence claims 0xDEADBABE", cat({Bytes{0x30, 0x84, 0xDE, 0xAD, 0xBA, 0xBE, 0x02, 0x01, 0x01}, community, pdu})},
       {"indefinite message", cat({Bytes{0x30, 0x80, 0x02, 0x01, 0x01}, community, pdu, Bytes{0, 0}})},
       {"community claims 300 bytes", cat({Bytes{0x30, 0x82, 0x01, 0x40, 0x02, 0x01, 0x01, 0x04, 0x82, 0x01, 0x2C}, Bytes(20, 'x')})},
-      {"community longer than its area", tlv(0x30, cat({Bytes{0x02, 0x01, 0x01}, tlv(0x04, Bytes(300, 'c')), pdu}))},
-      {"version of five octets", tlv(0x30, cat({Bytes{0x02, 0x05, 0x00, 0x00, 0x00, 0x00, 0x01}, community, pdu}))},
+      {"community longer than its area", tlv_wide(0x30, cat({Bytes{0x02, 0x01, 0x01}, tlv_wide(0x04, Bytes(300, 'c')), pdu}))},
+      {"version of five octets", tlv_wide(0x30, cat({Bytes{0x02, 0x05, 0x00, 0x00, 0x00, 0x00, 0x01}, community, pdu}))},
       {"message cut inside the PDU", Bytes{0x30, 0x20, 0x02, 0x01, 0x01, 0x04, 0x01, 'v', 0xA2, 0x40, 0x02, 0x01}},
   };
   snmp_comm *comms = nullptr;

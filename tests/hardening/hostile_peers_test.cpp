@@ -33,6 +33,7 @@ namespace kivo8::test {
 namespace {
 
 using craft::Bytes;
+using craft::cat;
 using Reply = UdpResponder::Reply;
 
 constexpr const char *kSysDescr = "1.3.6.1.2.1.1.1.0";
@@ -148,16 +149,9 @@ std::string hex(const Bytes &b) {
   return out;
 }
 
-Bytes join(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes &p : parts)
-    for (std::uint8_t b : p) out.push_back(b);
-  return out;
-}
-
 Bytes slp_reply(const Bytes &body) {
   const std::size_t total = 16 + body.size();
-  return join({{0x02, 0x02, static_cast<std::uint8_t>(total >> 16), static_cast<std::uint8_t>(total >> 8),
+  return cat({{0x02, 0x02, static_cast<std::uint8_t>(total >> 16), static_cast<std::uint8_t>(total >> 8),
                 static_cast<std::uint8_t>(total), 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x02, 'e', 'n'},
                body});
 }
@@ -177,12 +171,12 @@ TEST(HostileSlpAgent, RepliesWhoseLengthsPointPastTheEnd) {
   const Bytes well_formed = entry(good, uint16_t(good.size()));
   const std::vector<Bytes> replies = {
       slp_reply({0x00, 0x00, 0xFF, 0xFF}),                    // 65535 entries, none sent
-      slp_reply(join({{0x00, 0x00, 0x00, 0x01}, entry(good, 0xFFF0)})),  // URL past the end
+      slp_reply(cat({{0x00, 0x00, 0x00, 0x01}, entry(good, 0xFFF0)})),  // URL past the end
       // three authentication blocks announced, the one sent claims 65535 bytes
-      slp_reply(join({{0x00, 0x00, 0x00, 0x02}, entry(good, uint16_t(good.size()), 3), {0x00, 0x02, 0xFF, 0xFF}})),
+      slp_reply(cat({{0x00, 0x00, 0x00, 0x02}, entry(good, uint16_t(good.size()), 3), {0x00, 0x02, 0xFF, 0xFF}})),
       // language tag past the end
       {0x02, 0x02, 0x00, 0x00, 0x12, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0xFF, 0xFF, 'e', 'n', 0, 0},
-      slp_reply(join({{0x00, 0x00, 0x00, 0x01}, well_formed})),  // the one good reply
+      slp_reply(cat({{0x00, 0x00, 0x00, 0x01}, well_formed})),  // the one good reply
   };
   Netns ns;
   ns.must("ip link set lo up");

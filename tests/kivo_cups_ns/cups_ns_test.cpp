@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "support/discover_lan.h"
 #include "support/hub_network.h"
 #include "support/ippeveprinter.h"
 #include "support/kivo_run.h"
@@ -91,14 +92,6 @@ class Cupsd {
   KIVO8_REQUIRE_PROGRAM("avahi-daemon");    \
   KIVO8_REQUIRE_PROGRAM("dbus-daemon");     \
   KIVO8_REQUIRE_PROGRAM("/usr/bin/python3")
-
-std::vector<SnmprecLine> host_data() {
-  return {
-      {"1.3.6.1.2.1.1.1.0", "4", "Linux print host"},
-      {"1.3.6.1.2.1.1.2.0", "6", "1.3.6.1.4.1.8072.3.2.10"},
-      {"1.3.6.1.2.1.1.5.0", "4", "host"},
-  };
-}
 
 std::string hex(const std::string &bytes) {
   static const char digits[] = "0123456789abcdef";

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "support/discover_lan.h"
 #include "support/ippeveprinter.h"
 #include "support/kivo_run.h"
 #include "support/mdns_lan.h"
@@ -19,26 +20,6 @@
 
 namespace kivo8::test {
 namespace {
-
-std::vector<SnmprecLine> host_data(const std::string &name) {
-  return {
-      {"1.3.6.1.2.1.1.1.0", "4", "Linux print host"},
-      {"1.3.6.1.2.1.1.2.0", "6", "1.3.6.1.4.1.8072.3.2.10"},
-      {"1.3.6.1.2.1.1.5.0", "4", name},
-  };
-}
-
-std::vector<SnmprecLine> printer_data(const std::string &name) {
-  return {
-      {"1.3.6.1.2.1.1.1.0", "4", "Acme engine controller v2"},
-      {"1.3.6.1.2.1.1.2.0", "6", "1.3.6.1.4.1.11.2.3.9.1"},
-      {"1.3.6.1.2.1.1.5.0", "4", name},
-      {"1.3.6.1.2.1.25.3.2.1.2.1", "6", "1.3.6.1.2.1.25.3.1.5"},
-      {"1.3.6.1.2.1.25.3.2.1.3.1", "4", "Generic 28C-1"},
-      {"1.3.6.1.2.1.43.5.1.1.16.1", "4", name},
-      {"1.3.6.1.4.1.11.2.3.9.1.1.7.0", "4", "MFG:Acme;MDL:LabelJet 410;CMD:ZPL,PCL;"},
-  };
-}
 
 // hostile_ipp.py in `ns`, one listener per "PORT:MODE".
 Process hostile_ipp(Netns &ns, TempDir &dir, const std::string &tag, const std::vector<std::string> &listen) {

@@ -19,8 +19,11 @@
 #include "support/slp_lan.h"
 #include "support/alloc_failure.h"
 #include "support/peers.h"
+#include "support/record_owners.h"
 
 namespace {
+
+using kivo8::test::IfinfoEntry;
 
 using kivo8::test::Netns;
 using kivo8::test::Process;
@@ -39,12 +42,8 @@ std::string text_of(struct in_addr a) {
   return inet_ntop(AF_INET, &a, buf, sizeof buf);
 }
 
-struct TargetDeleter {
-  void operator()(ifinfo *t) const { ifinfo_free(t); }
-};
-using Target = std::unique_ptr<ifinfo, TargetDeleter>;
-Target make_target(const char *local, int32_t seconds, int32_t hops) {
-  Target t(ifinfo_new());
+IfinfoEntry make_target(const char *local, int32_t seconds, int32_t hops) {
+  IfinfoEntry t(ifinfo_new());
   EXPECT_NE(t, nullptr);
   if (t == nullptr) return t;
   t->addr = ip(local);
@@ -111,7 +110,7 @@ TEST(SlpSession, CreationTakesTheTargetsWindowAndHops) {
   EXPECT_EQ(slp_create_session(23, &group, nullptr), nullptr);
   EXPECT_EQ(slp_create_session(AF_INET, nullptr, nullptr), nullptr);
 
-  Target target = make_target("10.47.0.1", 5, 3);
+  IfinfoEntry target = make_target("10.47.0.1", 5, 3);
   Session s(slp_create_session(AF_INET, &group, target.get()));
   ASSERT_NE(s, nullptr);
   EXPECT_EQ(s->version, 2);
@@ -148,7 +147,7 @@ TEST_F(SlpRequest, RepliesComeNewestFirstWithTheirSenders) {
   const std::string b = lan.add_device({"--delay", "0.3", "--short", "10"});
   const std::string c = lan.add_device({"--delay", "0.6", "--error", "3", "--count", "2",
                                         "--lang", "de-CH"});
-  Target target = make_target(SlpLan::kHubAddress, 2, 0);
+  IfinfoEntry target = make_target(SlpLan::kHubAddress, 2, 0);
   slp_srvreplies *result = nullptr;
   double seconds = 0;
   ASSERT_EQ(request_in(lan.hub(), target.get(), &result, kPrinter, "DEFAULT", &seconds), 0);
@@ -199,7 +198,7 @@ TEST_F(SlpRequest, SilenceGivesOneEmptyNodeAfterTheWindow) {
   SlpLan lan;
   // A device that offers another service type keeps quiet, as a service agent does.
   lan.add_device({"--match", "service:scanner", "--url", "service:scanner://10.47.0.2"});
-  Target target = make_target(SlpLan::kHubAddress, 2, 0);
+  IfinfoEntry target = make_target(SlpLan::kHubAddress, 2, 0);
   slp_srvreplies *result = nullptr;
   double seconds = 0;
   ASSERT_EQ(request_in(lan.hub(), target.get(), &result, kPrinter, "", &seconds), 0);
@@ -220,7 +219,7 @@ TEST_F(SlpRequest, SendFailureLeavesTheResultCellAlone) {
   KIVO8_REQUIRE_NETNS();
   Netns ns;
   // No interface of the namespace holds this address: the socket cannot be bound to it.
-  Target target = make_target("10.99.0.1", 1, 0);
+  IfinfoEntry target = make_target("10.99.0.1", 1, 0);
   slp_srvreplies *result = nullptr;
   EXPECT_EQ(request_in(ns, target.get(), &result), -2);
   EXPECT_EQ(result, nullptr);
@@ -241,7 +240,7 @@ TEST_F(SlpRequest, SendFailureLeavesTheResultCellAlone) {
 TEST_F(SlpRequest, SessionStatusIsTheResultAfterTheWindow) {
   KIVO8_REQUIRE_NETNS();
   SlpLan lan;
-  Target target = make_target(SlpLan::kHubAddress, 0, 0);
+  IfinfoEntry target = make_target(SlpLan::kHubAddress, 0, 0);
   slp_srvreplies *result = nullptr;
   EXPECT_EQ(request_in(lan.hub(), target.get(), &result, kPrinter, "", nullptr, 7), 7);
   EXPECT_EQ(result, nullptr);
@@ -253,7 +252,7 @@ TEST_F(SlpRequest, SessionStatusIsTheResultAfterTheWindow) {
 TEST_F(SlpRequest, OutOfMemoryGivesMinusOne) {
   KIVO8_REQUIRE_NETNS();
   SlpLan lan;
-  Target target = make_target(SlpLan::kHubAddress, 0, 0);
+  IfinfoEntry target = make_target(SlpLan::kHubAddress, 0, 0);
   const struct in_addr group = ip(kGroup);
   lan.hub().enter();
   Session session(slp_create_session(AF_INET, &group, target.get()));
@@ -341,7 +340,7 @@ TEST_F(SlpRequest, DissectorReadsTheServiceRequest) {
   })) << "tshark did not start";
 
   for (int32_t hops : {0, 3}) {
-    Target target = make_target(SlpLan::kHubAddress, 0, hops);
+    IfinfoEntry target = make_target(SlpLan::kHubAddress, 0, hops);
     slp_srvreplies *result = nullptr;
     ASSERT_EQ(request_in(lan.hub(), target.get(), &result, "service:printer", "lab,floor2"), 0);
     slp_free_srvreplies(result);

@@ -7,6 +7,7 @@
 #include "support/session_helpers.h"
 #include "support/snmpsim.h"
 #include "kivo8/ifinfo.h"
+#include "support/record_owners.h"
 
 namespace kivo8::test {
 namespace {
@@ -14,13 +15,9 @@ namespace {
 using craft::Bytes;
 using Reply = UdpResponder::Reply;
 
-struct TargetFree {
-  void operator()(ifinfo *t) const { ifinfo_free(t); }
-};
-
 // The search target of the hub's interface: replies are collected for `seconds`.
-std::unique_ptr<ifinfo, TargetFree> hub_target(HubNetwork &net, int seconds) {
-  std::unique_ptr<ifinfo, TargetFree> t(ifinfo_new());
+IfinfoEntry hub_target(HubNetwork &net, int seconds) {
+  IfinfoEntry t(ifinfo_new());
   if (!t) return t;
   t->addr = ipv4(net.hub_ip());
   t->addr1 = ipv4(net.broadcast_ip());

@@ -11,10 +11,12 @@
 #include "core/alloc.h"
 #include "kivo8/mt_support.h"
 #include "support/alloc_failure.h"
+#include "support/snmp_craft.h"
 
 namespace {
 
 using namespace kivo8::test;
+using craft::cat;
 
 const std::uint32_t kSysDescr[] = {1, 3, 6, 1, 2, 1, 1, 1, 0};
 const std::uint32_t kSysName[] = {1, 3, 6, 1, 2, 1, 1, 5, 0};
@@ -47,12 +49,6 @@ Bytes binding(const Bytes &value) {
   b.insert(b.end(), name.begin(), name.end());
   b.insert(b.end(), value.begin(), value.end());
   return b;
-}
-
-Bytes cat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const auto &p : parts) out.insert(out.end(), p.begin(), p.end());
-  return out;
 }
 
 class Message : public ::testing::Test {

@@ -20,6 +20,7 @@
 #include "snmp/pdu.h"
 #include "snmp/pdu_view.h"
 #include "snmpv3/message.h"
+#include "support/snmp_craft.h"
 
 // Every C++ allocation of this program is counted, so that a test can tell that a decode
 // made none. g++ sees malloc behind the replaced operator new once inlined and takes the
@@ -67,42 +68,19 @@ using kivo8::snmp::Binding;
 using kivo8::snmp::CodecError;
 using kivo8::snmp::Message;
 using kivo8::snmp::Outgoing;
-using Bytes = std::vector<std::uint8_t>;
+using kivo8::test::craft::Bytes;
+using kivo8::test::craft::cat;
+using kivo8::test::craft::tlv_wide;
 
 struct PduFree {
   void operator()(snmp_pdu *p) const noexcept { snmp_free_pdu(p); }
 };
 using PduPtr = std::unique_ptr<snmp_pdu, PduFree>;
 
-// A TLV with a length in the short or the 0x82 form.
-Bytes tlv(std::uint8_t type, const Bytes &contents) {
-  Bytes out{type};
-  if (contents.size() < 0x80) {
-    out.push_back(static_cast<std::uint8_t>(contents.size()));
-  } else if (contents.size() > 0xFFFF) {
-    out.push_back(0x83);
-    out.push_back(static_cast<std::uint8_t>(contents.size() >> 16));
-    out.push_back(static_cast<std::uint8_t>(contents.size() >> 8));
-    out.push_back(static_cast<std::uint8_t>(contents.size()));
-  } else {
-    out.push_back(0x82);
-    out.push_back(static_cast<std::uint8_t>(contents.size() >> 8));
-    out.push_back(static_cast<std::uint8_t>(contents.size()));
-  }
-  out.insert(out.end(), contents.begin(), contents.end());
-  return out;
-}
-
-Bytes cat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes &p : parts) out.insert(out.end(), p.begin(), p.end());
-  return out;
-}
-
 // A v2c Response whose binding list holds `list`.
 Bytes response_with(const Bytes &list) {
-  const Bytes pdu = tlv(0xA2, cat({{0x02, 0x01, 0x07}, {0x02, 0x01, 0x00}, {0x02, 0x01, 0x00}, tlv(0x30, list)}));
-  return tlv(0x30, cat({{0x02, 0x01, 0x01}, tlv(0x04, {'p', 'u', 'b'}), pdu}));
+  const Bytes pdu = tlv_wide(0xA2, cat({{0x02, 0x01, 0x07}, {0x02, 0x01, 0x00}, {0x02, 0x01, 0x00}, tlv_wide(0x30, list)}));
+  return tlv_wide(0x30, cat({{0x02, 0x01, 0x01}, tlv_wide(0x04, {'p', 'u', 'b'}), pdu}));
 }
 
 // The bytes in a heap block of exactly their size, so that AddressSanitizer reports the
@@ -353,7 +331,7 @@ TEST(InternalMessage, ExportedDecoderAgreesWithTheInternalOneOnEveryPrefix) {
 }
 
 TEST(InternalMessage, HostileBytesAreRefusedWithinTheirBuffer) {
-  const Bytes null_binding = tlv(0x30, cat({tlv(0x06, {0x2B, 0x06, 0x01}), {0x05, 0x00}}));
+  const Bytes null_binding = tlv_wide(0x30, cat({tlv_wide(0x06, {0x2B, 0x06, 0x01}), {0x05, 0x00}}));
   Bytes arcs_200;
   arcs_200.push_back(0x2B);
   for (int i = 0; i < 199; ++i) arcs_200.push_back(0x01);
@@ -365,27 +343,27 @@ TEST(InternalMessage, HostileBytesAreRefusedWithinTheirBuffer) {
   } cases[] = {
       {"message length past the end", {0x30, 0x82, 0xFF, 0xFF, 0x02, 0x01, 0x01}, CodecError::header},
       {"indefinite message length", {0x30, 0x80, 0x02, 0x01, 0x01, 0x00, 0x00}, CodecError::header},
-      {"version of five octets", tlv(0x30, {0x02, 0x05, 0, 0, 0, 0, 1}), CodecError::header},
-      {"version 3 where 0 or 1 is taken", tlv(0x30, {0x02, 0x01, 0x03, 0x04, 0x00}), CodecError::version},
-      {"community longer than its room", tlv(0x30, cat({{0x02, 0x01, 0x01}, tlv(0x04, Bytes(257, 'c'))})),
+      {"version of five octets", tlv_wide(0x30, {0x02, 0x05, 0, 0, 0, 0, 1}), CodecError::header},
+      {"version 3 where 0 or 1 is taken", tlv_wide(0x30, {0x02, 0x01, 0x03, 0x04, 0x00}), CodecError::version},
+      {"community longer than its room", tlv_wide(0x30, cat({{0x02, 0x01, 0x01}, tlv_wide(0x04, Bytes(257, 'c'))})),
        CodecError::community},
       {"community length past the end", {0x30, 0x06, 0x02, 0x01, 0x01, 0x04, 0x7F, 'p'}, CodecError::community},
       {"binding list length past the end",
-       tlv(0x30, cat({{0x02, 0x01, 0x01}, tlv(0x04, {'p'}),
-                      tlv(0xA2, {0x02, 0x01, 0x07, 0x02, 0x01, 0x00, 0x02, 0x01, 0x00, 0x30, 0x7F})})),
+       tlv_wide(0x30, cat({{0x02, 0x01, 0x01}, tlv_wide(0x04, {'p'}),
+                      tlv_wide(0xA2, {0x02, 0x01, 0x07, 0x02, 0x01, 0x00, 0x02, 0x01, 0x00, 0x30, 0x7F})})),
        CodecError::pdu},
-      {"name of 200 arcs", response_with(tlv(0x30, cat({tlv(0x06, arcs_200), {0x05, 0x00}}))), CodecError::binding},
-      {"name cut inside a sub-identifier", response_with(tlv(0x30, cat({tlv(0x06, {0x2B, 0x86}), {0x05, 0x00}}))),
+      {"name of 200 arcs", response_with(tlv_wide(0x30, cat({tlv_wide(0x06, arcs_200), {0x05, 0x00}}))), CodecError::binding},
+      {"name cut inside a sub-identifier", response_with(tlv_wide(0x30, cat({tlv_wide(0x06, {0x2B, 0x86}), {0x05, 0x00}}))),
        CodecError::binding},
       {"sub-identifier above 32 bits",
-       response_with(tlv(0x30, cat({tlv(0x06, {0x2B, 0x90, 0x80, 0x80, 0x80, 0x00}), {0x05, 0x00}}))),
+       response_with(tlv_wide(0x30, cat({tlv_wide(0x06, {0x2B, 0x90, 0x80, 0x80, 0x80, 0x00}), {0x05, 0x00}}))),
        CodecError::binding},
-      {"INTEGER of no octets", response_with(tlv(0x30, cat({tlv(0x06, {0x2B}), {0x02, 0x00}}))), CodecError::value},
-      {"NULL with contents", response_with(tlv(0x30, cat({tlv(0x06, {0x2B}), {0x05, 0x01, 0x00}}))),
+      {"INTEGER of no octets", response_with(tlv_wide(0x30, cat({tlv_wide(0x06, {0x2B}), {0x02, 0x00}}))), CodecError::value},
+      {"NULL with contents", response_with(tlv_wide(0x30, cat({tlv_wide(0x06, {0x2B}), {0x05, 0x01, 0x00}}))),
        CodecError::value},
-      {"bit string of 8 unused bits", response_with(tlv(0x30, cat({tlv(0x06, {0x2B}), {0x03, 0x02, 0x08, 0x00}}))),
+      {"bit string of 8 unused bits", response_with(tlv_wide(0x30, cat({tlv_wide(0x06, {0x2B}), {0x03, 0x02, 0x08, 0x00}}))),
        CodecError::value},
-      {"value length past the binding", response_with(tlv(0x30, cat({tlv(0x06, {0x2B}), {0x04, 0x10, 'x'}}))),
+      {"value length past the binding", response_with(tlv_wide(0x30, cat({tlv_wide(0x06, {0x2B}), {0x04, 0x10, 'x'}}))),
        CodecError::binding},
   };
   for (const Case &c : cases) {
@@ -395,7 +373,7 @@ TEST(InternalMessage, HostileBytesAreRefusedWithinTheirBuffer) {
     EXPECT_EQ(m.decode(in.span()), c.want);
   }
   // A name of 128 arcs is the longest taken whole.
-  Exact longest(response_with(tlv(0x30, cat({tlv(0x06, arcs_128), {0x05, 0x00}}))));
+  Exact longest(response_with(tlv_wide(0x30, cat({tlv_wide(0x06, arcs_128), {0x05, 0x00}}))));
   Message m;
   ASSERT_EQ(m.decode(longest.span()), CodecError::none);
   ASSERT_EQ(m.bindings().size(), 1u);

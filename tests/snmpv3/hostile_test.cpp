@@ -17,13 +17,9 @@ namespace {
 using kivo8::test::UdpResponder;
 namespace craft = kivo8::test::craft;
 using craft::Bytes;
+using craft::cat;
 
 std::string str(const Bytes &b) { return std::string(b.begin(), b.end()); }
-Bytes cat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes &p : parts) out.insert(out.end(), p.begin(), p.end());
-  return out;
-}
 
 // The msgID of a request, read by hand: SEQUENCE { INTEGER version, SEQUENCE { INTEGER
 // msgID ...

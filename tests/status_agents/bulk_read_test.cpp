@@ -8,6 +8,7 @@
 
 #include "kivo8/status.h"
 #include "support/session_helpers.h"
+#include "support/record_owners.h"
 
 namespace kivo8::test {
 namespace {
@@ -100,10 +101,6 @@ class Printer {
   UdpResponder responder_;
 };
 
-struct StatusFree {
-  void operator()(kivo_status *s) const { kivo_status_free(s); }
-};
-
 TEST(StatusBulk, TablesByGetBulkOnV2cByGetNextOnV1AndAfterAnUnansweredGetBulk) {
   ASSERT_EQ(mt_res_init(), 0);
   Communities communities;
@@ -124,7 +121,7 @@ TEST(StatusBulk, TablesByGetBulkOnV2cByGetNextOnV1AndAfterAnUnansweredGetBulk) {
     ASSERT_TRUE(s);
     kivo_status *raw = nullptr;
     ASSERT_EQ(kivo_status_read(s.get(), &raw), SNMP_ERR_NONE);
-    std::unique_ptr<kivo_status, StatusFree> record(raw);
+    StatusRecord record(raw);
     EXPECT_EQ(record->printer_status, 3);
     EXPECT_EQ(record->device_status, 2);
     ASSERT_EQ(record->supply_count, 6u);

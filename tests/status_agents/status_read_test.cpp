@@ -7,16 +7,12 @@
 #include "kivo8/kivo8.h"
 #include "status_agents.h"
 #include "support/net_util.h"
+#include "support/record_owners.h"
 #include "support/session_helpers.h"
 #include "support/udp_responder.h"
 
 namespace kivo8::test {
 namespace {
-
-struct StatusFree {
-  void operator()(kivo_status *s) const { kivo_status_free(s); }
-};
-using Record = std::unique_ptr<kivo_status, StatusFree>;
 
 class StatusRead : public ::testing::Test {
  protected:
@@ -27,7 +23,7 @@ class StatusRead : public ::testing::Test {
   }
 
   // Reads the agent on `port` with `version`; the code in *rc.
-  Record read(int port, int version, std::int32_t *rc, int timeout = 2) {
+  StatusRecord read(int port, int version, std::int32_t *rc, int timeout = 2) {
     if (communities_ == nullptr) snmp_comm_add(&communities_, "vellum");
     in_addr lo = ipv4("127.0.0.1");
     std::unique_ptr<snmp_session, void (*)(snmp_session *)> session(
@@ -41,7 +37,7 @@ class StatusRead : public ::testing::Test {
     session->udp->retries = 2;
     kivo_status *raw = nullptr;
     *rc = kivo_status_read(session.get(), &raw);
-    return Record(raw);
+    return StatusRecord(raw);
   }
 
   snmp_comm *communities_ = nullptr;
@@ -59,7 +55,7 @@ TEST_F(StatusRead, ColourLaserAgreesWithSnmpwalk) {
   for (int version : {SNMP_VERSION_1, SNMP_VERSION_2c}) {
     SCOPED_TRACE(version == SNMP_VERSION_1 ? "SNMPv1" : "SNMPv2c");
     std::int32_t rc = -100;
-    Record r = read(agent.port, version, &rc);
+    StatusRecord r = read(agent.port, version, &rc);
     ASSERT_EQ(rc, SNMP_ERR_NONE);
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(r->printer_status, 3);
@@ -106,7 +102,7 @@ TEST_F(StatusRead, DevicesOfEveryKind) {
 
   {
     SCOPED_TRACE("inkjet: some remaining, unknown maximum, index gap");
-    Record r = read(inkjet.port, SNMP_VERSION_2c, &rc);
+    StatusRecord r = read(inkjet.port, SNMP_VERSION_2c, &rc);
     ASSERT_EQ(rc, SNMP_ERR_NONE);
     ASSERT_EQ(r->supply_count, 3u);
     EXPECT_EQ(r->supplies[0].level, KIVO_STATUS_LEVEL_SOME_REMAINING);
@@ -121,7 +117,7 @@ TEST_F(StatusRead, DevicesOfEveryKind) {
   }
   {
     SCOPED_TRACE("label printer: no supplies, empty error state");
-    Record r = read(label.port, SNMP_VERSION_1, &rc);
+    StatusRecord r = read(label.port, SNMP_VERSION_1, &rc);
     ASSERT_EQ(rc, SNMP_ERR_NONE);
     EXPECT_EQ(r->supply_count, 0u);
     EXPECT_EQ(r->alert_count, 0u);
@@ -133,7 +129,7 @@ TEST_F(StatusRead, DevicesOfEveryKind) {
   }
   {
     SCOPED_TRACE("unit percent");
-    Record r = read(percent.port, SNMP_VERSION_2c, &rc);
+    StatusRecord r = read(percent.port, SNMP_VERSION_2c, &rc);
     ASSERT_EQ(rc, SNMP_ERR_NONE);
     ASSERT_EQ(r->supply_count, 3u);
     EXPECT_EQ(r->supplies[0].percent, 7);
@@ -144,7 +140,7 @@ TEST_F(StatusRead, DevicesOfEveryKind) {
   }
   {
     SCOPED_TRACE("jammed, with alerts and hostile texts");
-    Record r = read(jammed.port, SNMP_VERSION_2c, &rc);
+    StatusRecord r = read(jammed.port, SNMP_VERSION_2c, &rc);
     ASSERT_EQ(rc, SNMP_ERR_NONE);
     EXPECT_EQ(r->errors, KIVO_STATUS_ERR_DOOR_OPEN | KIVO_STATUS_ERR_JAMMED |
                              KIVO_STATUS_ERR_INPUT_TRAY_EMPTY);
@@ -187,7 +183,7 @@ TEST_F(StatusRead, HugeScalarLeavesOutOnlyItself) {
   for (int version : {SNMP_VERSION_1, SNMP_VERSION_2c}) {
     SCOPED_TRACE(version);
     std::int32_t rc = -100;
-    Record r = read(agent.port, version, &rc);
+    StatusRecord r = read(agent.port, version, &rc);
     ASSERT_EQ(rc, SNMP_ERR_NONE);
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(text(r->location), "<none>");
@@ -203,7 +199,7 @@ TEST_F(StatusRead, FiveThousandRowsAreCapped) {
   LoopbackAgent agent(flood(5000));
   ASSERT_TRUE(agent.sim.wait_ready(60));
   std::int32_t rc = -100;
-  Record r = read(agent.port, SNMP_VERSION_2c, &rc);
+  StatusRecord r = read(agent.port, SNMP_VERSION_2c, &rc);
   ASSERT_EQ(rc, SNMP_ERR_NONE);
   EXPECT_EQ(r->supply_count, KIVO_STATUS_MAX_SUPPLIES);
   EXPECT_EQ(r->supplies_truncated, 1);
@@ -220,7 +216,7 @@ TEST_F(StatusRead, DeviceWhoseRepliesNeverDecodeIsNoPrinter) {
   });
   ASSERT_TRUE(agent.ok());
   std::int32_t rc = SNMP_ERR_NONE;
-  Record r = read(agent.port(), SNMP_VERSION_2c, &rc, 1);
+  StatusRecord r = read(agent.port(), SNMP_VERSION_2c, &rc, 1);
   EXPECT_NE(rc, SNMP_ERR_NONE);
   EXPECT_EQ(r, nullptr);
 }
@@ -228,7 +224,7 @@ TEST_F(StatusRead, DeviceWhoseRepliesNeverDecodeIsNoPrinter) {
 TEST_F(StatusRead, SilentDeviceIsATimeoutAndNullArgumentsAreRefused) {
   std::int32_t rc = -100;
   int port = free_udp_port();  // nothing listens
-  Record r = read(port, SNMP_VERSION_2c, &rc);
+  StatusRecord r = read(port, SNMP_VERSION_2c, &rc);
   EXPECT_NE(rc, SNMP_ERR_NONE);
   EXPECT_EQ(r, nullptr);
   kivo_status *raw = reinterpret_cast<kivo_status *>(1);

@@ -10,14 +10,12 @@
 #include "status/ipp.h"
 #include "status/record.h"
 #include "support/alloc_failure.h"
+#include "support/record_owners.h"
 
 namespace kivo8::status {
 namespace {
 
-struct RecordFree {
-  void operator()(kivo_status *s) const { kivo_status_free(s); }
-};
-using Record = std::unique_ptr<kivo_status, RecordFree>;
+using kivo8::test::StatusRecord;
 
 std::string text(const kivo_status_text &t) { return t.data == nullptr ? "(null)" : std::string(t.data, t.length); }
 
@@ -74,7 +72,7 @@ IppMarkers low_toner_printer() {
 
 TEST(IppStatus, AStoppedLowTonerPrinterIsOneRecordWithEveryValueAsGiven) {
   const Status s = from_ipp(low_toner_printer());
-  Record r(make_record(s));
+  StatusRecord r(make_record(s));
   ASSERT_TRUE(r);
   EXPECT_EQ(r->printer_status, 1) << "stopped is no idle, printing or warmup";
   EXPECT_EQ(r->ipp_state, 5);
@@ -128,7 +126,7 @@ TEST(IppStatus, WhatThePrinterDidNotSayStaysAbsent) {
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
-    Record r(make_record(from_ipp(c.in)));
+    StatusRecord r(make_record(from_ipp(c.in)));
     ASSERT_TRUE(r);
     EXPECT_EQ(r->printer_status, c.printer_status);
     EXPECT_EQ(r->errors_given, c.errors_given);
@@ -174,7 +172,7 @@ Status snmp_with_supplies() {
 TEST(IppStatus, SnmpStaysFirstAndIppFillsOnlyItsGaps) {
   Status both = snmp_with_supplies();
   fill_gaps(both, from_ipp(low_toner_printer()));
-  Record r(make_record(both));
+  StatusRecord r(make_record(both));
   ASSERT_TRUE(r);
   EXPECT_EQ(r->printer_status, 4);
   EXPECT_EQ(r->printer_status_source, KIVO_STATUS_SOURCE_SNMP);

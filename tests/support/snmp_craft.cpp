@@ -43,6 +43,31 @@ Bytes tlv(std::uint8_t tag, const Bytes &contents) {
   return out;
 }
 
+Bytes tlv_wide(std::uint8_t tag, const Bytes &contents) {
+  Bytes out{tag};
+  const std::size_t n = contents.size();
+  if (n < 0x80) {
+    out.push_back(static_cast<std::uint8_t>(n));
+  } else if (n > 0xFFFF) {
+    out.push_back(0x83);
+    out.push_back(static_cast<std::uint8_t>(n >> 16));
+    out.push_back(static_cast<std::uint8_t>(n >> 8));
+    out.push_back(static_cast<std::uint8_t>(n));
+  } else {
+    out.push_back(0x82);
+    out.push_back(static_cast<std::uint8_t>(n >> 8));
+    out.push_back(static_cast<std::uint8_t>(n));
+  }
+  out.insert(out.end(), contents.begin(), contents.end());
+  return out;
+}
+
+Bytes cat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes &p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
 Bytes integer(std::int64_t value, std::uint8_t tag) {
   Bytes c;
   for (int shift = 56; shift >= 0; shift -= 8) c.push_back(std::uint8_t(value >> shift));

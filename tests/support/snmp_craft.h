@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,12 @@ std::string oid_text(const Oid &oid);      // ".1.3.6.1"
 
 // BER pieces, shortest length form.
 Bytes tlv(std::uint8_t tag, const Bytes &contents);
+// The short length form below 128 octets, else the long form of two octets (three above
+// 64 KiB) even where one would do: the hostile-input tables were written against these
+// length octets, and a table must keep feeding the decoder the bytes it was written with.
+Bytes tlv_wide(std::uint8_t tag, const Bytes &contents);
+// The parts one after another.
+Bytes cat(std::initializer_list<Bytes> parts);
 Bytes integer(std::int64_t value, std::uint8_t tag = 0x02);
 Bytes octets(const std::string &text, std::uint8_t tag = 0x04);
 Bytes null(std::uint8_t tag = 0x05);
